@@ -43,13 +43,13 @@ inline constexpr std::size_t MaxErrorMessage = 254;
 // The names an error concerns. Leave out what does not apply, e.g.
 //   RaiseEngineError(TARN_KEYVIOL, {.Database = dir, .Table = t, .Index = i});
 struct TErrorNames {
-  std::string_view Server;
-  std::string_view User;
-  std::string_view Database;
-  std::string_view Table;
-  std::string_view Field;
-  std::string_view Index;
-  std::string_view Message;
+  std::string_view Server{};
+  std::string_view User{};
+  std::string_view Database{};
+  std::string_view Table{};
+  std::string_view Field{};
+  std::string_view Index{};
+  std::string_view Message{};
 };
 
 // Sets code, OS error and socket error to 0 and every string to empty.
