@@ -1,0 +1,231 @@
+#include "engine/blob/blob_buffer.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "engine/base/error_codes.h"
+#include "engine/blob/blob_file.h"
+#include "engine/blob/chain_visits.h"
+
+namespace tarn {
+
+namespace {
+
+// A change check that keeps reporting changes (another program writing
+// without pause) ends the load after this many fresh starts.
+constexpr int MaxLoadRestarts = 1000;
+
+std::int64_t CeilDiv(std::int64_t a, std::int64_t b) { return a <= 0 ? 0 : (a + b - 1) / b; }
+
+std::int32_t ReadAheadCount(std::int64_t bytes, std::int64_t dataSize) {
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(
+      CeilDiv(bytes, dataSize), 1, std::numeric_limits<std::int32_t>::max()));
+}
+
+}  // namespace
+
+TBlobBuffer::TBlobBuffer(TBlobFile& file, TBlobChangeCheck* cursor, std::int32_t fieldNo,
+                         std::int32_t firstBlock, std::int32_t stamp, std::int32_t recLink,
+                         std::uint8_t openMode, std::uint32_t flags)
+    : FFile(file),
+      FCursor(cursor),
+      FFieldNo(fieldNo),
+      FFirstBlock(firstBlock),
+      FBlobStamp(stamp),
+      FChainStamp(stamp),
+      FRecLink(recLink),
+      FOpenMode(openMode),
+      FFlags(flags) {}
+
+std::int32_t TBlobBuffer::Close() {
+  if (FOpenCount > 0) --FOpenCount;
+  return FOpenCount;
+}
+
+void TBlobBuffer::Write(std::size_t offset, std::span<const std::uint8_t> bytes) {
+  if (offset + bytes.size() > FData.size()) FData.resize(offset + bytes.size(), 0);
+  std::copy(bytes.begin(), bytes.end(), FData.begin() + static_cast<std::ptrdiff_t>(offset));
+  FModified = true;
+}
+
+void TBlobBuffer::SetBlobSize(std::size_t size) {
+  FData.resize(size, 0);
+  FData.shrink_to_fit();
+  FModified = true;
+}
+
+void TBlobBuffer::KeepOriginal() { FOriginal = FData; }
+
+void TBlobBuffer::CheckFirstBlock() const {
+  // NextBlockNumber itself would append a fresh block instead of reading one.
+  if (!FFile.IsBlockInFile(FFirstBlock)) FFile.Raise(TARN_MEMOCORRUPT);
+}
+
+void TBlobBuffer::LoadBlob() {
+  if (FFirstBlock == 0) {
+    FData.clear();
+    FModified = false;
+    return;
+  }
+  const std::int64_t dataSize = FFile.BlockDataSize();
+  TChainVisits visits;
+  for (int attempt = 0;; ++attempt) {
+    if (attempt > MaxLoadRestarts) FFile.Raise(TARN_KEYORRECDELETED);
+    CheckFirstBlock();  // again after each change: the header may have been re-read
+    visits.Clear();
+    TBlockPin cur = FFile.GetBlock(FCursor, FFirstBlock, 1, false);
+    if (!cur) continue;
+    if (cur->BlobStamp() != FChainStamp) FFile.Raise(TARN_KEYORRECDELETED);
+    const std::int64_t length = cur->BlobSize();
+    // No chain can hold more than every block of the file; a larger length is
+    // never allocated.
+    const std::int64_t fileCapacity =
+        (static_cast<std::int64_t>(FFile.Header().NextBlockNumber) - 1) * dataSize;
+    if (length > fileCapacity || length > std::numeric_limits<std::int32_t>::max()) {
+      FFile.Raise(TARN_ENDOFBLOB);
+    }
+    std::vector<std::uint8_t> value(static_cast<std::size_t>(length));
+    visits.Visit(FFirstBlock);
+    std::int64_t copied = 0;
+    bool restart = false;
+    for (;;) {
+      if (cur->BlobStamp() != FChainStamp) FFile.Raise(TARN_KEYORRECDELETED);
+      if (cur->PinCount() > 1) FFile.Raise(TARN_MEMOCORRUPT);
+      const auto want = static_cast<std::int32_t>(std::min(dataSize, length - copied));
+      if (want == 0) break;
+      const std::int32_t n = FFile.ReadBlockData(
+          *cur, 0, want,
+          std::span<std::uint8_t>(value.data() + copied, static_cast<std::size_t>(want)));
+      copied += n;
+      if (n < want || n == 0 || copied == length) break;
+      const std::int32_t next = cur->NextBlock();
+      if (next == 0) break;
+      if (!FFile.IsBlockInFile(next) || !visits.Visit(next)) {
+        FFile.Raise(TARN_MEMOCORRUPT);
+      }
+      TBlockPin nextPin =
+          FFile.GetBlock(FCursor, next, ReadAheadCount(length - copied, dataSize), true);
+      if (!nextPin) {
+        restart = true;
+        break;
+      }
+      cur = std::move(nextPin);
+    }
+    if (restart) continue;
+    if (copied < length) FFile.Raise(TARN_ENDOFBLOB);
+    FData = std::move(value);
+    FModified = false;
+    return;
+  }
+}
+
+void TBlobBuffer::SaveBlob() {
+  if (FData.empty()) {
+    DeleteBlob();
+    FModified = false;
+    return;
+  }
+  if (FData.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
+    FFile.Raise(TARN_INVALIDBLOBLEN);
+  }
+  const std::int64_t length = static_cast<std::int64_t>(FData.size());
+  const std::int64_t dataSize = FFile.BlockDataSize();
+  TChainVisits visits;
+
+  std::int64_t oldLength = 0;
+  std::int64_t oldBlocks = 0;
+  TBlockPin cur;
+  if (FFirstBlock != 0) {
+    CheckFirstBlock();
+    cur = FFile.MustGetBlock(FCursor, FFirstBlock, 1, false);
+    if (cur->BlobStamp() != FChainStamp) FFile.Raise(TARN_KEYORRECDELETED);
+    oldLength = cur->BlobSize();
+    oldBlocks = std::max<std::int64_t>(CeilDiv(oldLength, dataSize), 1);
+  } else {
+    cur = FFile.AllocBlock(FCursor);
+  }
+  const std::int32_t first = cur->BlockNo();
+  visits.Visit(first);
+  cur->SetPrevBlock(0);
+  cur->SetBlobStamp(FBlobStamp);
+  cur->SetBlobSize(static_cast<std::uint32_t>(length));
+
+  std::int64_t written = 0;
+  std::int64_t blocksUsed = 1;
+  for (;;) {
+    const auto piece = static_cast<std::int32_t>(std::min(dataSize, length - written));
+    FFile.WriteBlockData(
+        *cur, 0, piece,
+        std::span<const std::uint8_t>(FData.data() + written, static_cast<std::size_t>(piece)));
+    written += piece;
+    if (written >= length) break;
+
+    TBlockPin nextPin;
+    const std::int32_t next = cur->NextBlock();
+    if (next != 0) {
+      // Reuse the next block of the old chain: it must be one of its blocks.
+      if (!FFile.IsBlockInFile(next) || visits.Contains(next) || blocksUsed >= oldBlocks) {
+        FFile.Raise(TARN_MEMOCORRUPT);
+      }
+      nextPin =
+          FFile.MustGetBlock(FCursor, next, ReadAheadCount(oldLength - written, dataSize), true);
+      if (nextPin->PinCount() > 1 || nextPin->BlobStamp() != FChainStamp ||
+          nextPin->PrevBlock() != cur->BlockNo()) {
+        FFile.Raise(TARN_MEMOCORRUPT);
+      }
+    } else {
+      nextPin = FFile.AllocBlock(FCursor);
+      // A free list that crosses this chain would hand one of its blocks out again.
+      if (visits.Contains(nextPin->BlockNo())) FFile.Raise(TARN_MEMOCORRUPT);
+    }
+    visits.Visit(nextPin->BlockNo());
+    ++blocksUsed;
+    cur->SetNextBlock(nextPin->BlockNo());
+    nextPin->SetPrevBlock(cur->BlockNo());
+    nextPin->SetBlobStamp(FBlobStamp);
+    nextPin->SetBlobSize(0);
+    cur = std::move(nextPin);
+  }
+  if (written < length) FFile.Raise(TARN_ENDOFBLOB);
+
+  const std::int32_t rest = cur->NextBlock();
+  if (rest != 0) {
+    // The old value was longer: free what is left of its chain.
+    cur->SetNextBlock(0);
+    FFile.FreeChainLimited(FCursor, rest, FChainStamp, false,
+                           std::max<std::int64_t>(oldBlocks - blocksUsed, 1), &visits);
+  }
+  FFirstBlock = first;
+  FChainStamp = FBlobStamp;
+  FModified = false;
+}
+
+void TBlobBuffer::DeleteBlob() {
+  if (FFirstBlock == 0) return;
+  CheckFirstBlock();
+  {
+    TBlockPin head = FFile.MustGetBlock(FCursor, FFirstBlock, 1, false);
+    if (head->BlobStamp() != FChainStamp) FFile.Raise(TARN_KEYORRECDELETED);
+  }
+  FFile.FreeChain(FCursor, FFirstBlock, FBlobStamp, true);
+  FFirstBlock = 0;
+  FChainStamp = FBlobStamp;
+}
+
+void SaveModifiedBlobs(TBlobFile& file, std::span<TBlobBuffer* const> buffers) {
+  const TBlobBuffer* firstModified = nullptr;
+  for (const TBlobBuffer* b : buffers) {
+    if (b == nullptr || !b->Modified()) continue;
+    if (firstModified == nullptr)
+      firstModified = b;
+    else if (b->RecLink() != firstModified->RecLink())
+      file.Raise(TARN_MEMOCORRUPT);
+  }
+  for (TBlobBuffer* b : buffers) {
+    if (b == nullptr || !b->Modified()) continue;
+    b->SetBlobStamp(file.Owner().NextBlobStamp());
+    b->SaveBlob();
+  }
+}
+
+}  // namespace tarn

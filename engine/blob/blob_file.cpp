@@ -1,0 +1,465 @@
+#include "engine/blob/blob_file.h"
+
+#include <algorithm>
+#include <cassert>
+#include <limits>
+
+#include "engine/base/error_context.h"
+#include "engine/files/grow_buffer.h"
+#include "engine/table/scramble.h"
+
+namespace tarn {
+
+namespace {
+
+// Largest single write of a run of blocks; longer runs (only met when a
+// transaction has let the cache grow) are written in pieces of this size.
+constexpr std::int64_t MaxWriteBytes = 1 << 20;
+
+// Clears the read-ahead range however ReadBlocks is left.
+class TReadRangeGuard {
+ public:
+  TReadRangeGuard(std::int32_t& first, std::int32_t& last, std::int32_t from, std::int32_t to)
+      : FFirst(first), FLast(last) {
+    FFirst = from;
+    FLast = to;
+  }
+  ~TReadRangeGuard() {
+    FFirst = 1;
+    FLast = 0;
+  }
+  TReadRangeGuard(const TReadRangeGuard&) = delete;
+  TReadRangeGuard& operator=(const TReadRangeGuard&) = delete;
+
+ private:
+  std::int32_t& FFirst;
+  std::int32_t& FLast;
+};
+
+}  // namespace
+
+TBlobFile::TBlobFile(TBlobOwner& owner)
+    : FOwner(owner), FCache(std::make_unique<TBlockCache>(BlockDataSize())) {}
+
+TBlobFile::~TBlobFile() { DiscardBlocks(); }
+
+void TBlobFile::Raise(TErrorCode code) const {
+  RaiseEngineError(code, {.Database = FOwner.DatabaseName(), .Table = FOwner.TableName()});
+}
+
+void TBlobFile::SetBlockSize(std::int32_t blockSize) {
+  if (blockSize == 0) blockSize = BlobBlock::DefaultBlockSize;
+  if (blockSize < BlobBlock::MinBlockSize || blockSize > 65535) Raise(TARN_BLOBLIMIT);
+  assert(!FOpened);
+  if (blockSize == FBlockSize) return;
+  FCache->DiscardAll();
+  FBlockSize = blockSize;
+  FCache = std::make_unique<TBlockCache>(BlockDataSize());
+}
+
+std::int32_t TBlobFile::NominalRoom() const {
+  const std::int32_t bySize = std::max<std::int32_t>(FOwner.MaxBlobBufferSize(), 0) / FBlockSize;
+  return std::min(bySize, std::max<std::int32_t>(FOwner.MaxBlobBufferCount(), 0));
+}
+
+void TBlobFile::ResetCache() {
+  FCache->DiscardAll();
+  FCache->SetRoom(NominalRoom());
+  FReadAheadLimit = std::max<std::int32_t>(ReadAheadBytes / FBlockSize, 1);
+}
+
+std::int64_t TBlobFile::BlockOffset(std::int32_t blockNo) const {
+  return (static_cast<std::int64_t>(blockNo) - 1) * FBlockSize +
+         static_cast<std::int64_t>(BlobHeader::Size);
+}
+
+// --- Open, close, create -------------------------------------------------
+
+void TBlobFile::OpenFile() {
+  if (FOpened) return;
+  TFileHandler::OpenFile();
+  try {
+    ReadBlobHeader();
+  } catch (...) {
+    CloseQuietly();
+    throw;
+  }
+  ResetCache();
+  ResetStatistics();
+}
+
+void TBlobFile::CloseFile() {
+  DiscardBlocks();
+  FHeaderDirty = false;
+  TFileHandler::CloseFile();
+}
+
+void TBlobFile::CreateFile() {
+  TFileHandler::CreateFile();
+  ResetCache();
+  ResetStatistics();
+  FHeader = TBlobHeader{};
+  FHeaderDirty = true;
+  try {
+    WriteBlobHeader(true);
+  } catch (...) {
+    CloseQuietly();
+    throw;
+  }
+}
+
+// --- Header ---------------------------------------------------------------
+
+void TBlobFile::LoadHeaderImage(TBlobHeader& into) {
+  std::uint8_t image[BlobHeader::Size];
+  {
+    TFileSection section(*this);
+    SeekFile(TSeekOrigin::Begin, 0);
+    ReadBuffer(image);
+  }
+  if (FOwner.IsEncrypted()) ScrambleBytes(image, DataScrambleKey);
+  into = TBlobHeader::Decode(image);
+}
+
+void TBlobFile::ReadBlobHeader() {
+  TBlobHeader h;
+  LoadHeaderImage(h);
+  FHeader = h;
+  FHeaderDirty = false;
+}
+
+bool TBlobFile::WriteBlobHeader(bool force) {
+  if (!force && !FHeaderDirty) return false;
+  TBlobHeader next = FHeader;
+  next.BlobChangeCount =
+      static_cast<std::int32_t>(static_cast<std::uint32_t>(next.BlobChangeCount) + 1u);
+  std::uint8_t image[BlobHeader::Size];
+  next.Encode(image, FHeaderDirty);
+  if (FOwner.IsEncrypted()) ScrambleBytes(image, DataScrambleKey);
+  {
+    TFileSection section(*this);
+    SeekFile(TSeekOrigin::Begin, 0);
+    WriteBuffer(image);
+  }
+  FHeader = next;
+  FOwner.MarkDataWritten();
+  FHeaderDirty = false;
+  return true;
+}
+
+void TBlobFile::BumpChangeCount() {
+  FHeader.BlobChangeCount =
+      static_cast<std::int32_t>(static_cast<std::uint32_t>(FHeader.BlobChangeCount) + 1u);
+  FHeaderDirty = true;
+  FOwner.MarkDataWritten();
+}
+
+bool TBlobFile::BlobHeaderChanged() {
+  TBlobHeader disk;
+  LoadHeaderImage(disk);
+  if (disk.BlobChangeCount == FHeader.BlobChangeCount) return false;
+  FHeader = disk;
+  FHeaderDirty = false;
+  return true;
+}
+
+void TBlobFile::EmptyBlobFile() {
+  DiscardBlocks();
+  {
+    TFileSection section(*this);
+    SeekFile(TSeekOrigin::Begin, static_cast<std::int64_t>(BlobHeader::Size));
+    WriteBuffer({});
+  }
+  if (FOwner.ForceBufferFlush()) FlushFile();
+  FOwner.MarkDataWritten();
+  FHeader.BlobVersion = BlobHeader::CurrentVersion;
+  FHeader.NextBlockNumber = 1;
+  FHeader.FreeBlockList = 0;
+  FHeaderDirty = true;
+}
+
+void TBlobFile::VerifyBlobHeader() const {
+  const TErrorCode code = FHeader.Verify();
+  if (code != 0) Raise(code);
+}
+
+// --- Blocks ---------------------------------------------------------------
+
+std::unique_ptr<TBlock> TBlobFile::ObtainBlock(std::int32_t blockNo) {
+  if (FCache->Full()) {
+    std::unique_ptr<TBlock> victim = FCache->EvictLeastRecent();
+    if (!victim && !FOwner.InTransaction()) {
+      FlushBlocks();
+      victim = FCache->EvictLeastRecent();
+    }
+    if (victim) {
+      victim->Reset(blockNo);
+      return victim;
+    }
+    FCache->SetRoom(FCache->Room() + RoomStep);
+  }
+  return FCache->Spare(blockNo);
+}
+
+TBlockPin TBlobFile::GetBlock(TBlobChangeCheck* cursor, std::int32_t blockNo, std::int32_t count,
+                              bool readAhead) {
+  if (blockNo <= 0 || blockNo > FHeader.NextBlockNumber) Raise(TARN_MEMOCORRUPT);
+
+  if (blockNo == FHeader.NextBlockNumber) {
+    if (blockNo > MaxBlockNumber || static_cast<std::int64_t>(blockNo) * FBlockSize +
+                                            static_cast<std::int64_t>(BlobHeader::Size) >
+                                        MaxFileSize) {
+      Raise(TARN_TABLEFULL);
+    }
+    if (FCache->Peek(blockNo) != nullptr) Raise(TARN_MEMOCORRUPT);
+    std::unique_ptr<TBlock> fresh = ObtainBlock(blockNo);
+    fresh->MarkDirty();  // counted in NextBlockNumber, so it must reach the file
+    TBlock* block = FCache->Insert(std::move(fresh));
+    TBlockPin pin(*this, *block);
+    ++FHeader.NextBlockNumber;
+    FHeaderDirty = true;
+    assert(CheckInvariants());
+    return pin;
+  }
+
+  if (TBlock* hit = FCache->Find(blockNo)) return TBlockPin(*this, *hit);
+
+  if (cursor != nullptr && !FOwner.StrictChangeDetection() && cursor->TableChanged()) return {};
+  // The check may have re-read the header.
+  if (blockNo >= FHeader.NextBlockNumber) Raise(TARN_MEMOCORRUPT);
+  if (TBlock* hit = FCache->Find(blockNo)) return TBlockPin(*this, *hit);
+
+  std::int32_t n = 1;
+  if (readAhead) {
+    n = std::min({FReadAheadLimit, std::max(count, 1), FHeader.NextBlockNumber - blockNo});
+  }
+  ReadBlocks(blockNo, n);
+  TBlock* block = FCache->Find(blockNo);
+  if (block == nullptr || block->BlockNo() != blockNo) Raise(TARN_MEMOCORRUPT);
+  assert(CheckInvariants());
+  return TBlockPin(*this, *block);
+}
+
+void TBlobFile::ReadBlocks(std::int32_t first, std::int32_t count) {
+  const std::int64_t bytes = static_cast<std::int64_t>(count) * FBlockSize;
+  if (static_cast<std::int64_t>(FReadBuffer.size()) < bytes)
+    GrowBuffer(bytes, BufferGranularity, FReadBuffer);
+  TReadRangeGuard range(FReadFirst, FReadLast, first, first + count - 1);
+
+  std::int32_t got = 0;
+  {
+    TFileSection section(*this);
+    if (SeekFile(TSeekOrigin::Begin, BlockOffset(first)) != BlockOffset(first)) Raise(TARN_READERR);
+    got = ReadBuffer(std::span<std::uint8_t>(FReadBuffer.data(), static_cast<std::size_t>(bytes)),
+                     true);
+  }
+  ++FStats.DiskReads;
+  // Only whole blocks count; a block that lies (partly) beyond the end of the
+  // file is not read. The requested one must be there.
+  const std::int32_t whole = std::min<std::int32_t>(got / FBlockSize, count);
+  if (whole < 1) Raise(TARN_MEMOCORRUPT);
+  FStats.BlocksRead += static_cast<std::uint64_t>(whole);
+
+  const bool encrypted = FOwner.IsEncrypted();
+  for (std::int32_t i = whole - 1; i >= 0; --i) {
+    std::span<std::uint8_t> image(FReadBuffer.data() + static_cast<std::size_t>(i) * FBlockSize,
+                                  static_cast<std::size_t>(FBlockSize));
+    const std::int32_t blockNo = first + i;
+    if (TBlock* cached = FCache->Peek(blockNo)) {
+      if (!cached->Dirty() && cached->PinCount() == 0) {
+        if (encrypted) ScrambleBlockImage(image);
+        cached->LoadFrom(image);
+      }
+      FCache->Touch(*cached);
+      continue;
+    }
+    std::unique_ptr<TBlock> block = ObtainBlock(blockNo);
+    if (encrypted) ScrambleBlockImage(image);
+    block->LoadFrom(image);
+    FCache->Insert(std::move(block));
+  }
+}
+
+TBlockPin TBlobFile::MustGetBlock(TBlobChangeCheck* cursor, std::int32_t blockNo,
+                                  std::int32_t count, bool readAhead) {
+  TBlockPin pin = GetBlock(cursor, blockNo, count, readAhead);
+  if (!pin) Raise(TARN_KEYORRECDELETED);
+  return pin;
+}
+
+void TBlobFile::ReleaseBlock(TBlock& block) noexcept {
+  block.Unpin();
+  if (!block.Cached() && block.PinCount() == 0) FCache->ReleaseOrphan(block);
+}
+
+TBlockPin TBlobFile::AllocBlock(TBlobChangeCheck* cursor) {
+  const std::int32_t head = FHeader.FreeBlockList;
+  const std::int32_t blockNo = head != 0 ? head : FHeader.NextBlockNumber;
+  TBlockPin pin = MustGetBlock(cursor, blockNo, 1, false);
+  if (head != 0) {
+    const std::int32_t next = pin->NextBlock();
+    // The free list must stay inside the file and not point at its own head.
+    if ((next != 0 && !IsBlockInFile(next)) || next == blockNo) Raise(TARN_MEMOCORRUPT);
+    // A block handed out twice (free list crossing a chain in use) is pinned
+    // by its other holder.
+    if (pin->PinCount() > 1) Raise(TARN_MEMOCORRUPT);
+    FHeader.FreeBlockList = next;
+    FHeaderDirty = true;
+  }
+  pin->ClearContents();
+  return pin;
+}
+
+void TBlobFile::FreeBlock(TBlock& block) {
+  block.SetNextBlock(FHeader.FreeBlockList);
+  FHeader.FreeBlockList = block.BlockNo();
+  FHeaderDirty = true;
+}
+
+void TBlobFile::FreeChain(TBlobChangeCheck* cursor, std::int32_t firstBlock, std::int32_t stamp,
+                          bool repairStamps) {
+  FreeChainLimited(cursor, firstBlock, stamp, repairStamps, 0, nullptr);
+}
+
+void TBlobFile::FreeChainLimited(TBlobChangeCheck* cursor, std::int32_t firstBlock,
+                                 std::int32_t stamp, bool repairStamps, std::int64_t maxBlocks,
+                                 const TChainVisits* exclude) {
+  if (firstBlock == 0) return;
+  const std::int64_t dataSize = BlockDataSize();
+  auto badLink = [&](std::int32_t n) { return !IsBlockInFile(n); };
+  if (badLink(firstBlock) || (exclude != nullptr && exclude->Contains(firstBlock)))
+    Raise(TARN_MEMOCORRUPT);
+
+  // Pass 1: walk and check the whole chain; nothing is changed yet.
+  std::vector<std::int32_t> chain;
+  TChainVisits visits;
+  {
+    TBlockPin cur = MustGetBlock(cursor, firstBlock, 1, false);
+    if (!repairStamps && cur->BlobStamp() != stamp) Raise(TARN_MEMOCORRUPT);
+    std::int64_t limit = maxBlocks;
+    if (limit <= 0)
+      limit = std::max<std::int64_t>((std::int64_t{cur->BlobSize()} + dataSize - 1) / dataSize, 1);
+    chain.push_back(firstBlock);
+    visits.Visit(firstBlock);
+    for (;;) {
+      const std::int32_t next = cur->NextBlock();
+      if (next == 0) break;
+      if (static_cast<std::int64_t>(chain.size()) >= limit) Raise(TARN_MEMOCORRUPT);
+      if (badLink(next) || !visits.Visit(next) || (exclude != nullptr && exclude->Contains(next))) {
+        Raise(TARN_MEMOCORRUPT);
+      }
+      const auto ahead = static_cast<std::int32_t>(
+          std::min<std::int64_t>(limit - static_cast<std::int64_t>(chain.size()),
+                                 std::numeric_limits<std::int32_t>::max()));
+      TBlockPin nextPin = MustGetBlock(cursor, next, ahead, true);
+      // The back link must agree: a block of another chain (or of the free
+      // list) is never freed as part of this one, whatever its stamp.
+      if (nextPin->PinCount() > 1 || nextPin->PrevBlock() != cur->BlockNo())
+        Raise(TARN_MEMOCORRUPT);
+      if (!repairStamps && nextPin->BlobStamp() != stamp) Raise(TARN_MEMOCORRUPT);
+      chain.push_back(next);
+      cur = std::move(nextPin);
+    }
+  }
+
+  // Pass 2: free them first to last, so the last one heads the free list.
+  const auto total = static_cast<std::int32_t>(chain.size());
+  for (std::int32_t i = 0; i < total; ++i) {
+    TBlockPin pin = MustGetBlock(cursor, chain[static_cast<std::size_t>(i)], total - i, true);
+    if (repairStamps && pin->BlobStamp() != stamp) pin->SetBlobStamp(stamp);
+    FreeBlock(*pin);
+  }
+  assert(CheckInvariants());
+}
+
+bool TBlobFile::FlushBlocks() {
+  std::vector<TBlock*> dirty;
+  for (const std::unique_ptr<TBlock>& b : FCache->Blocks()) {
+    if (!b->Dirty() || b->PinCount() > 0) continue;
+    if (b->BlockNo() >= FReadFirst && b->BlockNo() <= FReadLast) continue;
+    dirty.push_back(b.get());
+  }
+  if (dirty.empty()) return false;
+  const std::int64_t perWrite = std::max<std::int64_t>(MaxWriteBytes / FBlockSize, 1);
+  std::size_t from = 0;
+  while (from < dirty.size()) {
+    std::size_t to = from + 1;
+    while (to < dirty.size() && dirty[to]->BlockNo() == dirty[to - 1]->BlockNo() + 1 &&
+           static_cast<std::int64_t>(to - from) < perWrite) {
+      ++to;
+    }
+    WriteRun(from, to, dirty);
+    from = to;
+  }
+  return true;
+}
+
+void TBlobFile::WriteRun(std::size_t from, std::size_t to, const std::vector<TBlock*>& blocks) {
+  const std::int64_t bytes = static_cast<std::int64_t>(to - from) * FBlockSize;
+  if (static_cast<std::int64_t>(FWriteBuffer.size()) < bytes)
+    GrowBuffer(bytes, BufferGranularity, FWriteBuffer);
+  const bool encrypted = FOwner.IsEncrypted();
+  for (std::size_t i = from; i < to; ++i) {
+    std::span<std::uint8_t> image(
+        FWriteBuffer.data() + (i - from) * static_cast<std::size_t>(FBlockSize),
+        static_cast<std::size_t>(FBlockSize));
+    blocks[i]->StoreTo(image);
+    if (encrypted) ScrambleBlockImage(image);
+  }
+  const std::int64_t offset = BlockOffset(blocks[from]->BlockNo());
+  {
+    TFileSection section(*this);
+    if (SeekFile(TSeekOrigin::Begin, offset) != offset) Raise(TARN_WRITEERR);
+    WriteBuffer(
+        std::span<const std::uint8_t>(FWriteBuffer.data(), static_cast<std::size_t>(bytes)));
+  }
+  FOwner.MarkDataWritten();
+  for (std::size_t i = from; i < to; ++i) blocks[i]->MarkClean();
+  ++FStats.WriteRuns;
+  FStats.BlocksWritten += to - from;
+}
+
+void TBlobFile::DiscardBlocks() noexcept { FCache->DiscardAll(); }
+
+void TBlobFile::TrimBlockCache() noexcept { FCache->TrimTo(NominalRoom()); }
+
+// --- Block data -----------------------------------------------------------
+
+std::int32_t TBlobFile::ReadBlockData(const TBlock& block, std::int32_t offset, std::int32_t length,
+                                      std::span<std::uint8_t> dest) {
+  const std::int32_t dataSize = BlockDataSize();
+  if (length < 0 || length > dataSize) Raise(TARN_INVALIDBLOBLEN);
+  const std::int32_t used = block.UsedBytes();
+  if (used > dataSize) Raise(TARN_MEMOCORRUPT);
+  const std::int32_t n = std::min(length, used);
+  if (offset < 0 || static_cast<std::int64_t>(offset) + n > dataSize) Raise(TARN_INVALIDBLOBLEN);
+  assert(dest.size() >= static_cast<std::size_t>(n));
+  std::copy_n(block.Data().begin() + offset, n, dest.begin());
+  return n;
+}
+
+void TBlobFile::WriteBlockData(TBlock& block, std::int32_t offset, std::int32_t length,
+                               std::span<const std::uint8_t> src) {
+  const std::int32_t dataSize = BlockDataSize();
+  if (length < 0 || length > dataSize) Raise(TARN_INVALIDBLOBLEN);
+  if (offset < 0 || static_cast<std::int64_t>(offset) + length > dataSize)
+    Raise(TARN_INVALIDBLOBLEN);
+  assert(src.size() >= static_cast<std::size_t>(length));
+  std::copy_n(src.begin(), length, block.MutableData().begin() + offset);
+  block.SetUsedBytes(offset + length);
+}
+
+// --- Statistics -----------------------------------------------------------
+
+TBlobStatistics TBlobFile::Statistics() const {
+  TBlobStatistics s = FStats;
+  s.CacheHits = FCache->Hits();
+  return s;
+}
+
+void TBlobFile::ResetStatistics() {
+  FStats = TBlobStatistics{};
+  FCache->ResetStatistics();
+}
+
+}  // namespace tarn
