@@ -1,0 +1,50 @@
+#pragma once
+// What the B+-tree operations need of the cursor they run for.
+//
+// Tree operations run on the cursor's current index: the slot it holds. The
+// cursor keeps the descent path of its last tree operation and runs its change
+// check before any page is read from disk. The cursor implements
+// TTreeContext; tests use a small fake.
+//
+// Descent path: levels 1..64, level 1 is the root.
+//   ParentPage[level]  page number of the parent of the page at that level
+//                      (0 at the root)
+//   Position[level]    1-based entry chosen in the page at that level
+//   PageNo[level]      the page at that level
+//   Level              the level of the last page reached (the leaf)
+// Invariants: (1) ParentPage[l + 1] == PageNo[l] for 1 <= l < Level;
+// (2) Level <= MaxLevels.
+
+#include <array>
+#include <cstdint>
+
+namespace tarn {
+
+struct TDescentPath {
+  static constexpr int MaxLevels = 64;
+  std::array<std::int32_t, MaxLevels + 2> ParentPage{};
+  std::array<std::int32_t, MaxLevels + 2> Position{};
+  std::array<std::int32_t, MaxLevels + 2> PageNo{};
+  int Level = 1;
+
+  void Reset() { *this = TDescentPath{}; }
+};
+
+class TTreeContext {
+ public:
+  virtual ~TTreeContext() = default;
+
+  // The index slot the operation runs on: 0 primary, 1..30 secondary,
+  // 31 "Sys Deleted", 32 "Sys Text".
+  virtual int IndexSlot() const = 0;
+  // The cursor's descent path, written by every descent.
+  virtual TDescentPath& Path() = 0;
+  // The cursor's change check, run before a page is read from disk (unless
+  // strict change detection already ran it). It may re-read the table's
+  // headers and discard cached pages that are not pinned. True when another
+  // program changed the table: the read is void and the tree operation starts
+  // again from the root.
+  virtual bool TableChanged() = 0;
+};
+
+}  // namespace tarn

@@ -1,0 +1,740 @@
+#include "engine/session/data_table.h"
+
+#include <algorithm>
+#include <cassert>
+#include <chrono>
+#include <exception>
+#include <random>
+#include <thread>
+
+#include "engine/base/engine_error.h"
+#include "engine/base/error_context.h"
+#include "engine/files/file_list.h"
+#include "engine/files/path_helpers.h"
+#include "engine/files/table_file_name.h"
+#include "engine/index/collation.h"
+#include "engine/session/data_directory.h"
+#include "engine/session/data_session.h"
+#include "engine/session/table_cursor.h"
+
+namespace tarn {
+
+namespace {
+
+// Longest table password of an encrypted table.
+constexpr std::size_t MaxTablePassword = 15;
+
+// A uniformly random read slot, 0 replaced by 1.
+std::uint16_t RandomReadSlot() {
+  thread_local std::mt19937 engine{std::random_device{}()};
+  const auto slot = static_cast<std::uint16_t>(std::uniform_int_distribution<int>(0, 65535)(engine));
+  return slot == 0 ? 1 : slot;
+}
+
+bool ValidRecordNo(std::int32_t recordNo) { return recordNo >= 1 && recordNo <= LockRange::MaxRecord; }
+
+// Gives a lock back; false when it was held and the release was refused.
+bool ReleaseLock(std::optional<TRegionLock>& lock) noexcept {
+  if (!lock) return true;
+  const bool ok = lock->Release();
+  lock.reset();
+  return ok;
+}
+
+}  // namespace
+
+TDataTable::TDataTable(TDataDirectory& directory, std::string_view tableName)
+    : FDirectory(directory),
+      FTableName(tableName),
+      FDataFile(*this),
+      FIndexFile(*this),
+      FBlobFile(*this),
+      FLockedRecords(InitialBitmapRecords),
+      FCursorLocks(InitialBitmapRecords),
+      FDeferredUnlocks(InitialBitmapRecords),
+      FCaseMapper(FDataFile) {}
+
+TDataTable::~TDataTable() {
+  if (FOpen) ReleaseAndCloseFiles();
+}
+
+TDataSession& TDataTable::Session() const { return FDirectory.Session(); }
+
+void TDataTable::Raise(TErrorCode code) const {
+  RaiseEngineError(code, {.Database = FDirectory.Name(), .Table = FTableName});
+}
+
+void TDataTable::SetFlags(const TTableOpenOptions& options) {
+  assert(!FOpen);
+  FExclusive = options.Exclusive;
+  FInMemory = options.InMemory;
+  FTemporary = options.Temporary;
+  FReadOnly = options.ReadOnly;
+  FReadOnlyAttr = false;
+}
+
+// ---------------------------------------------------------------- files ----
+
+void TDataTable::BuildFileNames() {
+  const std::string& path = FDirectory.Path();
+  struct TNamed {
+    TFileHandler& Handler;
+    std::string_view Ext;
+  };
+  const TNamed files[] = {{FDataFile, TableFileExt::Data}, {FIndexFile, TableFileExt::Index},
+                          {FBlobFile, TableFileExt::Blob}};
+  for (const TNamed& f : files) {
+    f.Handler.SetFileName(path + MakeTableFileName(FTableName, TableFileExt::Data, f.Ext));
+    f.Handler.SetExclusive(FExclusive);
+    f.Handler.SetReadOnly(FReadOnly);
+    f.Handler.SetInMemory(FInMemory);
+    f.Handler.SetTemporary(FTemporary);
+  }
+}
+
+void TDataTable::OpenTable() {
+  if (FOpen) {
+    ++FOpenCount;
+    return;
+  }
+  const bool requestedReadOnly = FReadOnly;
+  FIndexRecreated = false;
+  BuildFileNames();
+  ++FOpenCount;
+  FOpen = true;
+  try {
+    FDataFile.OpenFile();
+    try {
+      FIndexFile.OpenFile();
+    } catch (const ETarnEngineError& e) {
+      if (e.ErrorCode() != TARN_OSENOENT) throw;
+      // The index file is missing: make an empty one and open it the normal
+      // way; the table is flagged so that maintenance can rebuild the keys.
+      FIndexFile.CreateFile();
+      FIndexFile.WriteIndexHeader(true);
+      FIndexFile.CloseFile();
+      FIndexFile.SetExclusive(FExclusive);
+      FIndexFile.OpenFile();
+      FIndexRecreated = true;
+    }
+    if (HasBlobFields()) {
+      FBlobFile.SetBlockSize(FDataFile.GetBlobBlockSize());
+      FBlobFile.OpenFile();
+    }
+  } catch (...) {
+    ReleaseAndCloseFiles();
+    FReadOnly = requestedReadOnly;
+    throw;
+  }
+  FReadOnlyAttr = FDataFile.ReadOnlyAttr() || FIndexFile.ReadOnlyAttr() ||
+                  (FBlobFile.Opened() && FBlobFile.ReadOnlyAttr());
+  FReadOnly = requestedReadOnly || FReadOnlyAttr || FDataFile.ReadOnly() || FIndexFile.ReadOnly() ||
+              (FBlobFile.Opened() && FBlobFile.ReadOnly());
+  ClearLockSlots();
+  assert(CheckInvariants());
+}
+
+void TDataTable::CloseTable(bool discard) {
+  if (!FOpen) return;
+  if (FOpenCount > 0) --FOpenCount;
+  if (FOpenCount > 0 || FInTransaction) return;
+  std::exception_ptr failure;
+  if (FExclusive && !FReadOnly) {
+    try {
+      if (FTemporary && discard)
+        DiscardBuffers(true, false);
+      else
+        WriteBuffers(true);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+  }
+  try {
+    UnlockAllRecords(false);
+  } catch (...) {
+    if (!failure) failure = std::current_exception();
+  }
+  ReleaseAndCloseFiles();
+  if (failure) std::rethrow_exception(failure);
+}
+
+void TDataTable::ReleaseAndCloseFiles() noexcept {
+  // Locks first: the guards need the files open.
+  for (std::uint32_t r = 0; FLockedRecords->NextSet(r);)
+    (void)FDataFile.LockRegion(false, LockRange::RecordOffset(r), 1);
+  FLockedRecords->ClearAll();
+  FCursorLocks->ClearAll();
+  FDeferredUnlocks->ClearAll();
+  for (auto* lock : {&FReadBlobLock, &FReadIndexLock, &FQueryBlobLock, &FQueryIndexLock, &FWriteBlobLock,
+                     &FWriteIndexLock, &FWriteTransactionByte, &FTransactionByte})
+    (void)ReleaseLock(*lock);
+  FReading = FQueryReading = FWriting = FHoldsTransactionLock = false;
+  ClearLockSlots();
+  for (TFileHandler* file : {static_cast<TFileHandler*>(&FIndexFile), static_cast<TFileHandler*>(&FBlobFile),
+                             static_cast<TFileHandler*>(&FDataFile)}) {
+    try {
+      file->CloseFile();
+    } catch (...) {
+      // The handler counts as closed whatever the file list reported.
+    }
+  }
+  FIndexRecreated = false;
+  FDataWritten = false;
+  FOpenCount = 0;
+  FOpen = false;
+}
+
+void TDataTable::ClearLockSlots() {
+  FReadSlotIndex = FReadSlotBlob = 0;
+  FQuerySlotIndex = FQuerySlotBlob = 0;
+}
+
+void TDataTable::CreateTable(const TTableDefinition& def) {
+  if (def.Encrypted) {
+    const std::string password = TrimName(def.Password);
+    if (password.empty() || password.size() > MaxTablePassword) Raise(TARN_INVALIDPASSWORD);
+  }
+  if (FOpen) Raise(TARN_OSEACCES);
+  BuildFileNames();
+  ++FOpenCount;
+  FOpen = true;
+  bool dataMade = false, indexMade = false, blobMade = false;
+  try {
+    FDataFile.CreateDataFile(def.LanguageId, def.SortId, def.Fields, def.BlobBlockSize, def.Description,
+                             def.Encrypted ? TrimName(def.Password) : std::string(), def.Encrypted,
+                             def.UserMajorVersion, def.UserMinorVersion);
+    dataMade = true;
+    FIndexFile.CreateFile();
+    indexMade = true;
+    FIndexFile.SetPrimaryDescriptor(def.Primary);
+    for (const TIndexDescriptor& index : def.Secondary) FIndexFile.AddIndexDescriptor(index);
+    if (def.TextIndex) FIndexFile.ReplaceIndexDescriptor(KeyLimits::TextSlot, *def.TextIndex);
+    if (HasBlobFields()) {
+      FBlobFile.SetBlockSize(def.BlobBlockSize == 0 ? DataFormat::DefaultBlobBlockSize : def.BlobBlockSize);
+      FBlobFile.CreateFile();
+      blobMade = true;
+    }
+  } catch (...) {
+    ReleaseAndCloseFiles();
+    // Leave no half-made table behind.
+    if (blobMade) (void)FileList().DeleteFile(FBlobFile.FileName(), FInMemory);
+    if (indexMade) (void)FileList().DeleteFile(FIndexFile.FileName(), FInMemory);
+    if (dataMade) (void)FileList().DeleteFile(FDataFile.FileName(), FInMemory);
+    throw;
+  }
+  FReadOnly = false;
+  FReadOnlyAttr = false;
+  ClearLockSlots();
+}
+
+void TDataTable::DeleteTable() {
+  if (FOpen) Raise(TARN_OSEACCES);
+  BuildFileNames();
+  FDataFile.DeleteFile();
+  FIndexFile.DeleteFile();
+  if (FBlobFile.FileExists()) FBlobFile.DeleteFile();
+}
+
+void TDataTable::RenameTable(std::string_view newName, bool backup) {
+  if (FOpen) Raise(TARN_OSEACCES);
+  BuildFileNames();
+  const std::string target = (CarriesOwnPath(newName) || FInMemory) ? TrimName(newName)
+                                                                    : FDirectory.Path() + TrimName(newName);
+  struct TRenamed {
+    TFileHandler& Handler;
+    std::string_view Ext;
+    std::string_view BackupExt;
+  };
+  const TRenamed files[] = {{FDataFile, TableFileExt::Data, TableFileExt::DataBackup},
+                            {FIndexFile, TableFileExt::Index, TableFileExt::IndexBackup},
+                            {FBlobFile, TableFileExt::Blob, TableFileExt::BlobBackup}};
+  for (const TRenamed& f : files) {
+    if (!f.Handler.FileExists()) continue;
+    const std::string to = MakeTableFileName(target, TableFileExt::Data, backup ? f.BackupExt : f.Ext);
+    if (backup && FileList().FileExists(to, FInMemory)) (void)FileList().DeleteFile(to, FInMemory);
+    f.Handler.RenameFile(to);
+  }
+}
+
+void TDataTable::BackupIndexFile() {
+  WriteBuffers();
+  FIndexFile.CopyToFile(MakeTableFileName(FIndexFile.FileName(), TableFileExt::Index, TableFileExt::IndexBackup));
+}
+
+void TDataTable::RestoreIndexFile(bool skipCopy, bool deleteBackup) {
+  const std::string backupName =
+      MakeTableFileName(FIndexFile.FileName(), TableFileExt::Index, TableFileExt::IndexBackup);
+  if (!skipCopy) {
+    FIndexFile.CopyFromFile(backupName);
+    // The pages and header in memory describe the file before the copy.
+    FIndexFile.DiscardPages(false);
+    FIndexFile.ReadIndexHeader();
+  }
+  if (deleteBackup && FileList().FileExists(backupName, FInMemory)) {
+    const std::int32_t result = FileList().DeleteFile(backupName, FInMemory);
+    if (result < 0) RaiseEngineError(static_cast<TErrorCode>(-result), {.Database = FDirectory.Name(), .Table = backupName});
+  }
+}
+
+void TDataTable::WriteBuffers(bool clear, bool forceDataHeader, bool forceFlush, bool forceBlobHeader,
+                              bool forceIndexHeader) {
+  if (FReadOnly || !FOpen) return;
+  const bool blobOpen = FBlobFile.Opened();
+  if (FInTransaction) {
+    if (forceDataHeader) FDataFile.BumpChangeCount();
+    if (forceIndexHeader) FIndexFile.BumpChangeCount();
+    if (forceBlobHeader && blobOpen) FBlobFile.BumpChangeCount();
+    return;
+  }
+  const bool flush = forceFlush || Session().ForceBufferFlush();
+  {
+    bool written = FDataFile.FlushRecords();
+    written = FDataFile.WriteDataHeader(forceDataHeader) || written;
+    written = FDataFile.WriteFieldDefs() || written;
+    if (written && flush) FDataFile.FlushFile();
+    if (clear) FDataFile.TrimRecordCache();
+  }
+  {
+    bool written = FIndexFile.FlushPages(false);
+    written = FIndexFile.WriteIndexHeader(forceIndexHeader) || written;
+    if (written && flush) FIndexFile.FlushFile();
+    if (clear) FIndexFile.TrimPageCache();
+  }
+  if (blobOpen) {
+    bool written = FBlobFile.FlushBlocks();
+    written = FBlobFile.WriteBlobHeader(forceBlobHeader) || written;
+    if (written && flush) FBlobFile.FlushFile();
+    if (clear) FBlobFile.TrimBlockCache();
+  }
+}
+
+void TDataTable::DiscardBuffers(bool clear, bool reread) {
+  if (!FOpen) return;
+  FDataFile.DiscardRecords();
+  if (clear) FDataFile.TrimRecordCache();
+  if (reread) FDataFile.ReadDataHeader();
+  FIndexFile.DiscardPages(false);
+  FIndexFile.DiscardPages(true);
+  if (clear) FIndexFile.TrimPageCache();
+  if (reread) FIndexFile.ReadIndexHeader();
+  if (FBlobFile.Opened()) {
+    FBlobFile.DiscardBlocks();
+    if (clear) FBlobFile.TrimBlockCache();
+    if (reread) FBlobFile.ReadBlobHeader();
+  }
+}
+
+void TDataTable::EmptyTable() {
+  if (!FOpen) return;
+  FDataFile.EmptyDataFile();
+  FIndexFile.EmptyIndexes();
+  if (FBlobFile.Opened()) FBlobFile.EmptyBlobFile();
+  DiscardBuffers(true, false);
+}
+
+bool TDataTable::CheckForChanges() {
+  if (!FOpen) return false;
+  bool changed = false;
+  if (FIndexFile.IndexHeaderChanged()) {
+    FIndexFile.DiscardPages(false);
+    FDataFile.ReadDataHeader();
+    FDataFile.DiscardRecords();
+    changed = true;
+  } else if (FDataFile.DataHeaderChanged()) {
+    FDataFile.DiscardRecords();
+    changed = true;
+  }
+  if (HasBlobFields() && FBlobFile.Opened() && FBlobFile.BlobHeaderChanged()) {
+    FBlobFile.DiscardBlocks();
+    return true;
+  }
+  return changed;
+}
+
+void TDataTable::VerifyTable() {
+  FDataFile.VerifyDataFile();
+  if (!FIndexRecreated) FIndexFile.VerifyIndexHeader();
+  if (HasBlobFields() && FBlobFile.Opened()) FBlobFile.VerifyBlobHeader();
+}
+
+void TDataTable::CheckTableVersion() {
+  FDataFile.CheckDataVersion();
+  if (FIndexFile.Version() != IndexHeaderLayout::CurrentVersion) Raise(TARN_OLDVERSION);
+  if (HasBlobFields() && FBlobFile.Opened() && FBlobFile.Header().BlobVersion != BlobHeader::CurrentVersion)
+    Raise(TARN_OLDVERSION);
+}
+
+// ------------------------------------------------------------ passwords ----
+
+void TDataTable::DemandPassword(TTableCursor* cursor) {
+  if (!FDataFile.IsEncrypted()) return;
+  const std::string password = FDataFile.GetPassword();
+  while (!Session().HasPassword(password)) {
+    if (cursor == nullptr || !cursor->RequestPassword()) Raise(TARN_NOTSUFFTABLERIGHTS);
+  }
+}
+
+// -------------------------------------------------------------- cursors ----
+
+void TDataTable::AttachCursor(TTableCursor& cursor) {
+  if (std::find(FCursors.begin(), FCursors.end(), &cursor) != FCursors.end()) return;
+  FCursors.push_back(&cursor);
+  if (cursor.CountsAsSharer()) ++FCursorCount;
+}
+
+void TDataTable::DetachCursor(TTableCursor& cursor) noexcept {
+  const auto it = std::find(FCursors.begin(), FCursors.end(), &cursor);
+  if (it == FCursors.end()) return;
+  FCursors.erase(it);
+  if (cursor.CountsAsSharer() && FCursorCount > 0) --FCursorCount;
+}
+
+// ---------------------------------------------------------------- locks ----
+
+void TDataTable::Pause(std::int32_t ms) const {
+  if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+std::optional<TRegionLock> TDataTable::AcquireTableLock(TFileHandler& file, std::int64_t offset,
+                                                        std::int64_t length) {
+  for (std::int32_t attempt = 1; attempt <= FTableLockRetry.Attempts; ++attempt) {
+    ++FLockStats.TableLockAttempts;
+    if (auto lock = TRegionLock::TryLock(file, offset, length)) return lock;
+    if (attempt < FTableLockRetry.Attempts) Pause(FTableLockRetry.PauseMs);
+  }
+  return std::nullopt;
+}
+
+std::optional<TRegionLock> TDataTable::AcquireReadLock(TFileHandler& file, std::uint16_t& slot) {
+  for (std::int32_t attempt = 1; attempt <= FTableLockRetry.Attempts; ++attempt) {
+    ++FLockStats.TableLockAttempts;
+    const std::uint16_t candidate = RandomReadSlot();
+    if (auto lock = TRegionLock::TryLock(file, LockRange::ReadSlotOffset(candidate), 1)) {
+      slot = candidate;
+      return lock;
+    }
+    if (attempt < FTableLockRetry.Attempts) Pause(FTableLockRetry.PauseMs);
+  }
+  return std::nullopt;
+}
+
+bool TDataTable::BeginRead() {
+  if (!FOpen || FReading || FQueryReading || FWriting || FHoldsTransactionLock || !TakesLocks()) return false;
+  std::uint16_t indexSlot = 0, blobSlot = 0;
+  std::optional<TRegionLock> indexLock = AcquireReadLock(FIndexFile, indexSlot);
+  if (!indexLock) Raise(TARN_LOCKTIMEOUT);
+  std::optional<TRegionLock> blobLock;
+  if (HasBlobFields() && FBlobFile.Opened()) {
+    blobLock = AcquireReadLock(FBlobFile, blobSlot);
+    if (!blobLock) Raise(TARN_LOCKTIMEOUT);  // indexLock is given back on the way out
+  }
+  FReadIndexLock = std::move(indexLock);
+  FReadBlobLock = std::move(blobLock);
+  FReadSlotIndex = indexSlot;
+  FReadSlotBlob = blobSlot;
+  FReading = true;
+  assert(CheckInvariants());
+  try {
+    return CheckForChanges();
+  } catch (...) {
+    // The caller never sees a read lock from a BeginRead that failed.
+    (void)ReleaseLock(FReadBlobLock);
+    (void)ReleaseLock(FReadIndexLock);
+    FReading = false;
+    FReadSlotIndex = FReadSlotBlob = 0;
+    throw;
+  }
+}
+
+void TDataTable::EndRead() {
+  if (!FReading) return;
+  const bool blobOk = ReleaseLock(FReadBlobLock);
+  const bool indexOk = ReleaseLock(FReadIndexLock);
+  FReading = false;
+  FReadSlotIndex = FReadSlotBlob = 0;
+  assert(CheckInvariants());
+  if (!blobOk || !indexOk) Raise(TARN_UNLOCKFAILED);
+}
+
+bool TDataTable::BeginQueryRead() {
+  if (!FOpen || FReading || FQueryReading || FWriting || FHoldsTransactionLock || !TakesLocks()) return false;
+  std::uint16_t indexSlot = 0, blobSlot = 0;
+  std::optional<TRegionLock> indexLock = AcquireReadLock(FIndexFile, indexSlot);
+  if (!indexLock) Raise(TARN_LOCKTIMEOUT);
+  std::optional<TRegionLock> blobLock;
+  if (HasBlobFields() && FBlobFile.Opened()) {
+    blobLock = AcquireReadLock(FBlobFile, blobSlot);
+    if (!blobLock) Raise(TARN_LOCKTIMEOUT);
+  }
+  FQueryIndexLock = std::move(indexLock);
+  FQueryBlobLock = std::move(blobLock);
+  FQuerySlotIndex = indexSlot;
+  FQuerySlotBlob = blobSlot;
+  FQueryReading = true;
+  try {
+    return CheckForChanges();
+  } catch (...) {
+    (void)ReleaseLock(FQueryBlobLock);
+    (void)ReleaseLock(FQueryIndexLock);
+    FQueryReading = false;
+    FQuerySlotIndex = FQuerySlotBlob = 0;
+    throw;
+  }
+}
+
+void TDataTable::EndQueryRead() {
+  if (!FQueryReading) return;
+  const bool blobOk = ReleaseLock(FQueryBlobLock);
+  const bool indexOk = ReleaseLock(FQueryIndexLock);
+  FQueryReading = false;
+  FQuerySlotIndex = FQuerySlotBlob = 0;
+  if (!blobOk || !indexOk) Raise(TARN_UNLOCKFAILED);
+}
+
+bool TDataTable::BeginWrite() {
+  if (!FOpen || FWriting || !TakesLocks()) return false;
+  const bool transactionHeld = FHoldsTransactionLock;
+  std::optional<TRegionLock> transactionByte;
+  if (!transactionHeld) {
+    transactionByte = AcquireTableLock(FDataFile, LockRange::TransactionByte, 1);
+    if (!transactionByte) Raise(TARN_LOCKTIMEOUT);
+  }
+  std::optional<TRegionLock> indexLock = AcquireTableLock(FIndexFile, LockRange::WriteFirst, LockRange::WriteLength);
+  if (!indexLock) Raise(TARN_LOCKTIMEOUT);  // the transaction byte goes back on the way out
+  std::optional<TRegionLock> blobLock;
+  if (HasBlobFields() && FBlobFile.Opened()) {
+    blobLock = AcquireTableLock(FBlobFile, LockRange::WriteFirst, LockRange::WriteLength);
+    if (!blobLock) Raise(TARN_LOCKTIMEOUT);
+  }
+  FWriteTransactionByte = std::move(transactionByte);
+  FWriteIndexLock = std::move(indexLock);
+  FWriteBlobLock = std::move(blobLock);
+  FWriting = true;
+  assert(CheckInvariants());
+  if (transactionHeld) return false;
+  try {
+    return CheckForChanges();
+  } catch (...) {
+    (void)ReleaseLock(FWriteBlobLock);
+    (void)ReleaseLock(FWriteIndexLock);
+    (void)ReleaseLock(FWriteTransactionByte);
+    FWriting = false;
+    throw;
+  }
+}
+
+void TDataTable::EndWrite() {
+  if (!FWriting) return;
+  const bool blobOk = ReleaseLock(FWriteBlobLock);
+  const bool indexOk = ReleaseLock(FWriteIndexLock);
+  // The transaction byte stays while a transaction holds it (then this write
+  // never took it, or LockTransaction took it over).
+  const bool byteOk = ReleaseLock(FWriteTransactionByte);
+  FWriting = false;
+  assert(CheckInvariants());
+  if (!blobOk || !indexOk || !byteOk) Raise(TARN_LOCKTIMEOUT);
+}
+
+void TDataTable::LockTransaction() {
+  if (FHoldsTransactionLock || FReadOnlyAttr) return;
+  if (FExclusive || !FOpen) {
+    FHoldsTransactionLock = true;
+    return;
+  }
+  if (FWriteTransactionByte) {
+    // A write in progress already holds the byte: the transaction takes it over.
+    FTransactionByte = std::move(FWriteTransactionByte);
+    FWriteTransactionByte.reset();
+  } else {
+    FTransactionByte = AcquireTableLock(FDataFile, LockRange::TransactionByte, 1);
+    if (!FTransactionByte) Raise(TARN_LOCKTIMEOUT);
+  }
+  FHoldsTransactionLock = true;
+  assert(CheckInvariants());
+  CheckForChanges();
+}
+
+void TDataTable::UnlockTransaction() {
+  if (!FHoldsTransactionLock) return;
+  const bool byteOk = ReleaseLock(FTransactionByte);
+  FHoldsTransactionLock = false;
+  // The deferred records are released even when the byte was not.
+  std::exception_ptr failure;
+  if (!FExclusive) {
+    try {
+      UnlockAllRecords(true);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+  }
+  FDeferredUnlocks->ClearAll();
+  assert(CheckInvariants());
+  if (!byteOk) Raise(TARN_LOCKTIMEOUT);
+  if (failure) std::rethrow_exception(failure);
+}
+
+bool TDataTable::LockRecord(std::int32_t recordNo) {
+  if (!TakesLocks()) return false;
+  if (!ValidRecordNo(recordNo)) Raise(TARN_RECLOCKFAILED);
+  const auto r = static_cast<std::uint32_t>(recordNo);
+  if (FHoldsTransactionLock && FLockedRecords->TestBit(r)) return false;
+  const TDataSession& session = Session();
+  bool changed = session.StrictChangeDetection() ? false : BeginRead();
+  std::uint32_t failures = 0;
+  while (true) {
+    ++FLockStats.RecordLockAttempts;
+    if (FDataFile.LockRegion(true, LockRange::RecordOffset(recordNo), 1)) {
+      FLockedRecords->SetBit(r);
+      FDeferredUnlocks->ClearBit(r);
+      return changed;
+    }
+    EndRead();
+    if (++failures > session.LockRetryCount()) break;
+    Pause(session.LockWaitTime());
+    if (!changed) changed = BeginRead();
+  }
+  Raise(TARN_RECLOCKFAILED);
+}
+
+void TDataTable::UnlockRecord(std::int32_t recordNo) {
+  if (!TakesLocks()) return;
+  if (!ValidRecordNo(recordNo)) Raise(TARN_UNLOCKFAILED);
+  const auto r = static_cast<std::uint32_t>(recordNo);
+  if (FHoldsTransactionLock) {
+    FDeferredUnlocks->SetBit(r);
+    return;
+  }
+  if (!FLockedRecords->TestBit(r)) Raise(TARN_UNLOCKFAILED);
+  const bool ok = FDataFile.LockRegion(false, LockRange::RecordOffset(recordNo), 1);
+  // A refused unlock still counts as released: the range is forgotten.
+  FLockedRecords->ClearBit(r);
+  FDeferredUnlocks->ClearBit(r);
+  if (!ok) Raise(TARN_UNLOCKFAILED);
+}
+
+void TDataTable::UnlockAllRecords(bool onlyDeferred) {
+  std::exception_ptr failure;
+  for (std::uint32_t r = 0; FLockedRecords->NextSet(r);) {
+    if (onlyDeferred && !FDeferredUnlocks->TestBit(r)) continue;
+    try {
+      UnlockRecord(static_cast<std::int32_t>(r));
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
+  }
+  if (failure) std::rethrow_exception(failure);
+}
+
+bool TDataTable::LockCursorRecord(std::int32_t recordNo) {
+  if (!ValidRecordNo(recordNo)) Raise(TARN_RECLOCKFAILED);
+  const auto r = static_cast<std::uint32_t>(recordNo);
+  if (FCursorLocks->TestBit(r)) Raise(TARN_RECLOCKFAILED);
+  const bool changed = LockRecord(recordNo);
+  FCursorLocks->SetBit(r);
+  return changed;
+}
+
+void TDataTable::UnlockCursorRecord(std::int32_t recordNo) {
+  if (recordNo > 0) FCursorLocks->ClearBit(static_cast<std::uint32_t>(recordNo));
+  UnlockRecord(recordNo);
+}
+
+bool TDataTable::CursorLocked(std::int32_t recordNo) const {
+  return recordNo > 0 && FCursorLocks->TestBit(static_cast<std::uint32_t>(recordNo));
+}
+
+bool TDataTable::RecordLocked(std::int32_t recordNo) const {
+  return recordNo > 0 && FLockedRecords->TestBit(static_cast<std::uint32_t>(recordNo));
+}
+
+bool TDataTable::UnlockDeferred(std::int32_t recordNo) const {
+  return recordNo > 0 && FDeferredUnlocks->TestBit(static_cast<std::uint32_t>(recordNo));
+}
+
+bool TDataTable::CheckInvariants() const {
+  if (FReading != FReadIndexLock.has_value()) return false;
+  if (FQueryReading != FQueryIndexLock.has_value()) return false;
+  if (FWriting != FWriteIndexLock.has_value()) return false;
+  if (FReadBlobLock && !FReading) return false;
+  if (FWriteTransactionByte && !FWriting) return false;
+  if (!FHoldsTransactionLock && FDeferredUnlocks->CountSet() != 0) return false;
+  if (!TakesLocks() && (FReading || FQueryReading || FWriting || FTransactionByte)) return false;
+  return FLockedRecords->CheckInvariants() && FCursorLocks->CheckInvariants();
+}
+
+// ------------------------------------------------------- owner interfaces ----
+
+std::string_view TDataTable::DatabaseName() const { return FDirectory.Name(); }
+bool TDataTable::ForceBufferFlush() const { return Session().ForceBufferFlush(); }
+bool TDataTable::StrictChangeDetection() const { return Session().StrictChangeDetection(); }
+std::int32_t TDataTable::MaxDataBufferSize() const { return Session().MaxDataBufferSize(); }
+std::int32_t TDataTable::MaxDataBufferCount() const { return Session().MaxDataBufferCount(); }
+std::int32_t TDataTable::MaxIndexBufferSize() const { return Session().MaxIndexBufferSize(); }
+std::int32_t TDataTable::MaxBlobBufferSize() const { return Session().MaxBlobBufferSize(); }
+std::int32_t TDataTable::MaxBlobBufferCount() const { return Session().MaxBlobBufferCount(); }
+std::string_view TDataTable::PrivateDir() const { return Session().GetTempDirectory(); }
+
+bool TDataTable::HasNoPrimaryIndex() const { return FIndexFile.Opened() && FIndexFile.NoPrimaryIndex(); }
+
+bool TDataTable::LocaleInstalled(std::int16_t languageId, std::int16_t sortId) const {
+  return IsValidLocale(static_cast<std::uint16_t>(languageId), static_cast<std::uint16_t>(sortId));
+}
+
+std::uint16_t TDataTable::LanguageId() const { return static_cast<std::uint16_t>(FDataFile.GetLanguageId()); }
+std::uint16_t TDataTable::SortId() const { return static_cast<std::uint16_t>(FDataFile.GetSortId()); }
+int TDataTable::TableFieldCount() const { return static_cast<int>(FDataFile.FieldDefs().size()); }
+
+TIndexFieldInfo TDataTable::TableField(int fieldNumber) const {
+  TIndexFieldInfo info;
+  const auto defs = FDataFile.FieldDefs();
+  if (fieldNumber < 1 || fieldNumber > static_cast<int>(defs.size())) return info;
+  const TFieldDesc& def = defs[static_cast<std::size_t>(fieldNumber - 1)];
+  if (FFieldNames.size() < defs.size()) FFieldNames.resize(defs.size());
+  std::string& name = FFieldNames[static_cast<std::size_t>(fieldNumber - 1)];
+  name = def.FieldName();
+  info.Key.FieldType = def.FieldType();
+  info.Key.FieldSize = def.FieldSize();
+  info.Key.FieldOffset = def.FieldOffset();
+  info.Key.HasNullFlag = !def.IsAutoInc();
+  info.SubType = def.FieldSubType();
+  info.Name = name;
+  return info;
+}
+
+// -------------------------------------------------------------- brackets ----
+
+TTableReadBracket::TTableReadBracket(TDataTable& table) : FTable(nullptr) {
+  const bool wasReading = table.Reading();
+  FChanged = table.BeginRead();
+  if (!wasReading && table.Reading()) FTable = &table;
+}
+
+void TTableReadBracket::Release() noexcept {
+  if (FTable == nullptr) return;
+  TDataTable* table = FTable;
+  FTable = nullptr;
+  try {
+    table->EndRead();
+  } catch (...) {
+    // The lock counts as released; the table's state already says so.
+  }
+}
+
+TTableWriteBracket::TTableWriteBracket(TDataTable& table) : FTable(nullptr) {
+  const bool wasWriting = table.Writing();
+  FChanged = table.BeginWrite();
+  if (!wasWriting && table.Writing()) FTable = &table;
+}
+
+void TTableWriteBracket::Release() noexcept {
+  if (FTable == nullptr) return;
+  TDataTable* table = FTable;
+  FTable = nullptr;
+  try {
+    table->EndWrite();
+  } catch (...) {
+    // As above.
+  }
+}
+
+}  // namespace tarn

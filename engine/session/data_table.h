@@ -1,0 +1,381 @@
+#pragma once
+// The shared object of one table in one directory of one session.
+//
+// TDataTable owns the table's three file handlers (data, index and, when the
+// table has blob fields, blob), the record, page and block caches behind them,
+// and the table's lock state. Every cursor of the session on the table uses
+// this one object; two sessions of one process that open the same table have
+// two objects, which share only the file objects of FileList() (one OS
+// descriptor per file per process) and meet each other through the byte-range
+// locks of lock_ranges.h, exactly as two programs do.
+//
+// It is the owner the three file handlers ask for session settings, names,
+// encryption and transaction state (TDataFileOwner, TIndexOwner, TBlobOwner).
+//
+// Lock state (a table opened exclusively, or whose files are read-only by
+// attribute, takes no locks at all):
+//   idle -> reading   BeginRead: a read lock (random slot) on the index file
+//                     and, with blob fields, on the blob file; EndRead
+//   idle -> writing   BeginWrite: the data file's transaction byte (unless a
+//                     transaction holds it), then the write lock of the index
+//                     and of the blob file; EndWrite
+//   transaction       LockTransaction .. UnlockTransaction: the transaction
+//                     byte; BeginWrite skips it and UnlockRecord defers
+//   record R locked   LockRecord .. UnlockRecord (or the end of the
+//                     transaction); bookkept in FLockedRecords
+// Every lock is held by a TRegionLock guard: a Begin that fails part way gives
+// back what it already took before raising, and the End functions release
+// exactly what their Begin took. CloseTable releases everything still held.
+//
+// Record bookkeeping (bitmaps of record numbers, each sized for 8192 records
+// at creation and grown on demand):
+//   FLockedRecords    records whose lock byte this table holds
+//   FCursorLocks      records locked by cursors of this table: a second cursor
+//                     asking for one fails at once with 10258
+//   FDeferredUnlocks  records whose unlock waits for the end of the transaction
+// Invariants (CheckInvariants): (1) FReading, FQueryReading and FWriting agree
+// with the guards held; (2) without a transaction FDeferredUnlocks is empty;
+// (3) an exclusive or read-only-attribute table holds no lock guard.
+//
+// Change detection: CheckForChanges compares the change counters of the three
+// file headers with the disk and empties the caches of whatever changed. It
+// runs whenever BeginRead, BeginWrite or LockTransaction take their locks
+// afresh.
+//
+// Threads: one thread at a time (the session's); no lock of its own.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/blob/blob_file.h"
+#include "engine/blob/blob_owner.h"
+#include "engine/index/index_descriptor.h"
+#include "engine/index/index_file.h"
+#include "engine/index/index_owner.h"
+#include "engine/session/table_case_mapper.h"
+#include "engine/session/lock_ranges.h"
+#include "engine/session/region_lock.h"
+#include "engine/table/data_file.h"
+#include "engine/table/data_file_owner.h"
+#include "engine/table/field_desc.h"
+#include "engine/table/records_bitmap_stack.h"
+
+namespace tarn {
+
+class TDataDirectory;
+class TDataSession;
+class TTableCursor;
+
+// How a table is asked for by a cursor or the directory.
+struct TTableOpenOptions {
+  bool InMemory = false;
+  bool Temporary = false;
+  bool Exclusive = false;
+  bool ReadOnly = false;
+  // Share a table in use even when one side wants exclusive use.
+  bool JoinInUse = false;
+};
+
+// Everything a new table is made of. The field definitions carry their
+// physical sizes and offsets already (AssignFieldOffsets).
+struct TTableDefinition {
+  std::int16_t LanguageId = 0;
+  std::int16_t SortId = 0;
+  std::vector<TFieldDesc> Fields;
+  // FieldCount 0: the table has no primary index (natural order).
+  TIndexDescriptor Primary;
+  std::vector<TIndexDescriptor> Secondary;
+  // The definition of the "Sys Text" slot (32), when the table has one.
+  std::optional<TIndexDescriptor> TextIndex;
+  // 0 means 512.
+  std::uint16_t BlobBlockSize = 512;
+  std::string Description;
+  std::string Password;
+  bool Encrypted = false;
+  std::int16_t UserMajorVersion = 0;
+  std::int16_t UserMinorVersion = 0;
+};
+
+// Counters of lock attempts, for statistics and tests only.
+struct TTableLockStats {
+  std::uint64_t RecordLockAttempts = 0;  // every try of a record-lock byte
+  std::uint64_t TableLockAttempts = 0;   // every try of a read, write or transaction lock
+};
+
+class TDataTable final : public TDataFileOwner, public TIndexOwner, public TBlobOwner {
+ public:
+  // Bits each record bitmap covers when the table object is made.
+  static constexpr std::uint32_t InitialBitmapRecords = 8192;
+
+  TDataTable(TDataDirectory& directory, std::string_view tableName);
+  // Closes the table (discarding) when still open; never throws.
+  ~TDataTable() override;
+  TDataTable(const TDataTable&) = delete;
+  TDataTable& operator=(const TDataTable&) = delete;
+
+  // ---- identity and flags ----
+  TDataDirectory& Directory() const { return FDirectory; }
+  TDataSession& Session() const;
+  const std::string& Name() const { return FTableName; }
+  std::uint16_t OpenCount() const { return FOpenCount; }
+  std::uint16_t CursorCount() const { return FCursorCount; }
+  bool IsOpen() const { return FOpen; }
+  bool Exclusive() const { return FExclusive; }
+  bool ReadOnly() const { return FReadOnly; }
+  bool ReadOnlyAttr() const { return FReadOnlyAttr; }
+  bool InMemory() const { return FInMemory; }
+  bool Temporary() const { return FTemporary; }
+  bool IndexRecreated() const { return FIndexRecreated; }
+  // Flags taken from an open or create request. Requires: not open.
+  void SetFlags(const TTableOpenOptions& options);
+  void SetExclusive(bool value) { FExclusive = value; }
+  // A transaction is active on the table (maintained by the directory's
+  // transactions).
+  bool InTransaction() const override { return FInTransaction; }
+  void SetInTransaction(bool value) { FInTransaction = value; }
+
+  // ---- files ----
+  // Gives each handler its file name (directory path + MakeTableFileName(name,
+  // ".DAT", ext)) and the table's exclusive, read-only, in-memory and
+  // temporary flags.
+  void BuildFileNames();
+  // Raises FOpenCount; when not open yet, opens the data file, the index file
+  // (recreating it empty when it is missing, FIndexRecreated) and, with blob
+  // fields, the blob file. Any failure closes what was opened, leaves the
+  // count as it was and re-raises.
+  void OpenTable();
+  // Lowers FOpenCount; at 0 (and outside a transaction) writes the buffers of
+  // an exclusive table (or discards them: temporary and discard), releases
+  // every lock and closes the files. Nothing when not open. The files are
+  // closed even when the write fails; the failure is re-raised afterwards.
+  void CloseTable(bool discard);
+  // Creates the three files, open and exclusive, with everything still to be
+  // written (WriteBuffers or CloseTable writes it). Raises 10015 for an
+  // encrypted table with an empty password or one of 16 or more characters,
+  // before anything is created; on any later failure the files made so far
+  // are closed and deleted.
+  void CreateTable(const TTableDefinition& definition);
+  // Deletes the data and index files (a failure raises) and the blob file when
+  // it exists. Requires: not open.
+  void DeleteTable();
+  // Renames every existing file of the table to newName (with backup: to the
+  // backup extensions, an existing backup file being deleted first). newName
+  // is put into the table's directory unless it carries its own path or the
+  // table is in memory. Requires: not open.
+  void RenameTable(std::string_view newName, bool backup);
+  // Writes the buffers and copies the index file to the ".IBK" file.
+  void BackupIndexFile();
+  // Copies the ".IBK" file back into the index file (unless skipCopy; the
+  // cached pages are dropped and the header re-read) and deletes the ".IBK"
+  // file when deleteBackup and it exists.
+  void RestoreIndexFile(bool skipCopy, bool deleteBackup);
+  // Writes the dirty records, pages and blocks and the changed headers, file
+  // by file (data, index, blob); flushes a written file when forceFlush or the
+  // session forces flushes; with clear trims the caches. Nothing for a
+  // read-only table; inside a transaction only the forced headers are marked
+  // changed (their change counters rise in memory).
+  void WriteBuffers(bool clear = false, bool forceDataHeader = false, bool forceFlush = false,
+                    bool forceBlobHeader = false, bool forceIndexHeader = false);
+  // Drops every cached record, page and block without writing; with clear
+  // trims the caches, with reread reads the three headers again.
+  void DiscardBuffers(bool clear, bool reread);
+  // Empties the open files and drops their caches.
+  void EmptyTable();
+  // Compares the change counters of the three headers with the disk; empties
+  // the caches of what changed (re-reading the data header when the index
+  // changed). True when anything changed.
+  bool CheckForChanges();
+  // The full check of a table first opened: data file, index header (unless
+  // recreated) and blob header (with blob fields).
+  void VerifyTable();
+  // The version checks only.
+  void CheckTableVersion();
+
+  // ---- passwords ----
+  // Nothing for a table that is not encrypted. Otherwise, while the session
+  // has no password exactly equal to the table's, asks cursor->RequestPassword();
+  // a refusal (or no cursor) raises 10498 naming the table.
+  void DemandPassword(TTableCursor* cursor);
+
+  // ---- cursors ----
+  void AttachCursor(TTableCursor& cursor);
+  void DetachCursor(TTableCursor& cursor) noexcept;
+
+  // ---- locks ----
+  // See the class comment. Begin functions return whether CheckForChanges
+  // found a change. Raise 10249 when a lock cannot be had after its retries
+  // (having released what they took), 10242 / 10249 when a release fails.
+  bool BeginRead();
+  void EndRead();
+  bool BeginQueryRead();
+  void EndQueryRead();
+  bool BeginWrite();
+  void EndWrite();
+  void LockTransaction();
+  void UnlockTransaction();
+  // Locks record R (LockRetryCount + 1 attempts, LockWaitTime ms apart);
+  // returns whether the read lock it took found a change (that read lock
+  // stays held for the caller to end). False at once for an exclusive or
+  // read-only-attribute table, or when the transaction already holds R.
+  // Raises 10258 for R outside 1..200,000,000 or when every attempt fails.
+  bool LockRecord(std::int32_t recordNo);
+  // Releases record R (deferred to the end of a transaction). Raises 10242
+  // when R is not locked or the release fails.
+  void UnlockRecord(std::int32_t recordNo);
+  // UnlockRecord of every locked record (only those deferred when
+  // onlyDeferred), in increasing order; all are tried, the first failure is
+  // raised at the end.
+  void UnlockAllRecords(bool onlyDeferred);
+
+  // The cursor side of record locks: a record already locked by a cursor of
+  // this table fails at once with 10258; otherwise LockRecord, and R joins
+  // FCursorLocks. Returns LockRecord's result.
+  bool LockCursorRecord(std::int32_t recordNo);
+  // Removes R from FCursorLocks and UnlockRecord(R) (nothing more for an
+  // exclusive or read-only-attribute table).
+  void UnlockCursorRecord(std::int32_t recordNo);
+  bool CursorLocked(std::int32_t recordNo) const;
+  bool RecordLocked(std::int32_t recordNo) const;
+  bool UnlockDeferred(std::int32_t recordNo) const;
+
+  bool Reading() const { return FReading; }
+  bool QueryReading() const { return FQueryReading; }
+  bool Writing() const { return FWriting; }
+  bool HoldsTransactionLock() const override { return FHoldsTransactionLock; }
+  std::uint16_t ReadSlotIndex() const { return FReadSlotIndex; }
+  std::uint16_t ReadSlotBlob() const { return FReadSlotBlob; }
+  // Attempts and pauses of the table-level locks (32767 x 3 ms); tools and
+  // tests may shorten them.
+  void SetTableLockRetry(const TTableLockRetry& retry) { FTableLockRetry = retry; }
+  const TTableLockStats& LockStats() const { return FLockStats; }
+
+  // ---- pass-through to the files ----
+  TDataFile& DataFile() { return FDataFile; }
+  TIndexFile& IndexFile() { return FIndexFile; }
+  TBlobFile& BlobFile() { return FBlobFile; }
+  bool HasBlobFields() const { return FDataFile.GetBlobFieldCount() > 0; }
+  bool DataWritten() const override { return FDataWritten; }
+  void SetDataWritten() override { FDataWritten = true; }
+
+  bool CheckInvariants() const;
+
+  // ---- owner interfaces of the file handlers ----
+  std::string_view TableName() const override { return FTableName; }
+  std::string_view DatabaseName() const override;
+  bool ForceBufferFlush() const override;
+  bool StrictChangeDetection() const override;
+  std::int32_t MaxDataBufferSize() const override;
+  std::int32_t MaxDataBufferCount() const override;
+  bool HasNoPrimaryIndex() const override;
+  bool LocaleInstalled(std::int16_t languageId, std::int16_t sortId) const override;
+  const TTextCaseMapper& CaseMapper() const override { return FCaseMapper; }
+  bool IsEncrypted() const override { return FDataFile.IsEncrypted(); }
+  std::int32_t MaxIndexBufferSize() const override;
+  std::string_view PrivateDir() const override;
+  void MarkDataWritten() override { FDataWritten = true; }
+  std::uint16_t LanguageId() const override;
+  std::uint16_t SortId() const override;
+  int TableFieldCount() const override;
+  TIndexFieldInfo TableField(int fieldNumber) const override;
+  std::int32_t MaxBlobBufferSize() const override;
+  std::int32_t MaxBlobBufferCount() const override;
+  std::int32_t NextBlobStamp() override { return FDataFile.NextBlobStamp(); }
+
+ private:
+  // Locks that apply at all: not exclusive, not read-only by attribute.
+  bool TakesLocks() const { return !FExclusive && !FReadOnlyAttr; }
+  [[noreturn]] void Raise(TErrorCode code) const;
+  // Tries [offset, offset + length) up to FTableLockRetry.Attempts times.
+  std::optional<TRegionLock> AcquireTableLock(TFileHandler& file, std::int64_t offset, std::int64_t length);
+  // A read lock on a random slot, a new slot for every attempt.
+  std::optional<TRegionLock> AcquireReadLock(TFileHandler& file, std::uint16_t& slot);
+  void Pause(std::int32_t ms) const;
+  // Releases every lock and closes the files, without writing and without
+  // throwing. Leaves the table closed.
+  void ReleaseAndCloseFiles() noexcept;
+  void ClearLockSlots();
+  void ApplyFlags();
+
+  TDataDirectory& FDirectory;
+  std::uint16_t FOpenCount = 0;
+  std::uint16_t FCursorCount = 0;
+  std::string FTableName;
+  bool FOpen = false;
+  bool FExclusive = false;
+  bool FReadOnly = false;
+  bool FReadOnlyAttr = false;
+  bool FInMemory = false;
+  bool FTemporary = false;
+  TDataFile FDataFile;
+  TIndexFile FIndexFile;
+  TBlobFile FBlobFile;
+  bool FIndexRecreated = false;
+  TPooledBitmap FLockedRecords;
+  TPooledBitmap FCursorLocks;
+  TPooledBitmap FDeferredUnlocks;
+
+  // Lock state.
+  bool FReading = false;
+  std::uint16_t FReadSlotIndex = 0;
+  std::uint16_t FReadSlotBlob = 0;
+  bool FQueryReading = false;
+  std::uint16_t FQuerySlotIndex = 0;
+  std::uint16_t FQuerySlotBlob = 0;
+  bool FWriting = false;
+  bool FHoldsTransactionLock = false;
+  std::optional<TRegionLock> FReadIndexLock;
+  std::optional<TRegionLock> FReadBlobLock;
+  std::optional<TRegionLock> FQueryIndexLock;
+  std::optional<TRegionLock> FQueryBlobLock;
+  std::optional<TRegionLock> FWriteTransactionByte;  // taken by BeginWrite
+  std::optional<TRegionLock> FWriteIndexLock;
+  std::optional<TRegionLock> FWriteBlobLock;
+  std::optional<TRegionLock> FTransactionByte;  // taken by LockTransaction
+
+  bool FInTransaction = false;
+  bool FDataWritten = false;
+
+  std::vector<TTableCursor*> FCursors;
+  TTableCaseMapper FCaseMapper;
+  TTableLockRetry FTableLockRetry;
+  TTableLockStats FLockStats;
+  mutable std::vector<std::string> FFieldNames;
+};
+
+// The read lock of one operation: BeginRead in the constructor, EndRead in the
+// destructor when this bracket took the lock (a table already reading or
+// writing is left alone).
+class TTableReadBracket {
+ public:
+  explicit TTableReadBracket(TDataTable& table);
+  ~TTableReadBracket() { Release(); }
+  TTableReadBracket(const TTableReadBracket&) = delete;
+  TTableReadBracket& operator=(const TTableReadBracket&) = delete;
+  // Ends the read early; a failed release is ignored here.
+  void Release() noexcept;
+  bool Changed() const { return FChanged; }
+
+ private:
+  TDataTable* FTable;
+  bool FChanged = false;
+};
+
+// The write lock of one operation, the same way.
+class TTableWriteBracket {
+ public:
+  explicit TTableWriteBracket(TDataTable& table);
+  ~TTableWriteBracket() { Release(); }
+  TTableWriteBracket(const TTableWriteBracket&) = delete;
+  TTableWriteBracket& operator=(const TTableWriteBracket&) = delete;
+  void Release() noexcept;
+  bool Changed() const { return FChanged; }
+
+ private:
+  TDataTable* FTable;
+  bool FChanged = false;
+};
+
+}  // namespace tarn
