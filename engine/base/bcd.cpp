@@ -17,6 +17,14 @@ struct TDecimal {
   std::int32_t Scale = 0;
 };
 
+// Puts count zeros in front of digits. (Built anew rather than with insert(),
+// which GCC 12 at -O3 misreads as an overlapping copy.)
+void PadLeft(std::string& digits, std::size_t count, char fill = '0') {
+  std::string padded(count, fill);
+  padded += digits;
+  digits.swap(padded);
+}
+
 TDecimal ToDecimal(const TBcd& v) {
   TDecimal d;
   d.Negative = v.IsNegative();
@@ -28,19 +36,19 @@ TDecimal ToDecimal(const TBcd& v) {
 // Rounds (half away from zero) or pads d to the scale and packs it.
 std::optional<TBcd> FromDecimal(TDecimal d, std::uint8_t precision, std::uint8_t scale) {
   if (precision < 1 || precision > TBcd::MaxPrecision || scale > precision || scale > 63) return std::nullopt;
-  if (d.Digits.empty()) d.Digits = "0";
+  if (d.Digits.empty()) d.Digits.assign(1, '0');
   if (d.Scale > scale) {
     const std::size_t drop = static_cast<std::size_t>(d.Scale - scale);
-    if (drop > d.Digits.size()) d.Digits.insert(0, drop - d.Digits.size(), '0');
+    if (drop > d.Digits.size()) PadLeft(d.Digits, drop - d.Digits.size());
     const bool roundUp = d.Digits[d.Digits.size() - drop] >= '5';
-    d.Digits.resize(d.Digits.size() - drop);
-    if (d.Digits.empty()) d.Digits = "0";
+    d.Digits.erase(d.Digits.size() - drop);
+    if (d.Digits.empty()) d.Digits.assign(1, '0');
     d.Scale = scale;
     if (roundUp) {
       std::size_t i = d.Digits.size();
       for (;;) {
         if (i == 0) {
-          d.Digits.insert(d.Digits.begin(), '1');
+          PadLeft(d.Digits, 1, '1');
           break;
         }
         --i;
@@ -63,7 +71,7 @@ std::optional<TBcd> FromDecimal(TDecimal d, std::uint8_t precision, std::uint8_t
   while (lead + fraction < d.Digits.size() && d.Digits[lead] == '0') ++lead;
   d.Digits.erase(0, lead);
   if (d.Digits.size() > precision) return std::nullopt;
-  d.Digits.insert(0, precision - d.Digits.size(), '0');
+  PadLeft(d.Digits, precision - d.Digits.size());
   TBcd out;
   out.Precision = precision;
   bool zero = true;
@@ -224,8 +232,8 @@ int CompareBcd(const TBcd& a, const TBcd& b) {
   const std::int32_t scale = std::max(da.Scale, db.Scale);
   std::string x = da.Digits + std::string(static_cast<std::size_t>(scale - da.Scale), '0');
   std::string y = db.Digits + std::string(static_cast<std::size_t>(scale - db.Scale), '0');
-  if (x.size() < y.size()) x.insert(0, y.size() - x.size(), '0');
-  if (y.size() < x.size()) y.insert(0, x.size() - y.size(), '0');
+  if (x.size() < y.size()) PadLeft(x, y.size() - x.size());
+  if (y.size() < x.size()) PadLeft(y, x.size() - y.size());
   const int c = x.compare(y);
   const int sign = c < 0 ? -1 : (c > 0 ? 1 : 0);
   return aNeg ? -sign : sign;
