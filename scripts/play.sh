@@ -10,4 +10,10 @@ if [ ! -x "$build/app/vantor" ]; then
   echo "The Vantor game is not built yet: only the Tarn engine and its tests exist so far."
   exit 0
 fi
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+  echo "Vantor needs a graphical display: run it from a desktop session (DISPLAY or WAYLAND_DISPLAY is not set)."
+  exit 1
+fi
+# Without its question table the game shows the engine's error and ends with
+# exit code 0 once the dialog is closed.
 exec "$build/app/vantor" "$@"

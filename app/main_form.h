@@ -1,0 +1,113 @@
+#pragma once
+// The main window "Vantor": the question pane, the answer group, the Next
+// button and the menu. Its creation handler (FormCreate) opens the question
+// table; its handlers run the game through TQuizGame.
+//
+// Owns the question table component (created through the table factory), its
+// data source and the sound player. The controls bind to the table through
+// DataSource1; the data source and the table are members, so they are gone
+// before the controls, which then simply lose their link.
+
+#include <QMainWindow>
+#include <memory>
+#include <string>
+
+#include "app/quiz_game.h"
+#include "app/sound_player.h"
+#include "dbcomp/data_source.h"
+
+class QAction;
+class QDialog;
+class QFrame;
+class QLabel;
+
+namespace dbcomp {
+class TDataSet;
+}
+
+namespace widgets {
+class TBitBtn;
+class TDBRadioGroup;
+class TDBRichEdit;
+}  // namespace widgets
+
+namespace vantor {
+
+
+inline constexpr std::string_view QuestionTableName = "velmorn2";
+inline constexpr std::string_view TablePassword = "tamsin";
+
+class TMainForm : public QMainWindow, private TQuizView {
+  Q_OBJECT
+
+ public:
+  // `audio` plays the sounds (Qt Multimedia when null).
+  explicit TMainForm(std::unique_ptr<TAudioBackend> audio = nullptr, QWidget* parent = nullptr);
+  ~TMainForm() override;
+
+  // The creation handler: registers the table password with the default
+  // session, reads the table directory from "Vantor.ini", opens the table
+  // and starts a new game. When the table cannot be opened it shows the
+  // error dialog (the message and ".") and answers false: the program ends.
+  bool FormCreate();
+
+  // Handlers.
+  void MNewGameClick();
+  void MExitClick();
+  void MContentsClick();
+  void MAboutClick();
+  void MFormClick();
+  void ANextExecute();
+  void ActionManagerUpdate();
+  void DBRichEditChange();
+
+  // Windows opened from the menu (modal); absent ones are not shown.
+  void SetHelpForm(QDialog* form) noexcept { FHelpForm = form; }
+  void SetAboutForm(QDialog* form) noexcept { FAboutForm = form; }
+  void SetEditorForm(QDialog* form) noexcept { FEditorForm = form; }
+
+  // Components, for the windows that share them and for tests.
+  dbcomp::TDataSet* VantorTable() const noexcept { return FVantorTable.get(); }
+  dbcomp::TDataSource& DataSource1() noexcept { return FDataSource1; }
+  widgets::TDBRichEdit* DBRichEdit() const noexcept { return FDBRichEdit; }
+  widgets::TDBRadioGroup* RAnswer() const noexcept { return FRAnswer; }
+  widgets::TBitBtn* BNext() const noexcept { return FBNext; }
+  QAction* ANext() const noexcept { return FANext; }
+  QAction* MNewGame() const noexcept { return FMNewGame; }
+  QAction* MForm() const noexcept { return FMForm; }
+  TQuizGame* Game() const noexcept { return FGame.get(); }
+  const TSoundPlayer& MediaPlayer() const noexcept { return *FMediaPlayer; }
+
+ private:
+  // TQuizView.
+  std::string AnswerValue() const override;
+  int AnswerItemIndex() const override;
+  void PlaySound(const std::string& fileName) override;
+  void ShowInfo(const std::string& message) override;
+  void SetNextButtonEnabled(bool enabled) override;
+  void FocusAnswer() override;
+
+  void BuildControls();
+  void BuildMenu();
+  void NextClicked();
+
+  std::unique_ptr<dbcomp::TDataSet> FVantorTable;
+  dbcomp::TDataSource FDataSource1;
+  std::unique_ptr<TSoundPlayer> FMediaPlayer;
+  std::unique_ptr<TQuizGame> FGame;
+  QFrame* FPanel1 = nullptr;
+  QFrame* FPanel2 = nullptr;
+  widgets::TDBRichEdit* FDBRichEdit = nullptr;
+  QLabel* FImage1 = nullptr;
+  widgets::TDBRadioGroup* FRAnswer = nullptr;
+  widgets::TBitBtn* FBNext = nullptr;
+  QAction* FANext = nullptr;
+  QAction* FMNewGame = nullptr;
+  QAction* FMForm = nullptr;
+  QDialog* FHelpForm = nullptr;
+  QDialog* FAboutForm = nullptr;
+  QDialog* FEditorForm = nullptr;
+  QMetaObject::Connection FIdleConnection;
+};
+
+}  // namespace vantor

@@ -1,0 +1,12 @@
+// The main of the widget tests: a QApplication on the offscreen platform
+// (unless QT_QPA_PLATFORM says otherwise), then every GoogleTest test.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
