@@ -4,9 +4,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
-#include <QFrame>
 #include <QLabel>
-#include <QMenuBar>
 #include <QPixmap>
 #include <QScreen>
 
@@ -21,6 +19,7 @@
 #include "dbcomp/field.h"
 #include "dbcomp/session_list.h"
 #include "dbcomp/table_factory.h"
+#include "ui_main_form.h"
 #include "widgets/bit_btn.h"
 #include "widgets/db_radio_group.h"
 #include "widgets/db_rich_edit.h"
@@ -29,39 +28,44 @@ namespace vantor {
 
 namespace {
 
-QFrame* MakePanel(QWidget* parent, const char* name, const QRect& bounds) {
-  auto* panel = new QFrame(parent);
-  panel->setObjectName(name);
-  panel->setGeometry(bounds);
-  panel->setFrameShape(QFrame::Panel);
-  panel->setFrameShadow(QFrame::Raised);
-  panel->setAutoFillBackground(true);
-  QPalette p = panel->palette();
-  p.setColor(QPalette::Window, QColor(219, 219, 219));
-  panel->setPalette(p);
-  return panel;
+const QColor WindowGrey(128, 128, 128);
+const QColor PanelGrey(219, 219, 219);
+
+void SetBackground(QWidget* widget, const QColor& colour) {
+  QPalette p = widget->palette();
+  p.setColor(QPalette::Window, colour);
+  widget->setPalette(p);
+  widget->setAutoFillBackground(true);
 }
 
-QFont AnswerFont() {
-  QFont f("Times New Roman", 12);
-  f.setBold(true);
-  return f;
+// Keeps the family and size the form gives `widget`, and tells the font
+// matcher which kind of face to take when that family is not installed.
+void SetFallbackKind(QWidget* widget, QFont::StyleHint kind) {
+  QFont f = widget->font();
+  f.setStyleHint(kind);
+  widget->setFont(f);
 }
 
 }  // namespace
 
 TMainForm::TMainForm(std::unique_ptr<TAudioBackend> audio, QWidget* parent)
-    : QMainWindow(parent), FMediaPlayer(std::make_unique<TSoundPlayer>(std::move(audio))) {
-  setObjectName("MainForm");
-  setWindowTitle("Vantor");
-  setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+    : QMainWindow(parent),
+      FUi(std::make_unique<Ui::TMainForm>()),
+      FMediaPlayer(std::make_unique<TSoundPlayer>(std::move(audio))) {
+  FUi->setupUi(this);
+  setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowCloseButtonHint);
-  BuildControls();
-  BuildMenu();
+  SetUpControls();
+  ConnectHandlers();
   if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance()) {
     FIdleConnection = connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this,
                               [this] { ActionManagerUpdate(); });
   }
+
+  // Fixed size around the client area and the menu; centred when shown.
+  adjustSize();
+  setFixedSize(sizeHint());
 }
 
 TMainForm::~TMainForm() {
@@ -70,89 +74,64 @@ TMainForm::~TMainForm() {
   FDataSource1.SetDataSet(nullptr);
 }
 
-void TMainForm::BuildControls() {
-  auto* client = new QWidget(this);
-  client->setObjectName("Client");
-  client->setFixedSize(592, 396);
-  client->setAutoFillBackground(true);
-  QPalette grey = client->palette();
-  grey.setColor(QPalette::Window, QColor(128, 128, 128));
-  client->setPalette(grey);
-  setCentralWidget(client);
-
-  FPanel1 = MakePanel(client, "Panel1", QRect(6, 8, 339, 383));
-  FDBRichEdit = new widgets::TDBRichEdit(FPanel1);
-  FDBRichEdit->setObjectName("DBRichEdit");
-  FDBRichEdit->setGeometry(8, 7, 323, 370);
-  FDBRichEdit->setReadOnly(true);
-  FDBRichEdit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  FDBRichEdit->setFocusPolicy(Qt::NoFocus);
-  FDBRichEdit->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  FDBRichEdit->SetDataSource(&FDataSource1);
-  FDBRichEdit->SetDataField("Question");
-  connect(FDBRichEdit, &widgets::TDBRichEdit::Change, this, [this] { RunGuarded(this, [this] { DBRichEditChange(); }); });
-  DBRichEditChange();
-
-  FPanel2 = MakePanel(client, "Panel2", QRect(345, 8, 240, 383));
-  FImage1 = new QLabel(FPanel2);
-  FImage1->setObjectName("Image1");
-  FImage1->setGeometry(18, 30, 208, 129);
-  FImage1->setAlignment(Qt::AlignCenter);
-  FImage1->setPixmap(QPixmap(QString::fromStdString(ExePath(AssetNames::MainPicture))));
-
-  FRAnswer = new widgets::TDBRadioGroup(FPanel2);
-  FRAnswer->setObjectName("RAnswer");
-  FRAnswer->setGeometry(27, 184, 185, 129);
-  FRAnswer->setTitle("My Answer:");
-  FRAnswer->setFont(AnswerFont());
-  FRAnswer->SetItems({"A", "B", "C", "D"});
-  FRAnswer->SetDataSource(&FDataSource1);
-  FRAnswer->SetDataField("UserAnswer");
-
-  FBNext = new widgets::TBitBtn(FPanel2);
-  FBNext->setObjectName("BNext");
-  FBNext->setGeometry(58, 336, 129, 30);
-  FBNext->setText("Next");
-  FBNext->setFont(AnswerFont());
-  const QPixmap glyph(QString::fromStdString(ExePath(AssetNames::NextGlyph)));
-  if (!glyph.isNull()) FBNext->SetGlyph(glyph, 2);
-  setTabOrder(FRAnswer, FBNext);
-
-  FANext = new QAction("Next", this);
-  FANext->setObjectName("ANext");
-  connect(FANext, &QAction::triggered, this, [this] { ANextExecute(); });
-  connect(FBNext, &QPushButton::clicked, this, [this] { NextClicked(); });
-
-  // Centred on the screen, fixed size.
-  adjustSize();
-  setFixedSize(sizeHint());
-  if (const QScreen* screen = QGuiApplication::primaryScreen())
-    move(screen->availableGeometry().center() - rect().center());
+void TMainForm::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (FCentred) return;
+  FCentred = true;
+  // The whole window, frame included, in the middle of the screen's free area.
+  if (const QScreen* s = screen() != nullptr ? screen() : QGuiApplication::primaryScreen()) {
+    const QRect frame = frameGeometry();
+    move(s->availableGeometry().center() -
+         QPoint((frame.width() - 1) / 2, (frame.height() - 1) / 2));
+  }
 }
 
-void TMainForm::BuildMenu() {
-  QMenuBar* bar = menuBar();
-  QMenu* file = bar->addMenu("File");
-  FMNewGame = file->addAction("New Game");
-  FMNewGame->setObjectName("MNewGame");
-  FMNewGame->setShortcut(QKeySequence(Qt::Key_F2));
-  connect(FMNewGame, &QAction::triggered, this, [this] { MNewGameClick(); });
-  QAction* exit = file->addAction("Exit");
-  exit->setObjectName("MExit");
-  connect(exit, &QAction::triggered, this, [this] { MExitClick(); });
+widgets::TDBRichEdit* TMainForm::DBRichEdit() const noexcept { return FUi->DBRichEdit; }
+widgets::TDBRadioGroup* TMainForm::RAnswer() const noexcept { return FUi->RAnswer; }
+widgets::TBitBtn* TMainForm::BNext() const noexcept { return FUi->BNext; }
+QAction* TMainForm::ANext() const noexcept { return FUi->ANext; }
+QAction* TMainForm::MNewGame() const noexcept { return FUi->MNewGame; }
+QAction* TMainForm::MForm() const noexcept { return FUi->MForm; }
 
-  QMenu* help = bar->addMenu("Help");
-  QAction* contents = help->addAction("Contents");
-  contents->setObjectName("MContents");
-  connect(contents, &QAction::triggered, this, [this] { MContentsClick(); });
-  QAction* about = help->addAction("About");
-  about->setObjectName("MAbout");
-  connect(about, &QAction::triggered, this, [this] { MAboutClick(); });
+void TMainForm::SetUpControls() {
+  // The window's font first: the controls with fonts of their own then set
+  // their fallback kind over the one they would inherit.
+  SetFallbackKind(this, QFont::SansSerif);
+  SetFallbackKind(FUi->RAnswer, QFont::Serif);
+  SetFallbackKind(FUi->BNext, QFont::Serif);
 
-  FMForm = bar->addAction("Form");
-  FMForm->setObjectName("MForm");
-  FMForm->setVisible(false);
-  connect(FMForm, &QAction::triggered, this, [this] { MFormClick(); });
+  SetBackground(FUi->Client, WindowGrey);
+  SetBackground(FUi->Panel1, PanelGrey);
+  SetBackground(FUi->Panel2, PanelGrey);
+
+  widgets::TDBRichEdit* pane = FUi->DBRichEdit;
+  pane->SetDataSource(&FDataSource1);
+  pane->SetDataField("Question");
+  DBRichEditChange();
+
+  // Drawn transparent: the label fills no background, so the panel shows
+  // through the picture's transparent pixels.
+  FUi->Image1->setPixmap(QPixmap(QString::fromStdString(ExePath(AssetNames::MainPicture))));
+
+  widgets::TDBRadioGroup* answer = FUi->RAnswer;
+  answer->SetItems({"A", "B", "C", "D"});
+  answer->SetDataSource(&FDataSource1);
+  answer->SetDataField("UserAnswer");
+
+  const QPixmap glyph(QString::fromStdString(ExePath(AssetNames::NextGlyph)));
+  if (!glyph.isNull()) FUi->BNext->SetGlyph(glyph, 2);
+}
+
+void TMainForm::ConnectHandlers() {
+  connect(FUi->DBRichEdit, &widgets::TDBRichEdit::Change, this,
+          [this] { RunGuarded(this, [this] { DBRichEditChange(); }); });
+  connect(FUi->ANext, &QAction::triggered, this, [this] { ANextExecute(); });
+  connect(FUi->BNext, &QPushButton::clicked, this, [this] { NextClicked(); });
+  connect(FUi->MNewGame, &QAction::triggered, this, [this] { MNewGameClick(); });
+  connect(FUi->MExit, &QAction::triggered, this, [this] { MExitClick(); });
+  connect(FUi->MContents, &QAction::triggered, this, [this] { MContentsClick(); });
+  connect(FUi->MAbout, &QAction::triggered, this, [this] { MAboutClick(); });
+  connect(FUi->MForm, &QAction::triggered, this, [this] { MFormClick(); });
 }
 
 bool TMainForm::FormCreate() {
@@ -164,8 +143,10 @@ bool TMainForm::FormCreate() {
     if (!FVantorTable) dbcomp::DatabaseError("Error creating table handle.");
     FVantorTable->SetName("VantorTable");
     FVantorTable->AddField(std::make_unique<dbcomp::TStringField>("QuizName", 20));
-    FVantorTable->AddField(std::make_unique<dbcomp::TIntegerField>(dbcomp::TFieldType::Smallint, "Order"));
-    FVantorTable->AddField(std::make_unique<dbcomp::TBlobField>(dbcomp::TFieldType::Blob, "Question"));
+    FVantorTable->AddField(
+        std::make_unique<dbcomp::TIntegerField>(dbcomp::TFieldType::Smallint, "Order"));
+    FVantorTable->AddField(
+        std::make_unique<dbcomp::TBlobField>(dbcomp::TFieldType::Blob, "Question"));
     FVantorTable->AddField(std::make_unique<dbcomp::TStringField>("AnswerTx", 1));
     FVantorTable->AddField(std::make_unique<dbcomp::TStringField>("UserAnswer", 1));
     FDataSource1.SetDataSet(FVantorTable.get());
@@ -209,29 +190,29 @@ void TMainForm::NextClicked() {
   // The button is the action's client: the action updates, then executes
   // when it is enabled.
   ActionManagerUpdate();
-  if (FANext->isEnabled()) FANext->trigger();
+  if (FUi->ANext->isEnabled()) FUi->ANext->trigger();
 }
 
 void TMainForm::ActionManagerUpdate() {
   RunGuarded(this, [this] {
     if (!FGame) return;
     FGame->ActionManagerUpdate();
-    FANext->setEnabled(FGame->NextActionEnabled());
+    FUi->ANext->setEnabled(FGame->NextActionEnabled());
   });
 }
 
-void TMainForm::DBRichEditChange() { FDBRichEdit->SetDefaultFont("Times New Roman", 14); }
+void TMainForm::DBRichEditChange() { FUi->DBRichEdit->SetDefaultFont("Times New Roman", 14); }
 
-std::string TMainForm::AnswerValue() const { return FRAnswer->Value().toStdString(); }
+std::string TMainForm::AnswerValue() const { return FUi->RAnswer->Value().toStdString(); }
 
-int TMainForm::AnswerItemIndex() const { return FRAnswer->ItemIndex(); }
+int TMainForm::AnswerItemIndex() const { return FUi->RAnswer->ItemIndex(); }
 
 void TMainForm::PlaySound(const std::string& fileName) { FMediaPlayer->Play(fileName); }
 
 void TMainForm::ShowInfo(const std::string& message) { InfoBox(message, 0, true); }
 
-void TMainForm::SetNextButtonEnabled(bool enabled) { FBNext->setEnabled(enabled); }
+void TMainForm::SetNextButtonEnabled(bool enabled) { FUi->BNext->setEnabled(enabled); }
 
-void TMainForm::FocusAnswer() { FRAnswer->setFocus(); }
+void TMainForm::FocusAnswer() { FUi->RAnswer->setFocus(); }
 
 }  // namespace vantor

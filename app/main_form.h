@@ -3,6 +3,15 @@
 // button and the menu. Its creation handler (FormCreate) opens the question
 // table; its handlers run the game through TQuizGame.
 //
+// Layout (main_form.ui): a fixed client area of 592 x 396 pixels, grey
+// (128,128,128), with two light panels (219,219,219): on the left the
+// read-only question pane, on the right the picture, the answer group
+// "My Answer:" (items "A" to "D", bound to "UserAnswer"; tab order 0) and the
+// Next button (tab order 1). Menu: File > New Game (F2), Exit; Help >
+// Contents, About; and "Form", a top-level item that is never visible and has
+// no shortcut. Named fonts that are not installed fall back to a face of the
+// same kind (serif for "Times New Roman") at the given size.
+//
 // Owns the question table component (created through the table factory), its
 // data source and the sound player. The controls bind to the table through
 // DataSource1; the data source and the table are members, so they are gone
@@ -18,8 +27,10 @@
 
 class QAction;
 class QDialog;
-class QFrame;
-class QLabel;
+
+namespace Ui {
+class TMainForm;
+}
 
 namespace dbcomp {
 class TDataSet;
@@ -32,7 +43,6 @@ class TDBRichEdit;
 }  // namespace widgets
 
 namespace vantor {
-
 
 inline constexpr std::string_view QuestionTableName = "velmorn2";
 inline constexpr std::string_view TablePassword = "tamsin";
@@ -69,14 +79,18 @@ class TMainForm : public QMainWindow, private TQuizView {
   // Components, for the windows that share them and for tests.
   dbcomp::TDataSet* VantorTable() const noexcept { return FVantorTable.get(); }
   dbcomp::TDataSource& DataSource1() noexcept { return FDataSource1; }
-  widgets::TDBRichEdit* DBRichEdit() const noexcept { return FDBRichEdit; }
-  widgets::TDBRadioGroup* RAnswer() const noexcept { return FRAnswer; }
-  widgets::TBitBtn* BNext() const noexcept { return FBNext; }
-  QAction* ANext() const noexcept { return FANext; }
-  QAction* MNewGame() const noexcept { return FMNewGame; }
-  QAction* MForm() const noexcept { return FMForm; }
+  widgets::TDBRichEdit* DBRichEdit() const noexcept;
+  widgets::TDBRadioGroup* RAnswer() const noexcept;
+  widgets::TBitBtn* BNext() const noexcept;
+  QAction* ANext() const noexcept;
+  QAction* MNewGame() const noexcept;
+  QAction* MForm() const noexcept;
   TQuizGame* Game() const noexcept { return FGame.get(); }
   const TSoundPlayer& MediaPlayer() const noexcept { return *FMediaPlayer; }
+
+ protected:
+  // The first show centres the window on its screen.
+  void showEvent(QShowEvent* event) override;
 
  private:
   // TQuizView.
@@ -87,27 +101,22 @@ class TMainForm : public QMainWindow, private TQuizView {
   void SetNextButtonEnabled(bool enabled) override;
   void FocusAnswer() override;
 
-  void BuildControls();
-  void BuildMenu();
+  void SetUpControls();
+  void ConnectHandlers();
   void NextClicked();
 
+  // Pointers to the controls, which are children of this window: Qt destroys
+  // them after every member below, so they outlive the table they show.
+  std::unique_ptr<Ui::TMainForm> FUi;
   std::unique_ptr<dbcomp::TDataSet> FVantorTable;
   dbcomp::TDataSource FDataSource1;
   std::unique_ptr<TSoundPlayer> FMediaPlayer;
   std::unique_ptr<TQuizGame> FGame;
-  QFrame* FPanel1 = nullptr;
-  QFrame* FPanel2 = nullptr;
-  widgets::TDBRichEdit* FDBRichEdit = nullptr;
-  QLabel* FImage1 = nullptr;
-  widgets::TDBRadioGroup* FRAnswer = nullptr;
-  widgets::TBitBtn* FBNext = nullptr;
-  QAction* FANext = nullptr;
-  QAction* FMNewGame = nullptr;
-  QAction* FMForm = nullptr;
   QDialog* FHelpForm = nullptr;
   QDialog* FAboutForm = nullptr;
   QDialog* FEditorForm = nullptr;
   QMetaObject::Connection FIdleConnection;
+  bool FCentred = false;
 };
 
 }  // namespace vantor
