@@ -12,17 +12,14 @@
 #include <string_view>
 #include <system_error>
 
+#include "app/about_form.h"
 #include "app/dialogs.h"
 #include "app/exception_handler.h"
+#include "app/help_form.h"
 #include "app/main_form.h"
 #include "app/message_form.h"
 #include "app/paths.h"
 
-#if __has_include("app/help_form.h") && __has_include("app/about_form.h")
-#include "app/about_form.h"
-#include "app/help_form.h"
-#define VANTOR_HAS_HELP_FORMS 1
-#endif
 
 namespace vantor {
 
@@ -113,13 +110,11 @@ int RunProgram(QApplication& app, const TStartupOptions& options) {
   RunGuarded(&mainForm, [&] { opened = mainForm.FormCreate(); });
   if (!opened) return screenshot ? ScreenshotNoWindow : 0;
 
-#ifdef VANTOR_HAS_HELP_FORMS
   const QString assetDir = QString::fromStdString(ExeDir());
   auto helpForm = std::make_unique<THelpForm>(&mainForm, assetDir);
   auto aboutForm = std::make_unique<TAboutForm>(&mainForm, assetDir);
   mainForm.SetHelpForm(helpForm.get());
   mainForm.SetAboutForm(aboutForm.get());
-#endif
 
   mainForm.show();
   if (options.OnShown) options.OnShown(mainForm);
