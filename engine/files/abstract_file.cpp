@@ -59,12 +59,17 @@ std::int64_t TAbstractFile::SeekRecord(int index, TSeekOrigin origin, std::int64
     default:
       return -1;
   }
-  if ((offset > 0 && base > std::numeric_limits<std::int64_t>::max() - offset) ||
-      base + offset < 0) {
+  const std::int64_t target = SeekTarget(base, offset);
+  if (target < 0) return -1;
+  position = target;
+  return position;
+}
+
+std::int64_t TAbstractFile::SeekTarget(std::int64_t base, std::int64_t offset) {
+  if ((offset > 0 && base > std::numeric_limits<std::int64_t>::max() - offset) || base + offset < 0) {
     return -1;
   }
-  position = base + offset;
-  return position;
+  return base + offset;
 }
 
 std::int32_t TAbstractFile::AddHandle() {

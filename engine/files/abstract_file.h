@@ -133,6 +133,9 @@ class TAbstractFile {
   // Moves the position of the handle record at index like Seek does for
   // memory files. Requires FLock.
   std::int64_t SeekRecord(int index, TSeekOrigin origin, std::int64_t offset);
+  // The position offset bytes from base; -1 when it would lie before the
+  // start or beyond the largest 64-bit position.
+  static std::int64_t SeekTarget(std::int64_t base, std::int64_t offset);
   // True when [offset, offset + length) overlaps a range in ranges.
   static bool Overlaps(const std::vector<TLockRange>& ranges, std::int64_t offset,
                        std::int64_t length);
@@ -156,7 +159,11 @@ class TAbstractFile {
 // Holds a file object's FLock for a scope.
 class TFileLockGuard {
  public:
-  explicit TFileLockGuard(TAbstractFile& file) : FFile(&file) { FFile->Enter(); }
+  explicit TFileLockGuard(TAbstractFile& file) : TFileLockGuard(&file) {}
+  // No file (nullptr): the guard holds nothing.
+  explicit TFileLockGuard(TAbstractFile* file) : FFile(file) {
+    if (FFile != nullptr) FFile->Enter();
+  }
   ~TFileLockGuard() { Release(); }
   TFileLockGuard(const TFileLockGuard&) = delete;
   TFileLockGuard& operator=(const TFileLockGuard&) = delete;

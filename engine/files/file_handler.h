@@ -133,24 +133,11 @@ class TFileHandler {
 };
 
 // EnterFile for a scope: keeps a SeekFile and the read or write after it
-// together. The handler must stay open while the section exists.
-class TFileSection {
+// together (nothing for a closed handler). The handler must stay open while
+// the section exists. Release() gives the lock back early.
+class TFileSection : public TFileLockGuard {
  public:
-  explicit TFileSection(TFileHandler& handler) : FFile(handler.File()) {
-    if (FFile != nullptr) FFile->Enter();
-  }
-  ~TFileSection() { Release(); }
-  TFileSection(const TFileSection&) = delete;
-  TFileSection& operator=(const TFileSection&) = delete;
-  void Release() noexcept {
-    if (FFile != nullptr) {
-      FFile->Leave();
-      FFile = nullptr;
-    }
-  }
-
- private:
-  TAbstractFile* FFile;
+  explicit TFileSection(TFileHandler& handler) : TFileLockGuard(handler.File()) {}
 };
 
 }  // namespace tarn

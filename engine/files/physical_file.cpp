@@ -263,12 +263,12 @@ std::int64_t TPhysicalFile::Seek(std::int32_t, TSeekOrigin origin, std::int64_t 
       SetLastOsError(EINVAL);
       return -1;
   }
-  if ((offset > 0 && base > std::numeric_limits<std::int64_t>::max() - offset) ||
-      base + offset < 0) {
+  const std::int64_t target = SeekTarget(base, offset);
+  if (target < 0) {
     SetLastOsError(EINVAL);
     return -1;
   }
-  FPosition = base + offset;
+  FPosition = target;
   return FPosition;
 }
 

@@ -23,6 +23,19 @@ std::int32_t ClampCount(std::int64_t n) { return static_cast<std::int32_t>(n); }
 
 constexpr int BodyLimit = static_cast<int>(IndexPageLayout::BodySize);
 
+// The result of a descent that reached its leaf: the entry the path ends on,
+// whose logical position is seq (that of the leaf's first entry) + its
+// position - 1.
+TKeyPosition LeafPosition(const TDescentPath& path, bool found, std::int64_t seq) {
+  TKeyPosition result;
+  result.Empty = false;
+  result.Found = found;
+  result.LeafPage = path.PageNo[path.Level];
+  result.Position = path.Position[path.Level];
+  result.SeqNo = seq + result.Position - 1;
+  return result;
+}
+
 }  // namespace
 
 TPagePin TBTree::MustGet(TTreeContext& ctx, std::int32_t pageNo) {
@@ -41,6 +54,37 @@ void TBTree::CheckDescentPage(const TPage& page, int level) const {
   if (page.Free() || page.Type() == TPageType::TextParams || page.EntryCount() <= 0 ||
       page.IsRoot() != (level == 1)) {
     FFile.Raise(TARN_INDEXCORRUPT);
+  }
+}
+
+template <class TChoose>
+bool TBTree::Descend(TTreeContext& ctx, std::int32_t root, TPinPath* pins, TChoose&& choose) {
+  TDescentPath& path = ctx.Path();
+  std::int32_t pageNo = root;
+  for (int level = 1;; ++level) {
+    if (level > TDescentPath::MaxLevels) FFile.Raise(TARN_INDEXCORRUPT);
+    TPagePin local;
+    TPagePin& pin = pins != nullptr ? (*pins)[level] : local;
+    pin = FFile.GetPage(ctx, pageNo);
+    if (!pin) return false;
+    TPage& page = *pin;
+    CheckDescentPage(page, level);
+    const int pos = choose(page);
+    path.PageNo[level] = pageNo;
+    path.ParentPage[level] = level > 1 ? path.PageNo[level - 1] : 0;
+    path.Position[level] = pos;
+    if (page.IsLeaf()) {
+      path.Level = level;
+      return true;
+    }
+    pageNo = page.Ref(pos);
+  }
+}
+
+void TBTree::AdjustPathCounts(TPinPath& pins, const TDescentPath& path, int level, int delta) {
+  for (int l = 1; l < level; ++l) {
+    TPage& page = *pins[l];
+    if (page.HasCounts()) page.SetCount(path.Position[l], page.Count(path.Position[l]) + delta);
   }
 }
 
@@ -73,38 +117,17 @@ void TBTree::AddKey(TTreeContext& ctx, const std::uint8_t* key, std::int32_t rec
       return;
     }
     TPinPath pins;
-    int level = 1;
-    std::int32_t pageNo = root;
-    bool stale = false;
-    for (;;) {
-      if (level > TDescentPath::MaxLevels) FFile.Raise(TARN_INDEXCORRUPT);
-      pins[level] = FFile.GetPage(ctx, pageNo);
-      if (!pins[level]) {
-        stale = true;
-        break;
-      }
-      TPage& page = *pins[level];
-      CheckDescentPage(page, level);
-      int pos = page.SearchInsert(key, cmp);
-      path.PageNo[level] = pageNo;
-      path.ParentPage[level] = level > 1 ? path.PageNo[level - 1] : 0;
-      if (page.IsLeaf()) {
-        path.Position[level] = pos;
-        break;
-      }
-      if (pos == 0) pos = 1;
-      path.Position[level] = pos;
-      pageNo = page.Ref(pos);
-      ++level;
-    }
-    if (stale) continue;
-    path.Level = level;
+    // In a leaf the entry to insert after (0: before the first); in an
+    // interior page the child whose key range takes the key.
+    const bool reached = Descend(ctx, root, &pins, [&](const TPage& page) {
+      const int pos = page.SearchInsert(key, cmp);
+      return page.IsLeaf() || pos != 0 ? pos : 1;
+    });
+    if (!reached) continue;
+    const int level = path.Level;
 
     TIndexFile::TChangeCheckSuspension suspend(FFile);
-    for (int l = 1; l < level; ++l) {
-      TPage& page = *pins[l];
-      if (page.HasCounts()) page.SetCount(path.Position[l], page.Count(path.Position[l]) + 1);
-    }
+    AdjustPathCounts(pins, path, level, +1);
     TPage& leaf = *pins[level];
     const int after = path.Position[level];
     leaf.InsertEntry(after, key, recordNumber, 0);
@@ -190,37 +213,16 @@ void TBTree::RemoveKey(TTreeContext& ctx, const std::uint8_t* key) {
     const std::int32_t root = FFile.Descriptor(slot).RootPage;
     if (root == 0) FFile.Raise(TARN_INDEXCORRUPT);
     TPinPath pins;
-    int level = 1;
-    std::int32_t pageNo = root;
-    bool stale = false;
     bool found = false;
-    for (;;) {
-      if (level > TDescentPath::MaxLevels) FFile.Raise(TARN_INDEXCORRUPT);
-      pins[level] = FFile.GetPage(ctx, pageNo);
-      if (!pins[level]) {
-        stale = true;
-        break;
-      }
-      TPage& page = *pins[level];
-      CheckDescentPage(page, level);
-      const int pos = page.SearchChild(key, cmp, found);
-      path.PageNo[level] = pageNo;
-      path.ParentPage[level] = level > 1 ? path.PageNo[level - 1] : 0;
-      path.Position[level] = pos;
-      if (page.IsLeaf()) break;
-      pageNo = page.Ref(pos);
-      ++level;
-    }
-    if (stale) continue;
-    path.Level = level;
+    const bool reached =
+        Descend(ctx, root, &pins, [&](const TPage& page) { return page.SearchChild(key, cmp, found); });
+    if (!reached) continue;
+    const int level = path.Level;
     // A missing key is reported before anything changes.
     if (!found) FFile.Raise(TARN_INDEXCORRUPT);
 
     TIndexFile::TChangeCheckSuspension suspend(FFile);
-    for (int l = 1; l < level; ++l) {
-      TPage& page = *pins[l];
-      if (page.HasCounts()) page.SetCount(path.Position[l], page.Count(path.Position[l]) - 1);
-    }
+    AdjustPathCounts(pins, path, level, -1);
     TPage& leaf = *pins[level];
     const int removed = path.Position[level];
     leaf.RemoveEntry(removed);
@@ -364,90 +366,41 @@ TKeyPosition TBTree::FindKey(TTreeContext& ctx, const std::uint8_t* key, bool af
   const int slot = ctx.IndexSlot();
   const TSlotCompare cmp{FFile.KeyDef(slot)};
   for (;;) {
-    TDescentPath& path = ctx.Path();
-    path.Reset();
-    TKeyPosition result;
-    std::int32_t pageNo = FFile.Descriptor(slot).RootPage;
-    if (pageNo == 0) return result;
+    ctx.Path().Reset();
+    const std::int32_t root = FFile.Descriptor(slot).RootPage;
+    if (root == 0) return TKeyPosition{};
     std::int64_t seq = 1;
-    int level = 1;
-    bool stale = false;
-    for (;;) {
-      if (level > TDescentPath::MaxLevels) FFile.Raise(TARN_INDEXCORRUPT);
-      TPagePin pin = FFile.GetPage(ctx, pageNo);
-      if (!pin) {
-        stale = true;
-        break;
+    bool found = false;
+    const bool reached = Descend(ctx, root, nullptr, [&](const TPage& page) {
+      const int pos = page.SearchPositioned(key, cmp, after, found);
+      if (!page.IsLeaf() && page.HasCounts()) {
+        for (int i = 1; i < pos; ++i) seq += page.Count(i);
       }
-      CheckDescentPage(*pin, level);
-      bool found = false;
-      const int pos = pin->SearchPositioned(key, cmp, after, found);
-      path.PageNo[level] = pageNo;
-      path.ParentPage[level] = level > 1 ? path.PageNo[level - 1] : 0;
-      path.Position[level] = pos;
-      if (pin->IsLeaf()) {
-        path.Level = level;
-        result.Empty = false;
-        result.Found = found;
-        result.LeafPage = pageNo;
-        result.Position = pos;
-        result.SeqNo = seq + pos - 1;
-        return result;
-      }
-      if (pin->HasCounts()) {
-        for (int i = 1; i < pos; ++i) seq += pin->Count(i);
-      }
-      pageNo = pin->Ref(pos);
-      ++level;
-    }
-    if (stale) continue;
+      return pos;
+    });
+    if (reached) return LeafPosition(ctx.Path(), found, seq);
   }
 }
 
 TKeyPosition TBTree::FindSeqNo(TTreeContext& ctx, std::int64_t n) {
   const int slot = ctx.IndexSlot();
   for (;;) {
-    TDescentPath& path = ctx.Path();
-    path.Reset();
-    TKeyPosition result;
-    std::int32_t pageNo = FFile.Descriptor(slot).RootPage;
-    if (pageNo == 0) return result;
+    ctx.Path().Reset();
+    const std::int32_t root = FFile.Descriptor(slot).RootPage;
+    if (root == 0) return TKeyPosition{};
     std::int64_t wanted = std::max<std::int64_t>(n, 1);
     std::int64_t seq = 1;
-    int level = 1;
-    bool stale = false;
-    for (;;) {
-      if (level > TDescentPath::MaxLevels) FFile.Raise(TARN_INDEXCORRUPT);
-      TPagePin pin = FFile.GetPage(ctx, pageNo);
-      if (!pin) {
-        stale = true;
-        break;
-      }
-      CheckDescentPage(*pin, level);
-      path.PageNo[level] = pageNo;
-      path.ParentPage[level] = level > 1 ? path.PageNo[level - 1] : 0;
-      if (pin->IsLeaf()) {
-        const int pos = static_cast<int>(std::min<std::int64_t>(wanted, pin->EntryCount()));
-        path.Position[level] = pos;
-        path.Level = level;
-        result.Empty = false;
-        result.Found = true;
-        result.LeafPage = pageNo;
-        result.Position = pos;
-        result.SeqNo = seq + pos - 1;
-        return result;
-      }
+    const bool reached = Descend(ctx, root, nullptr, [&](const TPage& page) {
+      if (page.IsLeaf()) return static_cast<int>(std::min<std::int64_t>(wanted, page.EntryCount()));
       int pos = 1;
-      while (pos < pin->EntryCount() && wanted > pin->Count(pos)) {
-        wanted -= pin->Count(pos);
-        seq += pin->Count(pos);
+      while (pos < page.EntryCount() && wanted > page.Count(pos)) {
+        wanted -= page.Count(pos);
+        seq += page.Count(pos);
         ++pos;
       }
-      path.Position[level] = pos;
-      pageNo = pin->Ref(pos);
-      ++level;
-    }
-    if (stale) continue;
+      return pos;
+    });
+    if (reached) return LeafPosition(ctx.Path(), true, seq);
   }
 }
 

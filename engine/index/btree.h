@@ -87,6 +87,18 @@ class TBTree {
   TPagePin MustGet(TTreeContext& ctx, std::int32_t pageNo);
   TPagePin MustAlloc(TTreeContext& ctx);
   void CheckDescentPage(const TPage& page, int level) const;
+  // One descent from root to a leaf, recording ctx.Path() level by level
+  // (PageNo, ParentPage, Position; Level at the leaf). In each page,
+  // choose(page) gives the 1-based entry to follow, or at the leaf the entry
+  // found. With pins, each page stays pinned in (*pins)[level]; without, a
+  // page is given back before the next one is read. False when a read was
+  // voided by the change check: the caller starts again from the root.
+  // Throws 8965 for a damaged page or a tree deeper than MaxLevels.
+  template <class TChoose>
+  bool Descend(TTreeContext& ctx, std::int32_t root, TPinPath* pins, TChoose&& choose);
+  // Adds delta to the Count of the entry followed in every interior page of
+  // the path above level.
+  static void AdjustPathCounts(TPinPath& pins, const TDescentPath& path, int level, int delta);
   void PropagateFirstKey(TPinPath& pins, const TDescentPath& path, int level);
   void Split(TTreeContext& ctx, TPinPath& pins, TDescentPath& path, int level);
   void RemoveFromParent(TTreeContext& ctx, TPinPath& pins, TDescentPath& path, int level, int pos);

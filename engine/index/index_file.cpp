@@ -314,6 +314,10 @@ void TIndexFile::CheckNewDescriptor(const TIndexDescriptor& def, int replacingSl
   for (int s = 1; s <= std::min(FIndexCount, IndexFileLimits::MaxSecondaryIndexes); ++s) {
     if (s != replacingSlot && SameIndexName(name, FDescriptors[s].IndexName)) Raise(TARN_INDEXEXISTS);
   }
+  CheckNoBlobKeyFields(def, name);
+}
+
+void TIndexFile::CheckNoBlobKeyFields(const TIndexDescriptor& def, std::string_view indexName) const {
   for (int i = 0; i < def.FieldCount && i < MaxKeyFields; ++i) {
     const std::int16_t f = def.FieldNumbers[i];
     if (f >= 1 && f <= FOwner.TableFieldCount()) {
@@ -322,7 +326,7 @@ void TIndexFile::CheckNewDescriptor(const TIndexDescriptor& def, int replacingSl
         RaiseEngineError(TARN_SEARCHCOLREQD, {.Database = FOwner.DatabaseName(),
                                               .Table = FOwner.TableName(),
                                               .Field = info.Name,
-                                              .Index = name});
+                                              .Index = indexName});
       }
     }
   }
@@ -367,18 +371,7 @@ void TIndexFile::SetPrimaryDescriptor(const TIndexDescriptor& def) {
     return;
   }
   FNoPrimaryIndex = false;
-  for (int i = 0; i < def.FieldCount; ++i) {
-    const std::int16_t f = def.FieldNumbers[i];
-    if (f >= 1 && f <= FOwner.TableFieldCount()) {
-      const TIndexFieldInfo info = FOwner.TableField(f);
-      if (info.Key.FieldType == FieldType::Blob) {
-        RaiseEngineError(TARN_SEARCHCOLREQD, {.Database = FOwner.DatabaseName(),
-                                              .Table = FOwner.TableName(),
-                                              .Field = info.Name,
-                                              .Index = "Primary"});
-      }
-    }
-  }
+  CheckNoBlobKeyFields(def, "Primary");
   TIndexDescriptor d = def;
   d.IndexName.clear();
   d.Unique = true;

@@ -241,6 +241,10 @@ class TIndexFile : public TFileHandler {
   void DropCache(int slot);
   void InvalidateKeyDefs();
   void CheckNewDescriptor(const TIndexDescriptor& def, int replacingSlot) const;
+  // Raises 12292 naming the field and indexName when a key field of def (at
+  // most MaxKeyFields of them) is a blob field of the table; numbers outside
+  // the table's fields are left alone.
+  void CheckNoBlobKeyFields(const TIndexDescriptor& def, std::string_view indexName) const;
   void StoreDescriptor(int slot, const TIndexDescriptor& def, bool clearReserved);
   void OpenTempFileIfNeeded();
   void CloseTempFile() noexcept;

@@ -53,30 +53,35 @@ void TDataDirectory::Remove(const TDataTable& t) noexcept {
   if (index >= 0) FTables.erase(FTables.begin() + index);
 }
 
-TDataTable& TDataDirectory::OpenTable(std::string_view name, const TTableOpenOptions& options) {
-  if (TDataTable* t = FindTable(name, options.InMemory)) {
-    const bool inUse = t->OpenCount() > 0 || t->InTransaction();
-    if (inUse) {
-      if ((t->Exclusive() || options.Exclusive) && t->OpenCount() > 0 && !options.JoinInUse)
-        Raise(TARN_OSEACCES, name);
-      if (!t->IsOpen()) t->SetFlags(options);  // held only by a transaction
-      t->OpenTable();
-      return *t;
-    }
-    t->SetFlags(options);
+TDataTable& TDataDirectory::StartTable(TDataTable* idle, std::string_view name, const TTableOpenOptions& flags,
+                                       const std::function<void(TDataTable&)>& start) {
+  if (idle != nullptr) {
+    idle->SetFlags(flags);
     try {
-      t->OpenTable();
+      start(*idle);
     } catch (...) {
-      if (!t->IsOpen() && !t->InTransaction()) Remove(*t);
+      if (!idle->IsOpen() && !idle->InTransaction()) Remove(*idle);
       throw;
     }
-    return *t;
+    return *idle;
   }
   auto table = std::make_unique<TDataTable>(*this, TrimName(name));
-  table->SetFlags(options);
-  table->OpenTable();  // a failure frees the new object
+  table->SetFlags(flags);
+  start(*table);  // a failure frees the new object
   FTables.push_back(std::move(table));
   return *FTables.back();
+}
+
+TDataTable& TDataDirectory::OpenTable(std::string_view name, const TTableOpenOptions& options) {
+  TDataTable* t = FindTable(name, options.InMemory);
+  if (t != nullptr && (t->OpenCount() > 0 || t->InTransaction())) {
+    if ((t->Exclusive() || options.Exclusive) && t->OpenCount() > 0 && !options.JoinInUse)
+      Raise(TARN_OSEACCES, name);
+    if (!t->IsOpen()) t->SetFlags(options);  // held only by a transaction
+    t->OpenTable();
+    return *t;
+  }
+  return StartTable(t, name, options, [](TDataTable& table) { table.OpenTable(); });
 }
 
 void TDataDirectory::ReleaseTable(TDataTable& table, bool discard) {
@@ -127,22 +132,9 @@ void TDataDirectory::ReleaseTableForCursor(TDataTable& table, TTableCursor& curs
 TDataTable& TDataDirectory::CreateTable(std::string_view name, bool inMemory, bool temporary,
                                         const TTableDefinition& definition) {
   const TTableOpenOptions flags{.InMemory = inMemory, .Temporary = temporary, .Exclusive = true};
-  if (TDataTable* t = FindTable(name, inMemory)) {
-    if (t->OpenCount() > 0 || t->InTransaction()) Raise(TARN_OSEACCES, name);
-    t->SetFlags(flags);
-    try {
-      t->CreateTable(definition);
-    } catch (...) {
-      if (!t->IsOpen() && !t->InTransaction()) Remove(*t);
-      throw;
-    }
-    return *t;
-  }
-  auto table = std::make_unique<TDataTable>(*this, TrimName(name));
-  table->SetFlags(flags);
-  table->CreateTable(definition);
-  FTables.push_back(std::move(table));
-  return *FTables.back();
+  TDataTable* t = FindTable(name, inMemory);
+  if (t != nullptr && (t->OpenCount() > 0 || t->InTransaction())) Raise(TARN_OSEACCES, name);
+  return StartTable(t, name, flags, [&definition](TDataTable& table) { table.CreateTable(definition); });
 }
 
 void TDataDirectory::DeleteTable(std::string_view name, bool inMemory) {

@@ -15,6 +15,7 @@
 // Threads: one thread at a time (the session's); no lock of its own.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -91,6 +92,13 @@ class TDataDirectory {
   // Index of t in FTables, or -1.
   int IndexOf(const TDataTable& t) const;
   void Remove(const TDataTable& t) noexcept;
+  // Sets flags on idle (a table object found, but neither open nor held by a
+  // transaction) or, when idle is null, on a new object for name, and runs
+  // start (OpenTable or CreateTable) on it. A new object joins the list only
+  // when start succeeds; an idle one that start leaves closed and outside a
+  // transaction is removed. Re-raises start's failure.
+  TDataTable& StartTable(TDataTable* idle, std::string_view name, const TTableOpenOptions& flags,
+                         const std::function<void(TDataTable&)>& start);
   [[noreturn]] void Raise(TErrorCode code, std::string_view table) const;
 
   TDataSession& FSession;

@@ -165,11 +165,11 @@ void TDataTable::ReleaseAndCloseFiles() noexcept {
   FLockedRecords->ClearAll();
   FCursorLocks->ClearAll();
   FDeferredUnlocks->ClearAll();
-  for (auto* lock : {&FReadBlobLock, &FReadIndexLock, &FQueryBlobLock, &FQueryIndexLock, &FWriteBlobLock,
-                     &FWriteIndexLock, &FWriteTransactionByte, &FTransactionByte})
+  (void)ReleaseReadLocks(FRead);
+  (void)ReleaseReadLocks(FQueryRead);
+  for (auto* lock : {&FWriteBlobLock, &FWriteIndexLock, &FWriteTransactionByte, &FTransactionByte})
     (void)ReleaseLock(*lock);
-  FReading = FQueryReading = FWriting = FHoldsTransactionLock = false;
-  ClearLockSlots();
+  FWriting = FHoldsTransactionLock = false;
   for (TFileHandler* file : {static_cast<TFileHandler*>(&FIndexFile), static_cast<TFileHandler*>(&FBlobFile),
                              static_cast<TFileHandler*>(&FDataFile)}) {
     try {
@@ -185,8 +185,8 @@ void TDataTable::ReleaseAndCloseFiles() noexcept {
 }
 
 void TDataTable::ClearLockSlots() {
-  FReadSlotIndex = FReadSlotBlob = 0;
-  FQuerySlotIndex = FQuerySlotBlob = 0;
+  FRead.IndexSlot = FRead.BlobSlot = 0;
+  FQueryRead.IndexSlot = FQueryRead.BlobSlot = 0;
 }
 
 void TDataTable::CreateTable(const TTableDefinition& def) {
@@ -418,8 +418,9 @@ std::optional<TRegionLock> TDataTable::AcquireReadLock(TFileHandler& file, std::
   return std::nullopt;
 }
 
-bool TDataTable::BeginRead() {
-  if (!FOpen || FReading || FQueryReading || FWriting || FHoldsTransactionLock || !TakesLocks()) return false;
+bool TDataTable::BeginReadLocks(TReadLocks& locks) {
+  if (!FOpen || FRead.Active || FQueryRead.Active || FWriting || FHoldsTransactionLock || !TakesLocks())
+    return false;
   std::uint16_t indexSlot = 0, blobSlot = 0;
   std::optional<TRegionLock> indexLock = AcquireReadLock(FIndexFile, indexSlot);
   if (!indexLock) Raise(TARN_LOCKTIMEOUT);
@@ -428,68 +429,43 @@ bool TDataTable::BeginRead() {
     blobLock = AcquireReadLock(FBlobFile, blobSlot);
     if (!blobLock) Raise(TARN_LOCKTIMEOUT);  // indexLock is given back on the way out
   }
-  FReadIndexLock = std::move(indexLock);
-  FReadBlobLock = std::move(blobLock);
-  FReadSlotIndex = indexSlot;
-  FReadSlotBlob = blobSlot;
-  FReading = true;
+  locks.IndexLock = std::move(indexLock);
+  locks.BlobLock = std::move(blobLock);
+  locks.IndexSlot = indexSlot;
+  locks.BlobSlot = blobSlot;
+  locks.Active = true;
   assert(CheckInvariants());
   try {
     return CheckForChanges();
   } catch (...) {
-    // The caller never sees a read lock from a BeginRead that failed.
-    (void)ReleaseLock(FReadBlobLock);
-    (void)ReleaseLock(FReadIndexLock);
-    FReading = false;
-    FReadSlotIndex = FReadSlotBlob = 0;
+    // The caller never sees a read lock from a Begin that failed.
+    (void)ReleaseReadLocks(locks);
     throw;
   }
 }
 
-void TDataTable::EndRead() {
-  if (!FReading) return;
-  const bool blobOk = ReleaseLock(FReadBlobLock);
-  const bool indexOk = ReleaseLock(FReadIndexLock);
-  FReading = false;
-  FReadSlotIndex = FReadSlotBlob = 0;
+void TDataTable::EndReadLocks(TReadLocks& locks) {
+  if (!locks.Active) return;
+  const bool ok = ReleaseReadLocks(locks);
   assert(CheckInvariants());
-  if (!blobOk || !indexOk) Raise(TARN_UNLOCKFAILED);
+  if (!ok) Raise(TARN_UNLOCKFAILED);
 }
 
-bool TDataTable::BeginQueryRead() {
-  if (!FOpen || FReading || FQueryReading || FWriting || FHoldsTransactionLock || !TakesLocks()) return false;
-  std::uint16_t indexSlot = 0, blobSlot = 0;
-  std::optional<TRegionLock> indexLock = AcquireReadLock(FIndexFile, indexSlot);
-  if (!indexLock) Raise(TARN_LOCKTIMEOUT);
-  std::optional<TRegionLock> blobLock;
-  if (HasBlobFields() && FBlobFile.Opened()) {
-    blobLock = AcquireReadLock(FBlobFile, blobSlot);
-    if (!blobLock) Raise(TARN_LOCKTIMEOUT);
-  }
-  FQueryIndexLock = std::move(indexLock);
-  FQueryBlobLock = std::move(blobLock);
-  FQuerySlotIndex = indexSlot;
-  FQuerySlotBlob = blobSlot;
-  FQueryReading = true;
-  try {
-    return CheckForChanges();
-  } catch (...) {
-    (void)ReleaseLock(FQueryBlobLock);
-    (void)ReleaseLock(FQueryIndexLock);
-    FQueryReading = false;
-    FQuerySlotIndex = FQuerySlotBlob = 0;
-    throw;
-  }
+bool TDataTable::ReleaseReadLocks(TReadLocks& locks) noexcept {
+  const bool blobOk = ReleaseLock(locks.BlobLock);
+  const bool indexOk = ReleaseLock(locks.IndexLock);
+  locks.Active = false;
+  locks.IndexSlot = locks.BlobSlot = 0;
+  return blobOk && indexOk;
 }
 
-void TDataTable::EndQueryRead() {
-  if (!FQueryReading) return;
-  const bool blobOk = ReleaseLock(FQueryBlobLock);
-  const bool indexOk = ReleaseLock(FQueryIndexLock);
-  FQueryReading = false;
-  FQuerySlotIndex = FQuerySlotBlob = 0;
-  if (!blobOk || !indexOk) Raise(TARN_UNLOCKFAILED);
-}
+bool TDataTable::BeginRead() { return BeginReadLocks(FRead); }
+
+void TDataTable::EndRead() { EndReadLocks(FRead); }
+
+bool TDataTable::BeginQueryRead() { return BeginReadLocks(FQueryRead); }
+
+void TDataTable::EndQueryRead() { EndReadLocks(FQueryRead); }
 
 bool TDataTable::BeginWrite() {
   if (!FOpen || FWriting || !TakesLocks()) return false;
@@ -652,13 +628,11 @@ bool TDataTable::UnlockDeferred(std::int32_t recordNo) const {
 }
 
 bool TDataTable::CheckInvariants() const {
-  if (FReading != FReadIndexLock.has_value()) return false;
-  if (FQueryReading != FQueryIndexLock.has_value()) return false;
+  if (!FRead.Consistent() || !FQueryRead.Consistent()) return false;
   if (FWriting != FWriteIndexLock.has_value()) return false;
-  if (FReadBlobLock && !FReading) return false;
   if (FWriteTransactionByte && !FWriting) return false;
   if (!FHoldsTransactionLock && FDeferredUnlocks->CountSet() != 0) return false;
-  if (!TakesLocks() && (FReading || FQueryReading || FWriting || FTransactionByte)) return false;
+  if (!TakesLocks() && (FRead.Active || FQueryRead.Active || FWriting || FTransactionByte)) return false;
   return FLockedRecords->CheckInvariants() && FCursorLocks->CheckInvariants();
 }
 
@@ -703,37 +677,20 @@ TIndexFieldInfo TDataTable::TableField(int fieldNumber) const {
 
 // -------------------------------------------------------------- brackets ----
 
-TTableReadBracket::TTableReadBracket(TDataTable& table) : FTable(nullptr) {
-  const bool wasReading = table.Reading();
-  FChanged = table.BeginRead();
-  if (!wasReading && table.Reading()) FTable = &table;
+TTableLockBracket::TTableLockBracket(TDataTable& table, TBegin begin, TEnd end, THeld held) : FEnd(end) {
+  const bool wasHeld = (table.*held)();
+  FChanged = (table.*begin)();
+  if (!wasHeld && (table.*held)()) FTable = &table;
 }
 
-void TTableReadBracket::Release() noexcept {
+void TTableLockBracket::Release() noexcept {
   if (FTable == nullptr) return;
   TDataTable* table = FTable;
   FTable = nullptr;
   try {
-    table->EndRead();
+    (table->*FEnd)();
   } catch (...) {
     // The lock counts as released; the table's state already says so.
-  }
-}
-
-TTableWriteBracket::TTableWriteBracket(TDataTable& table) : FTable(nullptr) {
-  const bool wasWriting = table.Writing();
-  FChanged = table.BeginWrite();
-  if (!wasWriting && table.Writing()) FTable = &table;
-}
-
-void TTableWriteBracket::Release() noexcept {
-  if (FTable == nullptr) return;
-  TDataTable* table = FTable;
-  FTable = nullptr;
-  try {
-    table->EndWrite();
-  } catch (...) {
-    // As above.
   }
 }
 

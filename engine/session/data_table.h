@@ -33,8 +33,8 @@
 //   FCursorLocks      records locked by cursors of this table: a second cursor
 //                     asking for one fails at once with 10258
 //   FDeferredUnlocks  records whose unlock waits for the end of the transaction
-// Invariants (CheckInvariants): (1) FReading, FQueryReading and FWriting agree
-// with the guards held; (2) without a transaction FDeferredUnlocks is empty;
+// Invariants (CheckInvariants): (1) the read, query-read and write states
+// agree with the guards held; (2) without a transaction FDeferredUnlocks is empty;
 // (3) an exclusive or read-only-attribute table holds no lock guard.
 //
 // Change detection: CheckForChanges compares the change counters of the three
@@ -241,12 +241,12 @@ class TDataTable final : public TDataFileOwner, public TIndexOwner, public TBlob
   bool RecordLocked(std::int32_t recordNo) const;
   bool UnlockDeferred(std::int32_t recordNo) const;
 
-  bool Reading() const { return FReading; }
-  bool QueryReading() const { return FQueryReading; }
+  bool Reading() const { return FRead.Active; }
+  bool QueryReading() const { return FQueryRead.Active; }
   bool Writing() const { return FWriting; }
   bool HoldsTransactionLock() const override { return FHoldsTransactionLock; }
-  std::uint16_t ReadSlotIndex() const { return FReadSlotIndex; }
-  std::uint16_t ReadSlotBlob() const { return FReadSlotBlob; }
+  std::uint16_t ReadSlotIndex() const { return FRead.IndexSlot; }
+  std::uint16_t ReadSlotBlob() const { return FRead.BlobSlot; }
   // Attempts and pauses of the table-level locks (32767 x 3 ms); tools and
   // tests may shorten them.
   void SetTableLockRetry(const TTableLockRetry& retry) { FTableLockRetry = retry; }
@@ -285,6 +285,20 @@ class TDataTable final : public TDataFileOwner, public TIndexOwner, public TBlob
   std::int32_t NextBlobStamp() override { return FDataFile.NextBlobStamp(); }
 
  private:
+  // One read lock of the table (BeginRead's or BeginQueryRead's): a read slot
+  // on the index file and, with blob fields, one on the blob file.
+  // Invariants: Active == IndexLock.has_value(); BlobLock only while Active.
+  // The slots are those of the held locks, 0 while not Active.
+  struct TReadLocks {
+    bool Active = false;
+    std::uint16_t IndexSlot = 0;
+    std::uint16_t BlobSlot = 0;
+    std::optional<TRegionLock> IndexLock;
+    std::optional<TRegionLock> BlobLock;
+
+    bool Consistent() const { return Active == IndexLock.has_value() && (Active || !BlobLock); }
+  };
+
   // Locks that apply at all: not exclusive, not read-only by attribute.
   bool TakesLocks() const { return !FExclusive && !FReadOnlyAttr; }
   [[noreturn]] void Raise(TErrorCode code) const;
@@ -293,6 +307,16 @@ class TDataTable final : public TDataFileOwner, public TIndexOwner, public TBlob
   // A read lock on a random slot, a new slot for every attempt.
   std::optional<TRegionLock> AcquireReadLock(TFileHandler& file, std::uint16_t& slot);
   void Pause(std::int32_t ms) const;
+  // BeginRead and BeginQueryRead into their own set of read locks: nothing
+  // (false) while the table reads, writes or holds its transaction lock, or
+  // takes no locks; otherwise the index and blob read locks, then
+  // CheckForChanges. A failure gives back what was taken and raises.
+  bool BeginReadLocks(TReadLocks& locks);
+  // EndRead and EndQueryRead: releases both locks (nothing when not active)
+  // and raises 10242 when a release was refused.
+  void EndReadLocks(TReadLocks& locks);
+  // Releases both locks and clears the set; false when a release was refused.
+  static bool ReleaseReadLocks(TReadLocks& locks) noexcept;
   // Releases every lock and closes the files, without writing and without
   // throwing. Leaves the table closed.
   void ReleaseAndCloseFiles() noexcept;
@@ -318,18 +342,10 @@ class TDataTable final : public TDataFileOwner, public TIndexOwner, public TBlob
   TPooledBitmap FDeferredUnlocks;
 
   // Lock state.
-  bool FReading = false;
-  std::uint16_t FReadSlotIndex = 0;
-  std::uint16_t FReadSlotBlob = 0;
-  bool FQueryReading = false;
-  std::uint16_t FQuerySlotIndex = 0;
-  std::uint16_t FQuerySlotBlob = 0;
+  TReadLocks FRead;       // BeginRead .. EndRead
+  TReadLocks FQueryRead;  // BeginQueryRead .. EndQueryRead
   bool FWriting = false;
   bool FHoldsTransactionLock = false;
-  std::optional<TRegionLock> FReadIndexLock;
-  std::optional<TRegionLock> FReadBlobLock;
-  std::optional<TRegionLock> FQueryIndexLock;
-  std::optional<TRegionLock> FQueryBlobLock;
   std::optional<TRegionLock> FWriteTransactionByte;  // taken by BeginWrite
   std::optional<TRegionLock> FWriteIndexLock;
   std::optional<TRegionLock> FWriteBlobLock;
@@ -345,37 +361,47 @@ class TDataTable final : public TDataFileOwner, public TIndexOwner, public TBlob
   mutable std::vector<std::string> FFieldNames;
 };
 
-// The read lock of one operation: BeginRead in the constructor, EndRead in the
-// destructor when this bracket took the lock (a table already reading or
-// writing is left alone).
-class TTableReadBracket {
+// A table-level lock of one operation: the Begin function in the
+// constructor, the matching End function in the destructor (or Release) when
+// this bracket took the lock; a table already holding it is left alone.
+class TTableLockBracket {
  public:
-  explicit TTableReadBracket(TDataTable& table);
-  ~TTableReadBracket() { Release(); }
-  TTableReadBracket(const TTableReadBracket&) = delete;
-  TTableReadBracket& operator=(const TTableReadBracket&) = delete;
-  // Ends the read early; a failed release is ignored here.
+  using TBegin = bool (TDataTable::*)();
+  using TEnd = void (TDataTable::*)();
+  using THeld = bool (TDataTable::*)() const;
+
+  ~TTableLockBracket() { Release(); }
+  TTableLockBracket(const TTableLockBracket&) = delete;
+  TTableLockBracket& operator=(const TTableLockBracket&) = delete;
+  // Ends the lock early; a failed release is ignored here.
   void Release() noexcept;
+  // What the Begin function returned: CheckForChanges found a change.
   bool Changed() const { return FChanged; }
 
+ protected:
+  // Calls (table.*begin)(); the bracket owns the lock when (table.*held)()
+  // turned true through that call. Begin's failure propagates.
+  TTableLockBracket(TDataTable& table, TBegin begin, TEnd end, THeld held);
+
  private:
-  TDataTable* FTable;
+  TDataTable* FTable = nullptr;
+  TEnd FEnd;
   bool FChanged = false;
 };
 
-// The write lock of one operation, the same way.
-class TTableWriteBracket {
+// The read lock of one operation: BeginRead .. EndRead (a table already
+// reading or writing is left alone).
+class TTableReadBracket : public TTableLockBracket {
  public:
-  explicit TTableWriteBracket(TDataTable& table);
-  ~TTableWriteBracket() { Release(); }
-  TTableWriteBracket(const TTableWriteBracket&) = delete;
-  TTableWriteBracket& operator=(const TTableWriteBracket&) = delete;
-  void Release() noexcept;
-  bool Changed() const { return FChanged; }
+  explicit TTableReadBracket(TDataTable& table)
+      : TTableLockBracket(table, &TDataTable::BeginRead, &TDataTable::EndRead, &TDataTable::Reading) {}
+};
 
- private:
-  TDataTable* FTable;
-  bool FChanged = false;
+// The write lock of one operation: BeginWrite .. EndWrite, the same way.
+class TTableWriteBracket : public TTableLockBracket {
+ public:
+  explicit TTableWriteBracket(TDataTable& table)
+      : TTableLockBracket(table, &TDataTable::BeginWrite, &TDataTable::EndWrite, &TDataTable::Writing) {}
 };
 
 }  // namespace tarn

@@ -4,31 +4,23 @@
 
 #include <cerrno>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "engine/base/engine_error.h"
 #include "engine/base/error_codes.h"
 #include "engine/files/fault_file_api.h"
 #include "engine/files/file_handler.h"
+#include "engine/files/file_test_support.h"
 #include "engine/files/os_error.h"
 #include "support/temp_dir.h"
 
 namespace tarn {
 namespace {
 
-TErrorCode CodeOf(std::int32_t result) {
-  return result < 0 ? static_cast<TErrorCode>(-result) : TARN_NONE;
-}
-
-void WriteBytes(const std::string& path, std::size_t count, char value = 'x') {
-  std::ofstream(path, std::ios::binary) << std::string(count, value);
-}
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using files_test::CodeOf;
+using files_test::ReadAll;
+using files_test::SharingCases;
+using files_test::TSharingCase;
+using files_test::WriteBytes;
 
 class FileListTest : public testing::Test {
  protected:
@@ -50,24 +42,13 @@ class FileListTest : public testing::Test {
 
 // Every request against a name open in this process, by how it is open.
 TEST_F(FileListTest, ConflictsWithANameOpenInThisProcess) {
-  struct TCase {
-    bool HolderExclusive;
-    bool OpenerExclusive;
-    TErrorCode Expected;
-  };
-  const TCase cases[] = {
-      {false, false, TARN_NONE},
-      {false, true, TARN_OSEACCES},
-      {true, false, TARN_OSEACCES},
-      {true, true, TARN_OSEACCES},
-  };
   for (const bool inMemory : {false, true}) {
     const std::string name = inMemory ? "conflict-mem.DAT" : FDir.File("conflict.DAT");
     {
       TFileHandler maker;
       Fill(maker, name, inMemory, 10, 1);
     }
-    for (const TCase& c : cases) {
+    for (const TSharingCase& c : SharingCases) {
       SCOPED_TRACE(testing::Message() << (inMemory ? "memory " : "disk ") << c.HolderExclusive
                                       << c.OpenerExclusive);
       TFaultFileApi counter;

@@ -5,14 +5,13 @@
 
 #include <cerrno>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "engine/base/engine_error.h"
 #include "engine/base/error_codes.h"
 #include "engine/files/fault_file_api.h"
 #include "engine/files/file_handler.h"
 #include "engine/files/file_list.h"
+#include "engine/files/file_test_support.h"
 #include "engine/files/os_error.h"
 #include "engine/files/child_process.h"
 #include "support/temp_dir.h"
@@ -20,19 +19,23 @@
 namespace tarn {
 namespace {
 
+using files_test::CodeOf;
+using files_test::ReadAll;
+using files_test::SharingCases;
 using files_test::TChildProcess;
+using files_test::TSharingCase;
+using files_test::WriteBytes;
 
-void WriteBytes(const std::string& path, std::size_t count, char value = 'x') {
-  std::ofstream(path, std::ios::binary) << std::string(count, value);
-}
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-TErrorCode CodeOf(std::int32_t result) {
-  return result < 0 ? static_cast<TErrorCode>(-result) : TARN_NONE;
+// A child's body: opens name (exclusively when asked), says Ready and keeps
+// the file open until the parent sends Go.
+int HoldOpenUntilGo(TChildProcess& self, const std::string& name, bool exclusive) {
+  TFileHandler holder;
+  holder.SetFileName(name);
+  holder.SetExclusive(exclusive);
+  holder.OpenFile();
+  self.Send(TChildProcess::Ready);
+  self.Receive();
+  return 0;
 }
 
 class PhysicalFileTest : public testing::Test {
@@ -139,14 +142,8 @@ TEST_F(PhysicalFileTest, ZeroByteWriteTruncatesAtThePosition) {
 TEST_F(PhysicalFileTest, CreateTruncatesOnlyOnceTheFileIsOurs) {
   const std::string name = FDir.File("busy.DAT");
   WriteBytes(name, 100);
-  TChildProcess child([&](TChildProcess& self) {
-    TFileHandler holder;
-    holder.SetFileName(name);
-    holder.OpenFile();  // shared use in the other process
-    self.Send(TChildProcess::Ready);
-    self.Receive();
-    return 0;
-  });
+  // Shared use in the other process.
+  TChildProcess child([&](TChildProcess& self) { return HoldOpenUntilGo(self, name, false); });
   ASSERT_EQ(child.Receive(), TChildProcess::Ready);
   TFileHandler creator;
   creator.SetFileName(name);
@@ -166,30 +163,11 @@ TEST_F(PhysicalFileTest, CreateTruncatesOnlyOnceTheFileIsOurs) {
 
 // Exclusive and shared opens against a holder in another process.
 TEST_F(PhysicalFileTest, SharingModesBetweenProcesses) {
-  struct TCase {
-    bool HolderExclusive;
-    bool OpenerExclusive;
-    TErrorCode Expected;
-  };
-  const TCase cases[] = {
-      {false, false, TARN_NONE},
-      {false, true, TARN_OSEACCES},
-      {true, false, TARN_OSEACCES},
-      {true, true, TARN_OSEACCES},
-  };
   const std::string name = FDir.File("shared.DAT");
   WriteBytes(name, 10);
-  for (const TCase& c : cases) {
+  for (const TSharingCase& c : SharingCases) {
     SCOPED_TRACE(testing::Message() << c.HolderExclusive << c.OpenerExclusive);
-    TChildProcess child([&](TChildProcess& self) {
-      TFileHandler holder;
-      holder.SetFileName(name);
-      holder.SetExclusive(c.HolderExclusive);
-      holder.OpenFile();
-      self.Send(TChildProcess::Ready);
-      self.Receive();
-      return 0;
-    });
+    TChildProcess child([&](TChildProcess& self) { return HoldOpenUntilGo(self, name, c.HolderExclusive); });
     ASSERT_EQ(child.Receive(), TChildProcess::Ready);
     TFileHandler opener;
     opener.SetFileName(name);

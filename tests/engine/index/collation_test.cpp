@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -40,14 +41,23 @@ std::string Lower(std::uint16_t lang, std::string s) {
   return s;
 }
 
+// One comparison of a and b and the sign it must give.
+struct TCollateCase {
+  const char* a;
+  const char* b;
+  bool caseInsensitive;
+  int expected;
+};
+
+void ExpectCollations(std::uint16_t lang, std::span<const TCollateCase> cases) {
+  for (const TCollateCase& c : cases) {
+    EXPECT_EQ(Collate(lang, 0, c.a, c.b, c.caseInsensitive), c.expected)
+        << c.a << " vs " << c.b << " ci=" << c.caseInsensitive;
+  }
+}
+
 TEST(CollationTest, WithoutLanguageComparesBytes) {
-  struct Case {
-    const char* a;
-    const char* b;
-    bool caseInsensitive;
-    int expected;
-  };
-  const Case cases[] = {
+  const TCollateCase cases[] = {
       {"abc", "abd", false, -1},
       {"abc", "abc", false, 0},
       {"abc", "ABC", false, 1},  // 'a' 0x61 > 'A' 0x41
@@ -58,10 +68,7 @@ TEST(CollationTest, WithoutLanguageComparesBytes) {
       {"\xE4", "\xC4", true, 0},  // code page 1252 upper-cases accented letters
       {"\xE9", "e", true, 1},     // no accent folding: bytes 0xC9 > 'E'
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(Collate(0, 0, c.a, c.b, c.caseInsensitive), c.expected)
-        << c.a << " vs " << c.b << " ci=" << c.caseInsensitive;
-  }
+  ExpectCollations(0, cases);
 }
 
 TEST(CollationTest, WithoutLanguageExplicitLengthComparesEveryByte) {
@@ -77,13 +84,7 @@ TEST(CollationTest, WithoutLanguageExplicitLengthComparesEveryByte) {
 }
 
 TEST(CollationTest, LanguageIgnoresNonSpacingMarksButNotCaseOrPunctuation) {
-  struct Case {
-    const char* a;
-    const char* b;
-    bool caseInsensitive;
-    int expected;
-  };
-  const Case cases[] = {
+  const TCollateCase cases[] = {
       {"caf\xE9", "cafe", false, 0},  // café = cafe
       {"r\xE9sum\xE9", "resume", false, 0},
       {"na\xEFve", "naive", true, 0},
@@ -98,10 +99,7 @@ TEST(CollationTest, LanguageIgnoresNonSpacingMarksButNotCaseOrPunctuation) {
       {"b", "A", true, 1},  // alphabetical, not bytewise
       {"b", "A", false, 1},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(Collate(English, 0, c.a, c.b, c.caseInsensitive), c.expected)
-        << c.a << " vs " << c.b << " ci=" << c.caseInsensitive;
-  }
+  ExpectCollations(English, cases);
 }
 
 TEST(CollationTest, LanguageWithLengthStopsAtLengthOrTerminator) {

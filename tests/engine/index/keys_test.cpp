@@ -9,6 +9,7 @@
 #include <cstring>
 #include <limits>
 #include <optional>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -491,17 +492,31 @@ TEST_F(KeyRecordTest, LowAndHighKeysBracketEveryKey) {
   EXPECT_EQ(high, expectedHigh);
 }
 
+// A key, the length of its prefix that steps, and the keys one step up
+// (KeySuccessor) and one step down (KeyPredecessor).
+struct TStepCase {
+  Bytes key;
+  std::size_t length;
+  Bytes successor;
+  Bytes predecessor;
+};
+
+void ExpectSteps(const TKeyDef& def, std::span<const TStepCase> cases) {
+  for (const TStepCase& c : cases) {
+    Bytes up = c.key;
+    KeySuccessor(def, up, c.length);
+    EXPECT_EQ(up, c.successor);
+    Bytes down = c.key;
+    KeyPredecessor(def, down, c.length);
+    EXPECT_EQ(down, c.predecessor);
+  }
+}
+
 TEST(KeysTest, SuccessorAndPredecessorCarryWithoutLanguage) {
   TKeyDef def;
   def.Slot = 2;
   def.KeySize = 4;
-  struct Case {
-    Bytes key;
-    std::size_t length;
-    Bytes successor;
-    Bytes predecessor;
-  };
-  const Case cases[] = {
+  const TStepCase cases[] = {
       {{1, 2, 3, 0x77}, 3, {1, 2, 4, 0x77}, {1, 2, 2, 0x77}},
       {{1, 0xFF, 0xFF, 0x77}, 3, {2, 0, 0, 0x77}, {1, 0xFF, 0xFE, 0x77}},
       {{2, 0, 0, 0x77}, 3, {2, 0, 1, 0x77}, {1, 0xFF, 0xFF, 0x77}},
@@ -510,14 +525,7 @@ TEST(KeysTest, SuccessorAndPredecessorCarryWithoutLanguage) {
       {{0xFE, 0xFF, 0, 0}, 2, {0xFF, 0, 0, 0}, {0xFE, 0xFE, 0, 0}},
       {{0x10, 0, 0, 0}, 1, {0x11, 0, 0, 0}, {0x0F, 0, 0, 0}},
   };
-  for (const Case& c : cases) {
-    Bytes up = c.key;
-    KeySuccessor(def, up, c.length);
-    EXPECT_EQ(up, c.successor);
-    Bytes down = c.key;
-    KeyPredecessor(def, down, c.length);
-    EXPECT_EQ(down, c.predecessor);
-  }
+  ExpectSteps(def, cases);
 }
 
 // The character after (before) c in the map that compares unequal to it.
@@ -545,13 +553,7 @@ TEST(KeysTest, SuccessorAndPredecessorStepThroughCharacterMapWithLanguage) {
   const std::uint8_t beforeB = NextChar(map, 'b', -1);
   EXPECT_EQ(CompareChar(English, 0, afterA, 'a'), 1);
   EXPECT_EQ(CompareChar(English, 0, beforeB, 'b'), -1);
-  struct Case {
-    Bytes key;
-    std::size_t length;
-    Bytes successor;
-    Bytes predecessor;
-  };
-  const Case cases[] = {
+  const TStepCase cases[] = {
       {{1, 'a', 'b', 0, 0},
        3,
        {1, 'a', NextChar(map, 'b', 1), 0, 0},
@@ -563,14 +565,7 @@ TEST(KeysTest, SuccessorAndPredecessorStepThroughCharacterMapWithLanguage) {
       {{1, hi, hi, hi, 0}, 4, {2, lo, lo, lo, 0}, {1, hi, hi, NextChar(map, hi, -1), 0}},
       {{1, lo, lo, lo, 0}, 4, {1, lo, lo, NextChar(map, lo, 1), 0}, {0, hi, hi, hi, 0}},
   };
-  for (const Case& c : cases) {
-    Bytes up = c.key;
-    KeySuccessor(def, up, c.length);
-    EXPECT_EQ(up, c.successor);
-    Bytes down = c.key;
-    KeyPredecessor(def, down, c.length);
-    EXPECT_EQ(down, c.predecessor);
-  }
+  ExpectSteps(def, cases);
 }
 
 TEST_F(KeyRecordTest, PaddedAndSteppedPrefixesBracketTheKeysWithThatPrefix) {

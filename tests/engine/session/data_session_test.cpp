@@ -10,22 +10,12 @@
 #include "engine/base/error_context.h"
 #include "engine/session/data_directory.h"
 #include "session_fixture.h"
-#include "support/temp_dir.h"
 
 namespace tarn {
 namespace {
 
+using session_testing::CodeOf;
 using session_testing::SampleDefinition;
-using testing_support::TTempDir;
-
-TErrorCode CodeOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const ETarnEngineError& e) {
-    return e.ErrorCode();
-  }
-  return TARN_NONE;
-}
 
 TEST(DataSessionTest, StartsWithTheDocumentedDefaults) {
   TDataSession s;
@@ -132,12 +122,7 @@ TEST(DataSessionTest, RemoteSessionsRaiseTheConnectionErrorNamingTheServer) {
   s.SetRemote(false);
 }
 
-class DataDirectoryTest : public ::testing::Test {
- protected:
-  TTempDir FTemp;
-  TDataSession FSession;
-  TDataDirectory& FDir = FSession.OpenDirectory("Quiz", FTemp.Path());
-};
+class DataDirectoryTest : public session_testing::TDirectoryFixture {};
 
 TEST_F(DataDirectoryTest, OpensShareOneTableObjectAndTheLastReleaseFreesIt) {
   FDir.CreateTable("velmorn2", false, false, SampleDefinition());

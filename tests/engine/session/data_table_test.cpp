@@ -11,27 +11,17 @@
 #include "engine/session/data_directory.h"
 #include "engine/session/data_session.h"
 #include "session_fixture.h"
-#include "support/temp_dir.h"
 
 namespace tarn {
 namespace {
 
 namespace fs = std::filesystem;
 using session_testing::AppendRecords;
+using session_testing::CodeOf;
 using session_testing::SampleDefinition;
 using session_testing::TFakeCursor;
-using testing_support::TTempDir;
 
-TErrorCode CodeOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const ETarnEngineError& e) {
-    return e.ErrorCode();
-  }
-  return TARN_NONE;
-}
-
-class DataTableTest : public ::testing::Test {
+class DataTableTest : public session_testing::TDirectoryFixture {
  protected:
   // Creates the table, writes it and gives it back, so that later opens start
   // from files on disk.
@@ -39,10 +29,6 @@ class DataTableTest : public ::testing::Test {
     TDataTable& t = FDir.CreateTable(name, false, false, def);
     FDir.ReleaseTable(t, false);
   }
-
-  TTempDir FTemp;
-  TDataSession FSession;
-  TDataDirectory& FDir = FSession.OpenDirectory("Quiz", FTemp.Path());
 };
 
 TEST_F(DataTableTest, TablesOfThreeFilesAreCreatedOpenedVerifiedAndClosed) {

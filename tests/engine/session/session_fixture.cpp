@@ -15,6 +15,15 @@ namespace session_testing {
 
 using namespace tarn;
 
+TErrorCode CodeOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const ETarnEngineError& e) {
+    return e.ErrorCode();
+  }
+  return TARN_NONE;
+}
+
 TTableDefinition SampleDefinition(bool withBlob, bool encrypted, std::string password) {
   TTableDefinition def;
   def.Fields.push_back(MakeFieldDesc(1, "Name", FieldType::String, 0, 20));

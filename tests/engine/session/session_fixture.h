@@ -1,17 +1,35 @@
 #pragma once
-// Shared pieces of the session tests: a small table definition, a fake cursor
-// and a forked child process that talks to the test through pipes.
+// Shared pieces of the session tests: a small table definition, a fake cursor,
+// a fixture with a session and one directory, and a forked child process that
+// talks to the test through pipes.
 
 #include <sys/types.h>
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <functional>
 #include <string>
 
+#include "engine/base/error_codes.h"
+#include "engine/session/data_directory.h"
+#include "engine/session/data_session.h"
 #include "engine/session/data_table.h"
 #include "engine/session/table_cursor.h"
+#include "support/temp_dir.h"
 
 namespace session_testing {
+
+// The engine code action raises (TARN_NONE when it returns normally).
+tarn::TErrorCode CodeOf(const std::function<void()>& action);
+
+// A session with the directory "Quiz" opened on a fresh temporary folder.
+class TDirectoryFixture : public ::testing::Test {
+ protected:
+  testing_support::TTempDir FTemp;
+  tarn::TDataSession FSession;
+  tarn::TDataDirectory& FDir = FSession.OpenDirectory("Quiz", FTemp.Path());
+};
 
 // Fields "Name" (string 20), "Order" (32-bit integer, primary key) and,
 // withBlob, "Memo" (blob).

@@ -27,20 +27,12 @@ namespace tarn {
 namespace {
 
 using session_testing::AppendRecords;
+using session_testing::CodeOf;
 using session_testing::SampleDefinition;
 using session_testing::TChildChannel;
 using session_testing::TChildProcess;
 using session_testing::TFakeCursor;
 using testing_support::TTempDir;
-
-TErrorCode CodeOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const ETarnEngineError& e) {
-    return e.ErrorCode();
-  }
-  return TARN_NONE;
-}
 
 constexpr TTableLockRetry Quick{.Attempts = 3, .PauseMs = 1};
 

@@ -22,8 +22,7 @@ class TRecordCacheTest : public TDataFileFixture {
     CreateTable(PeopleFields(), false, [n](TDataFile& f) {
       for (int i = 1; i <= n; ++i) AddPerson(f, "P" + std::to_string(i), i);
     });
-    auto file = NewHandler();
-    file->OpenFile();
+    auto file = OpenHandler();
     owner.Written = false;
     return file;
   }
@@ -60,8 +59,7 @@ TEST_F(TRecordCacheTest, AppendsStopBefore4000000000Bytes) {
   const std::int64_t h = 127 + 200 * 768;
   const std::int32_t lastFitting = static_cast<std::int32_t>((4000000000LL - h) / recordSize);
   Patch([&](TBytes& b) { PutLEI32(b, 13, lastFitting); });
-  auto file = NewHandler();
-  file->OpenFile();
+  auto file = OpenHandler();
   EXPECT_TRUE(file->GetRecord(nullptr, lastFitting));
   EXPECT_EQ(CodeOf([&] { file->GetRecord(nullptr, lastFitting + 1); }), TARN_TABLEFULL);
   file->DiscardRecords();

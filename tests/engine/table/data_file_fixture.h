@@ -52,6 +52,13 @@ class TDataFileFixture : public ::testing::Test {
     return file;
   }
 
+  // NewHandler with the file opened.
+  std::unique_ptr<TDataFile> OpenHandler() {
+    auto file = NewHandler();
+    file->OpenFile();
+    return file;
+  }
+
   // Creates the table, lets fill add records, writes everything and closes.
   void CreateTable(const std::vector<TFieldDesc>& defs, bool encrypted = false,
                    const std::function<void(TDataFile&)>& fill = {}, std::string_view password = "Secret",

@@ -34,8 +34,7 @@ TEST_F(TDataFileTest, FreshTableHasHeaderAndDefinitionsOnlyAndVerifies) {
   EXPECT_EQ(raw[127 + 2], 4);                     // first definition's name length
   EXPECT_EQ(std::string(raw.begin() + 127 + 3, raw.begin() + 127 + 7), "Name");
 
-  auto file = NewHandler();
-  file->OpenFile();
+  auto file = OpenHandler();
   EXPECT_EQ(file->GetPhysicalRecordCount(), 0);
   EXPECT_EQ(file->GetUserMajorVersion(), 1);
   EXPECT_EQ(file->GetUserMinorVersion(), 2);
@@ -50,8 +49,7 @@ TEST_F(TDataFileTest, RecordsSurviveReopen) {
     AddPerson(f, "Anna", 31);
     AddPerson(f, "Bert", 42);
   });
-  auto file = NewHandler();
-  file->OpenFile();
+  auto file = OpenHandler();
   EXPECT_NO_THROW(file->VerifyDataFile());
   ASSERT_EQ(file->GetPhysicalRecordCount(), 2);
   EXPECT_EQ(file->GetLastAutoInc(), 2);
@@ -64,8 +62,7 @@ TEST_F(TDataFileTest, RecordsSurviveReopen) {
 
 TEST_F(TDataFileTest, HeaderWritesRaiseTheChangeCountByExactlyOne) {
   CreateTable(PeopleFields());
-  auto file = NewHandler();
-  file->OpenFile();
+  auto file = OpenHandler();
   const std::int32_t start = file->GetChangeCount();
   owner.Written = false;
   EXPECT_FALSE(file->WriteDataHeader(false));  // nothing to write
@@ -118,8 +115,7 @@ TEST_F(TDataFileTest, DataHeaderChangedSeesHeaderWritesOnlyNotRecordWrites) {
 
 TEST_F(TDataFileTest, ReReadHeaderThatChangesTheRecordShapeIsRejected) {
   CreateTable(PeopleFields(), false, [](TDataFile& f) { AddPerson(f, "Anna", 31); });
-  auto file = NewHandler();
-  file->OpenFile();
+  auto file = OpenHandler();
   Patch([](TBytes& b) {
     PutLEI32(b, 0, 1000);  // a new change count ...
     PutLE16(b, 21, 200);   // ... and a record size the cache was not built for
@@ -134,8 +130,7 @@ TEST_F(TDataFileTest, ReReadHeaderThatChangesTheRecordShapeIsRejected) {
 
 TEST_F(TDataFileTest, FailedHeaderWriteLeavesTheHeaderDirty) {
   CreateTable(PeopleFields());
-  auto file = NewHandler();
-  file->OpenFile();
+  auto file = OpenHandler();
   file->SetLastAutoInc(9);
   owner.Written = false;
   TFaultFileApi faults;
@@ -152,8 +147,7 @@ TEST_F(TDataFileTest, FailedHeaderWriteLeavesTheHeaderDirty) {
 
 TEST_F(TDataFileTest, ForcedFlushesFollowDefinitionWritesAndEmptying) {
   CreateTable(PeopleFields(), false, [](TDataFile& f) { AddPerson(f, "Anna", 31); });
-  auto file = NewHandler();
-  file->OpenFile();
+  auto file = OpenHandler();
   TFaultFileApi counting;  // nothing armed: counts the calls
   TOsFileApiOverride use(counting);
   file->UpdateFieldDef(1, *file->GetFieldDef(1));
@@ -193,8 +187,7 @@ TEST_F(TDataFileTest, EmptyDataFileKeepsDefinitionsAndResetsCounters) {
     AddPerson(f, "Anna", 31);
     AddPerson(f, "Bert", 42);
   });
-  auto file = NewHandler();
-  file->OpenFile();
+  auto file = OpenHandler();
   { TRecordPin r = file->GetRecord(nullptr, 1); }
   file->EmptyDataFile();
   EXPECT_EQ(file->CachedRecordCount(), 0u);
@@ -210,8 +203,7 @@ TEST_F(TDataFileTest, EmptyDataFileKeepsDefinitionsAndResetsCounters) {
 
 TEST_F(TDataFileTest, DefinitionLookupsAndUpdates) {
   CreateTable(PeopleFields());
-  auto file = NewHandler();
-  file->OpenFile();
+  auto file = OpenHandler();
   EXPECT_EQ(file->FieldNumber("  aGe "), 2);
   EXPECT_EQ(file->FieldNumber("Missing"), 0);
   ASSERT_TRUE(file->FindFieldDef("NAME"));
@@ -301,8 +293,7 @@ TEST_F(TDataFileTest, EncryptedTableDiffersOnDiskAndReadsBackEqual) {
   EXPECT_FALSE(Contains(raw, "Name"));
   EXPECT_FALSE(Contains(raw, "Hello World"));
 
-  auto file = NewHandler();
-  file->OpenFile();
+  auto file = OpenHandler();
   EXPECT_TRUE(file->IsEncrypted());
   EXPECT_EQ(file->GetPassword(), "Secret");
   EXPECT_EQ(file->GetDescription(), "Staff list");
@@ -325,8 +316,7 @@ TEST_F(TDataFileTest, EncryptedTableDiffersOnDiskAndReadsBackEqual) {
 
 TEST_F(TDataFileTest, PasswordAndDescriptionAreCut) {
   CreateTable(PeopleFields(), true, {}, "0123456789abcdefXYZ", std::string(60, 'd'));
-  auto file = NewHandler();
-  file->OpenFile();
+  auto file = OpenHandler();
   EXPECT_EQ(file->GetPassword(), "0123456789abcde");
   EXPECT_EQ(file->GetDescription(), std::string(50, 'd'));
 }
@@ -350,8 +340,7 @@ TEST_F(TDataFileTest, DefinitionsOfA65536ByteRunAreStoredPlain) {
   const std::size_t h = 127 + 256 * 768;
   EXPECT_NE(raw[h + 1], 1);  // RecLink 1 scrambled
 
-  auto file = NewHandler();
-  file->OpenFile();
+  auto file = OpenHandler();
   EXPECT_EQ(file->GetFieldDef(256)->FieldName(), "F256");
   EXPECT_NO_THROW(file->VerifyDataFile());
   TRecordPin rec = file->GetRecord(nullptr, 1);
@@ -450,8 +439,7 @@ TEST_F(TDataFileTest, ValidMinMaxDefaultTextsPass) {
   defs[9].SetFieldDefault("anything at all");
   AssignFieldOffsets(defs);
   CreateTable(defs);
-  auto file = NewHandler();
-  file->OpenFile();
+  auto file = OpenHandler();
   EXPECT_NO_THROW(file->VerifyDataFile());
 }
 
@@ -483,8 +471,7 @@ TEST_F(TDataFileTest, DamagedFilesFailToOpenWithoutReadingPastTheData) {
 TEST_F(TDataFileTest, CheckDataVersionLooksAtTheVersionOnly) {
   CreateTable(PeopleFields());
   Patch([](TBytes& b) { PutLE16(b, 21, 99); });
-  auto file = NewHandler();
-  file->OpenFile();
+  auto file = OpenHandler();
   EXPECT_NO_THROW(file->CheckDataVersion());
   file->CloseFile();
   Patch([](TBytes& b) { b[8] = 6; });
@@ -495,8 +482,7 @@ TEST_F(TDataFileTest, CheckDataVersionLooksAtTheVersionOnly) {
 TEST_F(TDataFileTest, ErrorsNameTheTable) {
   CreateTable(PeopleFields());
   Patch([](TBytes& b) { b[8] = 4; });
-  auto file = NewHandler();
-  file->OpenFile();
+  auto file = OpenHandler();
   try {
     file->VerifyDataFile();
     FAIL();
