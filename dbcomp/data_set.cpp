@@ -8,28 +8,11 @@
 #include "dbcomp/db_consts.h"
 #include "engine/base/byte_order.h"
 #include "engine/base/error_context.h"
+#include "engine/base/names.h"
 
 namespace dbcomp {
 
 namespace {
-
-bool SameName(std::string_view a, std::string_view b) {
-  auto trim = [](std::string_view s) {
-    while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-    while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-    return s;
-  };
-  a = trim(a);
-  b = trim(b);
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-    if (x >= 'a' && x <= 'z') x = static_cast<unsigned char>(x - 32);
-    if (y >= 'a' && y <= 'z') y = static_cast<unsigned char>(y - 32);
-    if (x != y) return false;
-  }
-  return true;
-}
 
 bool IsEditOrInsert(TDataSetState s) { return s == TDataSetState::Edit || s == TDataSetState::Insert; }
 
@@ -141,7 +124,7 @@ void TDataSet::BindFields() {
         continue;
       }
       auto def = std::find_if(FFieldDefs.begin(), FFieldDefs.end(),
-                              [&](const TFieldDef& d) { return SameName(d.Name, f.FieldName()); });
+                              [&](const TFieldDef& d) { return tarn::SameName(d.Name, f.FieldName()); });
       if (def == FFieldDefs.end()) DatabaseError(FormatMessage(Msg::FieldNotFound, {f.FieldName()}), FName);
       if (!TypesCompatible(f.DataType(), def->DataType))
         DatabaseError(FormatMessage(Msg::FieldTypeMismatch,
@@ -186,7 +169,7 @@ void TDataSet::UnbindFields() noexcept {
 
 TField* TDataSet::FindField(std::string_view name) const {
   for (TField* f : FFields)
-    if (SameName(f->FieldName(), name)) return f;
+    if (tarn::SameName(f->FieldName(), name)) return f;
   return nullptr;
 }
 

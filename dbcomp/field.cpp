@@ -11,6 +11,7 @@
 #include "dbcomp/data_set.h"
 #include "dbcomp/db_consts.h"
 #include "engine/base/byte_order.h"
+#include "engine/base/names.h"
 
 namespace dbcomp {
 
@@ -43,17 +44,6 @@ std::string FormatDouble(double v) {
   char buf[64];
   std::snprintf(buf, sizeof buf, "%.15g", v);
   return buf;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
-    if (x != y) return false;
-  }
-  return true;
 }
 
 // Day numbers: day 1 is 0001-01-01 of the proleptic Gregorian calendar.
@@ -363,9 +353,9 @@ void TBooleanField::SetAsString(std::string_view value) {
     return;
   }
   for (std::string_view yes : {"True", "T", "Yes", "Y", "1"})
-    if (EqualsNoCase(t, yes)) return SetAsBoolean(true);
+    if (tarn::SameText(t, yes)) return SetAsBoolean(true);
   for (std::string_view no : {"False", "F", "No", "N", "0"})
-    if (EqualsNoCase(t, no)) return SetAsBoolean(false);
+    if (tarn::SameText(t, no)) return SetAsBoolean(false);
   DatabaseError(FormatMessage(Msg::InvalidBoolValue, {value, DisplayName()}));
 }
 std::int32_t TBooleanField::AsInteger() const { return AsBoolean() ? 1 : 0; }

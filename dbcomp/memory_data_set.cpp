@@ -8,6 +8,7 @@
 #include "dbcomp/db_consts.h"
 #include "engine/base/byte_order.h"
 #include "engine/base/error_context.h"
+#include "engine/base/names.h"
 
 namespace dbcomp {
 
@@ -120,11 +121,7 @@ std::optional<std::string> TMemoryDataSet::RowValue(std::size_t rowNo, std::stri
   const TRow& row = FRows.at(rowNo);
   for (std::size_t i = 0; i < defs.size(); ++i) {
     const TFieldDef& def = defs[i];
-    if (def.Name.size() != fieldName.size() ||
-        !std::equal(def.Name.begin(), def.Name.end(), fieldName.begin(),
-                    [](char a, char b) { return std::toupper(static_cast<unsigned char>(a)) ==
-                                                std::toupper(static_cast<unsigned char>(b)); }))
-      continue;
+    if (!tarn::SameText(def.Name, fieldName)) continue;
     if (IsBlobType(def.DataType)) {
       auto it = row.Blobs.find(def.FieldNo);
       if (it == row.Blobs.end()) return std::nullopt;
@@ -311,12 +308,7 @@ void TMemoryDataSet::WriteBlob(std::span<std::uint8_t>, const TField& field, std
 
 bool TMemoryDataSet::IsIndexField(const TField& field) const {
   for (const std::string& name : FIndexFields) {
-    if (name.size() != field.FieldName().size()) continue;
-    bool same = true;
-    for (std::size_t i = 0; i < name.size() && same; ++i)
-      same = std::toupper(static_cast<unsigned char>(name[i])) ==
-             std::toupper(static_cast<unsigned char>(field.FieldName()[i]));
-    if (same) return true;
+    if (tarn::SameText(name, field.FieldName())) return true;
   }
   return false;
 }

@@ -3,20 +3,13 @@
 #include <cctype>
 
 #include "dbcomp/db_consts.h"
+#include "engine/base/names.h"
 
 namespace dbcomp {
 
 namespace {
 
 TTarnSessionList* GSessionList = nullptr;
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
 
 }  // namespace
 
@@ -33,7 +26,7 @@ TTarnSession* TTarnSessionList::FindSession(std::string_view name) const {
   if (FSessions.empty()) return nullptr;
   if (name.empty()) return FSessions.front().get();
   for (const auto& s : FSessions)
-    if (SameName(s->SessionName(), name)) return s.get();
+    if (tarn::SameName(s->SessionName(), name)) return s.get();
   return nullptr;
 }
 

@@ -30,6 +30,8 @@
 #include <string>
 #include <string_view>
 
+#include "engine/base/names.h"
+
 namespace tarn {
 
 enum class TKeyCompression : std::uint8_t { None = 0, DupByte = 1, TrailByte = 2, Full = 3 };
@@ -93,10 +95,5 @@ struct TIndexDescriptor {
 // True for a character that may start an index name: "A".."Z", "a".."z", "_", 128..254.
 bool IsNameStartChar(char c);
 
-// Blanks trimmed at both ends.
-std::string_view TrimBlanks(std::string_view s);
-
-// Case-insensitive (ASCII) equality of two trimmed names.
-bool SameIndexName(std::string_view a, std::string_view b);
 
 }  // namespace tarn

@@ -270,7 +270,7 @@ void TIndexFile::VerifyIndexHeader() const {
       for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
       if (upper.empty() || !IsNameStartChar(upper[0])) Raise(TARN_HEADERCORRUPT);
       for (int o = 1; o <= FIndexCount; ++o) {
-        if (o != s && SameIndexName(d.IndexName, FDescriptors[o].IndexName)) Raise(TARN_HEADERCORRUPT);
+        if (o != s && SameName(d.IndexName, FDescriptors[o].IndexName)) Raise(TARN_HEADERCORRUPT);
       }
     }
     if (d.FieldCount > MaxKeyFields) Raise(TARN_HEADERCORRUPT);
@@ -312,7 +312,7 @@ void TIndexFile::CheckNewDescriptor(const TIndexDescriptor& def, int replacingSl
   if (name.empty()) Raise(TARN_INDEXNAMEREQUIRED);
   if (!IsNameStartChar(name[0])) Raise(TARN_INVALIDINDEXNAME);
   for (int s = 1; s <= std::min(FIndexCount, IndexFileLimits::MaxSecondaryIndexes); ++s) {
-    if (s != replacingSlot && SameIndexName(name, FDescriptors[s].IndexName)) Raise(TARN_INDEXEXISTS);
+    if (s != replacingSlot && SameName(name, FDescriptors[s].IndexName)) Raise(TARN_INDEXEXISTS);
   }
   CheckNoBlobKeyFields(def, name);
 }
@@ -429,7 +429,7 @@ void TIndexFile::DropTemporaryIndexes() {
 
 int TIndexFile::FindIndexName(std::string_view name) const {
   for (int s = 0; s <= std::min(FIndexCount, IndexFileLimits::MaxSecondaryIndexes); ++s) {
-    if (SameIndexName(name, FDescriptors[s].IndexName)) return s;
+    if (SameName(name, FDescriptors[s].IndexName)) return s;
   }
   return -1;
 }

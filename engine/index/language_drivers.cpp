@@ -4,6 +4,8 @@
 #include <array>
 #include <cctype>
 
+#include "engine/base/names.h"
+
 namespace tarn {
 
 namespace {
@@ -117,13 +119,6 @@ constexpr std::array<TLanguageEntry, LanguageCount> Languages{{
 constexpr std::array<const char*, 2> SortOrders{"Default Order", "German Phone Book Order"};
 
 constexpr std::uint16_t GermanPrimary = 7;
-
-bool SameText(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::toupper(static_cast<unsigned char>(x)) ==
-                  std::toupper(static_cast<unsigned char>(y));
-         });
-}
 
 bool IsGerman(std::uint16_t languageId) {
   return (languageId & 0x3FF) == GermanPrimary && FindLanguage(languageId) != nullptr;

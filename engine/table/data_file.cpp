@@ -9,6 +9,7 @@
 #include "engine/base/byte_order.h"
 #include "engine/base/date_time.h"
 #include "engine/base/error_context.h"
+#include "engine/base/names.h"
 #include "engine/files/grow_buffer.h"
 #include "engine/table/scramble.h"
 
@@ -16,20 +17,10 @@ namespace tarn {
 
 namespace {
 
-std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-  return s;
-}
-
 std::string UpperAscii(std::string_view s) {
   std::string out(s);
   for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return out;
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-  return UpperAscii(TrimBlanks(a)) == UpperAscii(TrimBlanks(b));
 }
 
 // Applies the text key to the characters of a stored text.

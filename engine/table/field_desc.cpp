@@ -6,6 +6,7 @@
 
 #include "engine/base/byte_order.h"
 #include "engine/base/literal_text.h"
+#include "engine/base/names.h"
 #include "engine/table/short_string.h"
 
 namespace tarn {
@@ -105,14 +106,6 @@ std::uint32_t AssignFieldOffsets(std::span<TFieldDesc> defs) {
 
 namespace {
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
-
 }  // namespace
 
 bool ValueTextSuitsType(std::string_view text, std::uint8_t type, std::uint8_t decimals) {
@@ -123,12 +116,12 @@ bool ValueTextSuitsType(std::string_view text, std::uint8_t type, std::uint8_t d
     case FieldType::VarBytes:
       return true;
     case FieldType::Date:
-      return EqualsNoCase(text, "CURRENT_DATE") || ParseDateText(text).has_value();
+      return SameText(text, "CURRENT_DATE") || ParseDateText(text).has_value();
     case FieldType::Time:
-      return EqualsNoCase(text, "CURRENT_TIME") || ParseTimeText(text).has_value();
+      return SameText(text, "CURRENT_TIME") || ParseTimeText(text).has_value();
     case FieldType::Timestamp:
-      return EqualsNoCase(text, "CURRENT_TIMESTAMP") || EqualsNoCase(text, "CURRENT_DATE") ||
-             EqualsNoCase(text, "CURRENT_TIME") || ParseTimestampText(text).has_value();
+      return SameText(text, "CURRENT_TIMESTAMP") || SameText(text, "CURRENT_DATE") ||
+             SameText(text, "CURRENT_TIME") || ParseTimestampText(text).has_value();
     case FieldType::Int16:
       return ParseIntegerText(text, -32768, 32767).has_value();
     case FieldType::UInt16:
