@@ -1,5 +1,6 @@
 #include "widgets/rtf_reader.h"
 
+#include <ostream>
 #include <gtest/gtest.h>
 
 #include <QFont>
@@ -26,6 +27,10 @@ struct TTextCase {
   std::string Rtf;
   QString Expected;
 };
+
+// Names the case in test listings (instead of a dump of its bytes).
+void PrintTo(const TTextCase& c, std::ostream* os) { *os << c.Name; }
+
 
 class RtfReaderText : public ::testing::TestWithParam<TTextCase> {};
 
@@ -81,6 +86,10 @@ struct TFormatCase {
   QString Probe;
   std::function<void(const QTextCharFormat&)> Check;
 };
+
+// Names the case in test listings (instead of a dump of its bytes).
+void PrintTo(const TFormatCase& c, std::ostream* os) { *os << c.Name; }
+
 
 class RtfReaderFormat : public ::testing::TestWithParam<TFormatCase> {};
 
@@ -183,6 +192,10 @@ struct TPictureCase {
   double Width;  // shown size of the first picture
   double Height;
 };
+
+// Names the case in test listings (instead of a dump of its bytes).
+void PrintTo(const TPictureCase& c, std::ostream* os) { *os << c.Name; }
+
 
 class RtfReaderPicture : public ::testing::TestWithParam<TPictureCase> {};
 

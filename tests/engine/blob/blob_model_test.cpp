@@ -3,6 +3,7 @@
 // block belongs to exactly one chain or to the free list, and freed blocks
 // are reused before the file grows.
 
+#include <ostream>
 #include <gtest/gtest.h>
 
 #include <map>
@@ -25,6 +26,10 @@ struct TModelConfig {
   bool Encrypted;
   std::uint32_t Seed;
 };
+
+// Names the case in test listings (instead of a dump of its bytes).
+void PrintTo(const TModelConfig& c, std::ostream* os) { *os << c.Name; }
+
 
 class BlobModelTest : public blob_test::TBlobFixture,
                       public ::testing::WithParamInterface<TModelConfig> {

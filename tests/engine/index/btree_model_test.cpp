@@ -5,6 +5,7 @@
 // TARN_INDEX_MODEL_SCALE (a percentage, default 100) shrinks the run, e.g. for
 // sanitizer builds.
 
+#include <ostream>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -39,6 +40,9 @@ std::string Describe(const TModelConfig& c) {
   return std::string(names[static_cast<int>(c.Compression)]) + (c.Unique ? "_Unique_" : "_NonUnique_") +
          std::to_string(c.KeySize);
 }
+
+// Names the case in test listings (instead of a dump of its bytes).
+void PrintTo(const TModelConfig& c, std::ostream* os) { *os << Describe(c); }
 
 class TModelRun {
  public:
