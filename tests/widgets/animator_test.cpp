@@ -1,5 +1,6 @@
 #include "widgets/animator.h"
 
+#include <ostream>
 #include <gtest/gtest.h>
 
 #include <QPainter>
@@ -49,6 +50,10 @@ struct TStartCase {
   int Start;
   std::vector<int> Shown;
 };
+
+// Names the case in test listings (instead of a dump of its bytes).
+void PrintTo(const TStartCase& c, std::ostream* os) { *os << "Start" << c.Start; }
+
 
 class AnimatorStart : public ::testing::TestWithParam<TStartCase> {};
 

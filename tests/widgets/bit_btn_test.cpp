@@ -1,5 +1,6 @@
 #include "widgets/bit_btn.h"
 
+#include <ostream>
 #include <gtest/gtest.h>
 
 #include <QDialog>
@@ -48,6 +49,10 @@ struct TKindCase {
   const char* Caption;
   int Result;
 };
+
+// Names the case in test listings (instead of a dump of its bytes).
+void PrintTo(const TKindCase& c, std::ostream* os) { *os << "Kind" << static_cast<int>(c.Kind); }
+
 
 class BitBtnKind : public ::testing::TestWithParam<TKindCase> {};
 

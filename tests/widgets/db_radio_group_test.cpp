@@ -1,5 +1,6 @@
 #include "widgets/db_radio_group.h"
 
+#include <ostream>
 #include <gtest/gtest.h>
 
 #include <QRadioButton>
@@ -43,6 +44,12 @@ struct TValueCase {
   QString Value;
   int Index;
 };
+
+// Names the case in test listings (instead of a dump of its bytes).
+void PrintTo(const TValueCase& c, std::ostream* os) {
+  *os << "Value" << c.Value.toStdString() << "Index" << c.Index;
+}
+
 
 class RadioGroupValue : public ::testing::TestWithParam<TValueCase> {};
 
