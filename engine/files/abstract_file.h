@@ -75,10 +75,12 @@ class TAbstractFile {
   // Removes the handle (unknown numbers are ignored); a disk file closes its
   // OS descriptor with the last handle. Returns 0.
   virtual std::int32_t CloseFile(std::int32_t handle);
-  // Renames the file; FFileName becomes newName. Requires: no open handles.
+  // Renames the file; FFileName becomes newName. Requires: no open handles,
+  // or only the exclusive handle of TFileList::RenameHeldFile.
   virtual std::int32_t RenameFile(std::string_view newName) = 0;
   // Deletes the file (memory: always succeeds; the list frees the object).
-  // Requires: no open handles.
+  // Requires: no open handles, or only the exclusive handle of
+  // TFileList::DeleteHeldFile (a disk file's descriptor outlives the name).
   virtual std::int32_t DeleteFile() = 0;
 
   // Reads up to buffer.size() bytes at the handle's position (disk: the shared

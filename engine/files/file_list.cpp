@@ -206,6 +206,42 @@ bool TFileList::FileExists(std::string_view name, bool inMemory) {
   return !S_ISDIR(info.st_mode);
 }
 
+int TFileList::HeldIndex(const TAbstractFile* file, bool inMemory, std::int32_t handle) const {
+  const int index = IndexOf(file);
+  if (index < 0 || file->IsInMemory() != inMemory) return NegatedOsError(ENOENT);
+  if (!file->Exclusive() || file->OpenCount() != 1 || file->FindHandle(handle) < 0) {
+    return NegatedOsError(EACCES);
+  }
+  return index;
+}
+
+std::int32_t TFileList::DeleteHeldFile(TAbstractFile* file, bool inMemory, std::int32_t handle) {
+  std::lock_guard lock(FLock);
+  const int index = HeldIndex(file, inMemory, handle);
+  if (index < 0) return index;
+  if (inMemory) {
+    // A temporary memory file goes with its last handle (CloseFile).
+    TFileLockGuard guard(*file);
+    file->FTemporary = true;
+    return 0;
+  }
+  return file->DeleteFile();
+}
+
+std::int32_t TFileList::RenameHeldFile(TAbstractFile* file, bool inMemory, std::int32_t handle,
+                                       std::string_view newName) {
+  std::lock_guard lock(FLock);
+  const int index = HeldIndex(file, inMemory, handle);
+  if (index < 0) return index;
+  const std::string trimmedNew = TrimName(newName);
+  const int target = IndexOf(trimmedNew, inMemory);
+  if (target >= 0 && target != index) {
+    return NegatedOsError(FFiles[static_cast<std::size_t>(target)]->OpenCount() > 0 ? EACCES
+                                                                                   : EEXIST);
+  }
+  return file->RenameFile(trimmedNew);
+}
+
 std::int32_t TFileList::Copy(TAbstractFile& src, std::int32_t srcHandle, TAbstractFile& dst,
                              std::int32_t dstHandle, std::int32_t progressStep,
                              const TCopyProgress& progress) {

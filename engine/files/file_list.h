@@ -80,6 +80,20 @@ class TFileList {
   // regular file (not a directory) of that name exists (case resolved).
   bool FileExists(std::string_view name, bool inMemory);
 
+  // Deleting and renaming under an exclusive claim (file_claim.h): handle is
+  // the caller's own handle of file, opened exclusively, and stays open, so no
+  // other user in this process, and no other process (the exclusive flock),
+  // can have the file at any moment of the change.
+  // DeleteHeldFile: a disk file's name is removed at once while the descriptor
+  // keeps its flock; a memory file is deleted when the handle closes. The
+  // object leaves the list with that last handle.
+  // RenameHeldFile: as RenameFile; an existing newName is never replaced.
+  // Both give -11013 when handle is not the only handle of an exclusive open,
+  // -11010 when file is not in the list, else what the file object reports.
+  std::int32_t DeleteHeldFile(TAbstractFile* file, bool inMemory, std::int32_t handle);
+  std::int32_t RenameHeldFile(TAbstractFile* file, bool inMemory, std::int32_t handle,
+                              std::string_view newName);
+
   // Copies the open file (through handle) into destName, created (not
   // temporary) for the copy and closed after it. Reads 65536 bytes at a time
   // until a read returns fewer; a failed read ends the copy as if the source
@@ -109,6 +123,9 @@ class TFileList {
   // Index of the matching object in FFiles, or -1. Requires FLock.
   int IndexOf(std::string_view name, bool inMemory) const;
   int IndexOf(const TAbstractFile* file) const;
+  // Index of file when handle is its only handle of an exclusive open, else a
+  // negated code. Requires FLock.
+  int HeldIndex(const TAbstractFile* file, bool inMemory, std::int32_t handle) const;
   // Removes and frees FFiles[index]. Requires FLock.
   void Remove(int index);
   // Copies from src (through srcHandle) into dst (through dstHandle), both

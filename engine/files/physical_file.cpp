@@ -165,6 +165,7 @@ std::int32_t TPhysicalFile::RenameFile(std::string_view newName) {
   }
   if (os.Rename(from, to) != 0) return NegatedOsError(errno);
   FFileName = std::string(newName);
+  if (FHandle >= 0) FOsPath = to;  // renamed while held open (TFileList::RenameHeldFile)
   return 0;
 }
 

@@ -50,6 +50,15 @@ TPagePin TBTree::MustAlloc(TTreeContext& ctx) {
   return pin;
 }
 
+TPagePin TBTree::MustGetSibling(TTreeContext& ctx, std::int32_t pageNo, bool leaf) {
+  TPagePin pin = MustGet(ctx, pageNo);
+  // A link read from disk may point anywhere: only a live page of the same
+  // level below the root is a neighbour.
+  if (pin->Free() || pin->Type() == TPageType::TextParams || pin->IsRoot() || pin->IsLeaf() != leaf)
+    FFile.Raise(TARN_INDEXCORRUPT);
+  return pin;
+}
+
 void TBTree::CheckDescentPage(const TPage& page, int level) const {
   if (page.Free() || page.Type() == TPageType::TextParams || page.EntryCount() <= 0 ||
       page.IsRoot() != (level == 1)) {
@@ -157,7 +166,7 @@ void TBTree::Split(TTreeContext& ctx, TPinPath& pins, TDescentPath& path, int le
   const std::int32_t oldNext = page.NextPage();
   right->SetNeighbours(page.PageNo(), oldNext);
   if (oldNext != 0) {
-    TPagePin after = MustGet(ctx, oldNext);
+    TPagePin after = MustGetSibling(ctx, oldNext, leaf);
     after->SetPrevPage(right->PageNo());
   }
   page.SetNextPage(right->PageNo());
@@ -247,11 +256,11 @@ void TBTree::Unlink(TTreeContext& ctx, TPage& page) {
   const std::int32_t prev = page.PrevPage();
   const std::int32_t next = page.NextPage();
   if (prev != 0) {
-    TPagePin left = MustGet(ctx, prev);
+    TPagePin left = MustGetSibling(ctx, prev, page.IsLeaf());
     left->SetNextPage(next);
   }
   if (next != 0) {
-    TPagePin right = MustGet(ctx, next);
+    TPagePin right = MustGetSibling(ctx, next, page.IsLeaf());
     right->SetPrevPage(prev);
   }
   page.SetNeighbours(0, 0);
@@ -268,8 +277,10 @@ void TBTree::HandleUnderflow(TTreeContext& ctx, TPinPath& pins, TDescentPath& pa
       }
     } else if (page.EntryCount() == 1) {
       const std::int32_t child = page.Ref(1);
-      FFile.FreePage(ctx, page);
       TPagePin newRoot = MustGet(ctx, child);
+      if (newRoot->Free() || newRoot->Type() == TPageType::TextParams || newRoot->IsRoot())
+        FFile.Raise(TARN_INDEXCORRUPT);
+      FFile.FreePage(ctx, page);
       newRoot->SetType(newRoot->IsLeaf() ? TPageType::RootLeaf : TPageType::RootInterior);
       newRoot->SetNeighbours(0, 0);
       FFile.SetRootPage(slot, child);
@@ -294,7 +305,7 @@ void TBTree::HandleUnderflow(TTreeContext& ctx, TPinPath& pins, TDescentPath& pa
   const bool useLeft = p == parent.EntryCount() || p != 1;
   if (useLeft) {
     if (p < 2 || page.PrevPage() == 0 || page.PrevPage() != parent.Ref(p - 1)) FFile.Raise(TARN_INDEXCORRUPT);
-    TPagePin left = MustGet(ctx, page.PrevPage());
+    TPagePin left = MustGetSibling(ctx, page.PrevPage(), page.IsLeaf());
     if (n + left->EntryCount() < maxEntries) {
       left->AppendFrom(page, 1, n);
       left->Repack();
@@ -302,7 +313,7 @@ void TBTree::HandleUnderflow(TTreeContext& ctx, TPinPath& pins, TDescentPath& pa
       const std::int32_t next = page.NextPage();
       left->SetNextPage(next);
       if (next != 0) {
-        TPagePin after = MustGet(ctx, next);
+        TPagePin after = MustGetSibling(ctx, next, page.IsLeaf());
         after->SetPrevPage(left->PageNo());
       }
       page.SetNeighbours(0, 0);
@@ -329,7 +340,7 @@ void TBTree::HandleUnderflow(TTreeContext& ctx, TPinPath& pins, TDescentPath& pa
   // The first child of its parent: the right neighbour.
   if (p + 1 > parent.EntryCount() || page.NextPage() == 0 || page.NextPage() != parent.Ref(p + 1))
     FFile.Raise(TARN_INDEXCORRUPT);
-  TPagePin right = MustGet(ctx, page.NextPage());
+  TPagePin right = MustGetSibling(ctx, page.NextPage(), page.IsLeaf());
   if (n + right->EntryCount() < maxEntries) {
     right->InsertRange(0, page, 1, n);
     right->Repack();
@@ -337,7 +348,7 @@ void TBTree::HandleUnderflow(TTreeContext& ctx, TPinPath& pins, TDescentPath& pa
     const std::int32_t prev = page.PrevPage();
     right->SetPrevPage(prev);
     if (prev != 0) {
-      TPagePin before = MustGet(ctx, prev);
+      TPagePin before = MustGetSibling(ctx, prev, page.IsLeaf());
       before->SetNextPage(right->PageNo());
     }
     page.SetNeighbours(0, 0);
@@ -412,6 +423,7 @@ std::int64_t TBTree::KeyCount(TTreeContext& ctx) {
     if (root == 0) return 0;
     TPagePin pin = FFile.GetPage(ctx, root);
     if (!pin) continue;
+    if (pin->Free() || pin->Type() == TPageType::TextParams || !pin->IsRoot()) FFile.Raise(TARN_INDEXCORRUPT);
     return pin->SubtreeCount();
   }
 }

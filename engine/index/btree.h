@@ -73,7 +73,8 @@ class TBTree {
   TKeyPosition FindSeqNo(TTreeContext& ctx, std::int64_t n);
   // True when the key is present.
   bool KeyExists(TTreeContext& ctx, const std::uint8_t* key);
-  // SubtreeCount of the root (0 for an empty index).
+  // SubtreeCount of the root (0 for an empty index). Throws 8965 when the
+  // root page is not a root page.
   std::int64_t KeyCount(TTreeContext& ctx);
 
   // Checks every tree invariant of the context's index and its free list.
@@ -86,6 +87,9 @@ class TBTree {
 
   TPagePin MustGet(TTreeContext& ctx, std::int32_t pageNo);
   TPagePin MustAlloc(TTreeContext& ctx);
+  // MustGet of a page reached through a PrevPage or NextPage link: 8965 unless
+  // it is a live Leaf (leaf) or Interior page.
+  TPagePin MustGetSibling(TTreeContext& ctx, std::int32_t pageNo, bool leaf);
   void CheckDescentPage(const TPage& page, int level) const;
   // One descent from root to a leaf, recording ctx.Path() level by level
   // (PageNo, ParentPage, Position; Level at the leaf). In each page,

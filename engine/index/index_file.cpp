@@ -70,7 +70,31 @@ void TIndexFile::InitFreshHeader() {
   InvalidateKeyDefs();
 }
 
+void TIndexFile::CheckHeaderImage(std::span<const std::uint8_t> image) const {
+  const std::int32_t nextPage = GetLEI32(image, H::NextPageNumber);
+  if (nextPage < 1 || nextPage > IndexFileLimits::MaxPageNumber + 1) Raise(TARN_INDEXCORRUPT);
+  const int inUse = std::min<int>(image[H::IndexCount], IndexFileLimits::MaxSecondaryIndexes);
+  auto pageOk = [&](std::int32_t p) { return p >= 0 && p < nextPage; };
+  for (int s = 0; s < IndexSlotCount; ++s) {
+    if (s > inUse && s < SysDeletedSlot) continue;  // unused slots are rewritten before use
+    const auto slotImage =
+        image.subspan(H::Descriptors + static_cast<std::size_t>(s) * IndexDescriptorLayout::Size,
+                      IndexDescriptorLayout::Size);
+    const TIndexDescriptor d = TIndexDescriptor::Decode(slotImage);
+    const int keySize = d.KeySize;
+    const std::uint8_t compression = slotImage[IndexDescriptorLayout::Compression];
+    const bool keySizeOk = s == SysDeletedSlot ? keySize == KeyLimits::DeletedKeySize
+                           : s == SysTextSlot  ? keySize == KeyLimits::TextKeySize
+                                               : keySize >= 0 && keySize <= KeyLimits::MaxKeySize;
+    if (!keySizeOk || compression > static_cast<std::uint8_t>(TKeyCompression::Full) ||
+        d.Temporary || !pageOk(d.RootPage) || !pageOk(d.FreePageList) || !pageOk(d.TextParamsPage)) {
+      Raise(TARN_INDEXCORRUPT);
+    }
+  }
+}
+
 void TIndexFile::ParseHeader(std::span<const std::uint8_t> image) {
+  CheckHeaderImage(image);
   FChangeCount = GetLEI32(image, H::ChangeCount);
   FVersion = image[H::Version];
   FNextPageNumber = GetLEI32(image, H::NextPageNumber);
@@ -286,7 +310,7 @@ void TIndexFile::VerifyIndexHeader() const {
       if (f < 1 || f > fieldCount) Raise(TARN_HEADERCORRUPT);
       const TIndexFieldInfo info = FOwner.TableField(f);
       if (s == SysTextSlot) {
-        const bool memo = info.Key.FieldType == FieldType::Blob && info.SubType == 22;
+        const bool memo = info.Key.FieldType == FieldType::Blob && info.SubType == FieldSubType::Memo;
         if (info.Key.FieldType != FieldType::String && !memo) Raise(TARN_HEADERCORRUPT);
       } else {
         if (info.Key.FieldType == FieldType::Blob) Raise(TARN_HEADERCORRUPT);
@@ -384,6 +408,31 @@ void TIndexFile::ReplaceIndexDescriptor(int slot, const TIndexDescriptor& def) {
   CheckNewDescriptor(def, slot);
   if (def.Temporary) OpenTempFileIfNeeded();
   StoreDescriptor(slot, def, true);
+}
+
+void TIndexFile::SetTextDescriptor(const TIndexDescriptor& def) {
+  if (def.FieldCount > MaxKeyFields) Raise(TARN_INDEXLIMIT);
+  for (int i = 0; i < def.FieldCount; ++i) {
+    const std::int16_t f = def.FieldNumbers[i];
+    if (f < 1 || f > FOwner.TableFieldCount()) continue;
+    const TIndexFieldInfo info = FOwner.TableField(f);
+    const bool memo = info.Key.FieldType == FieldType::Blob && info.SubType == FieldSubType::Memo;
+    if (info.Key.FieldType != FieldType::String && !memo) {
+      RaiseEngineError(TARN_SEARCHCOLREQD, {.Database = FOwner.DatabaseName(),
+                                            .Table = FOwner.TableName(),
+                                            .Field = info.Name,
+                                            .Index = "Sys Text"});
+    }
+  }
+  TIndexDescriptor d;
+  d.IndexName = "Sys Text";
+  d.KeySize = static_cast<std::int16_t>(KeyLimits::TextKeySize);
+  d.CaseInsensitive = def.CaseInsensitive;
+  d.Compression = TKeyCompression::Full;
+  d.FieldCount = def.FieldCount;
+  d.FieldDescending = def.FieldDescending;
+  d.FieldNumbers = def.FieldNumbers;
+  StoreDescriptor(SysTextSlot, d, false);
 }
 
 void TIndexFile::RenameIndexDescriptor(int slot, const TIndexDescriptor& def) {

@@ -123,7 +123,9 @@ class TIndexFile : public TFileHandler {
   void CloseFile() override;
 
   // Reads the header from offset 0 and clears the dirty flag.
-  // Throws 8961 when the header cannot be read whole.
+  // Throws 8961 when the header cannot be read whole, 8965 when a descriptor
+  // field is out of range (CheckHeaderImage); the header in memory is then
+  // left as it was.
   void ReadIndexHeader();
   // When forced or dirty: ChangeCount + 1, writes the header without temporary
   // descriptors, marks the table written, clears the dirty flag. Returns whether it wrote.
@@ -131,7 +133,8 @@ class TIndexFile : public TFileHandler {
   // ChangeCount + 1, header dirty, table marked written; no write.
   void BumpChangeCount();
   // Re-reads the header; false (memory copy kept) when ChangeCount is unchanged,
-  // else the memory copy is replaced and the result is true.
+  // else the memory copy is replaced and the result is true. Throws 8965 (memory
+  // copy kept) for a damaged header, as ReadIndexHeader.
   bool IndexHeaderChanged();
   // Truncates to the header; resets version, page counter, record count and
   // every slot's root, free list and text-parameter page.
@@ -147,6 +150,15 @@ class TIndexFile : public TFileHandler {
   void SetPrimaryDescriptor(const TIndexDescriptor& def);
   // As AddIndexDescriptor, into an existing slot (root 0, reserved bytes zero).
   void ReplaceIndexDescriptor(int slot, const TIndexDescriptor& def);
+  // Stores the full-text definition into slot 32 ("Sys Text"): its key fields
+  // (FieldCount, FieldNumbers, FieldDescending) and CaseInsensitive; the name
+  // "Sys Text", KeySize 68, FULL compression and a non-unique key are fixed
+  // (the key layout of keys.h). RootPage becomes 0; the free list and the
+  // text-parameter chain stay. Every key field must be a string field or a
+  // memo field (blob subtype 22): 12292 naming the field and "Sys Text";
+  // more than 16 fields is 9487. Numbers outside the table's fields are left
+  // to VerifyIndexHeader.
+  void SetTextDescriptor(const TIndexDescriptor& def);
   // Replaces only the name and the field numbers.
   void RenameIndexDescriptor(int slot, const TIndexDescriptor& def);
   // Slot 0: no primary index. Secondary with remove: later slots move down.
@@ -230,6 +242,15 @@ class TIndexFile : public TFileHandler {
 
  private:
   void InitFreshHeader();
+  // Range checks of a header image before anything of it is used. In the
+  // descriptors of slots 0..IndexCount, 31 and 32: KeySize 0..MaxKeySize
+  // (exactly 5 in slot 31 and 68 in slot 32, whose key layouts are fixed),
+  // Compression 0..3, Temporary 0, and RootPage, FreePageList and
+  // TextParamsPage within 0..NextPageNumber - 1; NextPageNumber itself
+  // 1..MaxPageNumber + 1. Throws 8965 naming the table; the rules that depend
+  // on the table's fields are VerifyIndexHeader's.
+  void CheckHeaderImage(std::span<const std::uint8_t> image) const;
+  // CheckHeaderImage, then takes every header field from the image.
   void ParseHeader(std::span<const std::uint8_t> image);
   void BuildHeader(std::span<std::uint8_t> image, bool leaveOutTemporary) const;
   void ReadAt(TFileHandler& file, std::int64_t offset, std::span<std::uint8_t> buf, TErrorCode shortCode);

@@ -1,6 +1,7 @@
 #include "engine/index/index_page.h"
 
 #include <algorithm>
+#include <cassert>
 
 #include "engine/base/byte_order.h"
 
@@ -31,6 +32,7 @@ void TPage::Clear() {
 }
 
 void TPage::Reserve(int n) {
+  assert(n >= 0 && FKeySize >= 0);  // key sizes are range-checked when the header is read
   const std::size_t need = static_cast<std::size_t>(n) * Stride();
   if (need > FEntries.size()) {
     const std::size_t rounded = (need + L::PageSize - 1) / L::PageSize * L::PageSize;
@@ -221,7 +223,8 @@ void TPage::RepackRange(int first, int last) {
 }
 
 std::span<std::uint8_t> TPage::Body() {
-  Reserve(static_cast<int>((L::BodySize + Stride() - 1) / Stride()));
+  // The raw body does not depend on the key size the page is bound to.
+  if (FEntries.size() < L::BodySize) FEntries.resize(L::PageSize, 0);
   return std::span<std::uint8_t>(FEntries.data(), L::BodySize);
 }
 
@@ -339,7 +342,7 @@ bool TPage::ReadImage(std::span<const std::uint8_t> image, bool isNew) {
       at += size;
     }
     FDirty = false;
-    return true;
+    return CheckInvariants();
   }
   // Compressed leaf: every entry takes at least 5 bytes.
   if (static_cast<std::size_t>(count) * 5 > L::BodySize || packed > static_cast<int>(L::BodySize)) return false;
@@ -383,7 +386,9 @@ bool TPage::ReadImage(std::span<const std::uint8_t> image, bool isNew) {
   }
   FPackedSize = total;
   FDirty = false;
-  return true;
+  // Dup and Trail as stored must be the ones packing gives: every later change
+  // repacks only the entries around it and relies on the rest being exact.
+  return CheckInvariants();
 }
 
 bool TPage::CheckInvariants() const {

@@ -178,7 +178,10 @@ class TPage {
   // leaf does not fit. Does not change the dirty flag.
   [[nodiscard]] bool WriteImage(std::span<std::uint8_t> image) const;
   // Parses an image into this bound page. With isNew the entries are ignored and
-  // the page starts empty. False when the image is malformed.
+  // the page starts empty. False when the image is malformed: an unknown type,
+  // entries that do not fit the body, or a compressed leaf whose stored Dup and
+  // Trail counts are not the ones packing gives (so a page read always meets
+  // CheckInvariants).
   [[nodiscard]] bool ReadImage(std::span<const std::uint8_t> image, bool isNew);
 
   // Raw body of a TextParams page (4083 bytes).

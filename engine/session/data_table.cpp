@@ -9,10 +9,13 @@
 
 #include "engine/base/engine_error.h"
 #include "engine/base/error_context.h"
+#include "engine/files/file_claim.h"
 #include "engine/files/file_list.h"
+#include "engine/files/os_error.h"
 #include "engine/files/path_helpers.h"
 #include "engine/files/table_file_name.h"
 #include "engine/index/collation.h"
+#include "engine/index/text_params_chain.h"
 #include "engine/session/data_directory.h"
 #include "engine/session/data_session.h"
 #include "engine/session/table_cursor.h"
@@ -30,6 +33,18 @@ std::uint16_t RandomReadSlot() {
   const auto slot = static_cast<std::uint16_t>(std::uniform_int_distribution<int>(0, 65535)(engine));
   return slot == 0 ? 1 : slot;
 }
+
+// The tree context of a table being created: nobody else has its files yet,
+// so there is never a change to see.
+class TCreationContext : public TTreeContext {
+ public:
+  int IndexSlot() const override { return SysTextSlot; }
+  TDescentPath& Path() override { return FPath; }
+  bool TableChanged() override { return false; }
+
+ private:
+  TDescentPath FPath;
+};
 
 bool ValidRecordNo(std::int32_t recordNo) { return recordNo >= 1 && recordNo <= LockRange::MaxRecord; }
 
@@ -208,7 +223,12 @@ void TDataTable::CreateTable(const TTableDefinition& def) {
     indexMade = true;
     FIndexFile.SetPrimaryDescriptor(def.Primary);
     for (const TIndexDescriptor& index : def.Secondary) FIndexFile.AddIndexDescriptor(index);
-    if (def.TextIndex) FIndexFile.ReplaceIndexDescriptor(KeyLimits::TextSlot, *def.TextIndex);
+    const bool textIndex = def.TextIndex && def.TextIndex->FieldCount > 0;
+    if (textIndex) FIndexFile.SetTextDescriptor(*def.TextIndex);
+    if (textIndex || def.TextParams) {
+      TCreationContext ctx;
+      TTextParamsChain(FIndexFile).Write(ctx, def.TextParams ? *def.TextParams : TTextIndexParams::Defaults());
+    }
     if (HasBlobFields()) {
       FBlobFile.SetBlockSize(def.BlobBlockSize == 0 ? DataFormat::DefaultBlobBlockSize : def.BlobBlockSize);
       FBlobFile.CreateFile();
@@ -227,12 +247,34 @@ void TDataTable::CreateTable(const TTableDefinition& def) {
   ClearLockSlots();
 }
 
+TFileClaim TDataTable::ClaimFile(const TFileHandler& handler) const {
+  std::int32_t result = 0;
+  std::optional<TFileClaim> claim = TFileClaim::TryClaim(handler.FileName(), FInMemory, result);
+  if (!claim) {
+    // In use here or in another process: the table is refused as a whole.
+    if (result == -static_cast<std::int32_t>(TARN_OSEACCES)) Raise(TARN_OSEACCES);
+    RaiseFileError(static_cast<TErrorCode>(-result), handler.FileName());
+  }
+  return std::move(*claim);
+}
+
 void TDataTable::DeleteTable() {
   if (FOpen) Raise(TARN_OSEACCES);
   BuildFileNames();
-  FDataFile.DeleteFile();
-  FIndexFile.DeleteFile();
-  if (FBlobFile.FileExists()) FBlobFile.DeleteFile();
+  // Every file is claimed before any is removed, and the claims are held
+  // until the last one is gone: a table in use anywhere loses nothing.
+  std::vector<TFileClaim> claims;
+  claims.push_back(ClaimFile(FDataFile));
+  claims.push_back(ClaimFile(FIndexFile));
+  if (FBlobFile.FileExists()) claims.push_back(ClaimFile(FBlobFile));
+  for (const TFileClaim& claim : claims) {
+    if (claim.ReadOnlyAttr()) RaiseFileError(TARN_OSEACCES, claim.Name());
+  }
+  for (TFileClaim& claim : claims) {
+    SetLastOsError(0);
+    const std::int32_t result = claim.Delete();
+    if (result < 0) RaiseFileError(static_cast<TErrorCode>(-result), claim.Name());
+  }
 }
 
 void TDataTable::RenameTable(std::string_view newName, bool backup) {
@@ -241,18 +283,42 @@ void TDataTable::RenameTable(std::string_view newName, bool backup) {
   const std::string target = (CarriesOwnPath(newName) || FInMemory) ? TrimName(newName)
                                                                     : FDirectory.Path() + TrimName(newName);
   struct TRenamed {
+    TFileClaim Claim;
+    std::string From;
+    std::string To;
+  };
+  struct TFileKind {
     TFileHandler& Handler;
     std::string_view Ext;
     std::string_view BackupExt;
   };
-  const TRenamed files[] = {{FDataFile, TableFileExt::Data, TableFileExt::DataBackup},
-                            {FIndexFile, TableFileExt::Index, TableFileExt::IndexBackup},
-                            {FBlobFile, TableFileExt::Blob, TableFileExt::BlobBackup}};
-  for (const TRenamed& f : files) {
-    if (!f.Handler.FileExists()) continue;
-    const std::string to = MakeTableFileName(target, TableFileExt::Data, backup ? f.BackupExt : f.Ext);
-    if (backup && FileList().FileExists(to, FInMemory)) (void)FileList().DeleteFile(to, FInMemory);
-    f.Handler.RenameFile(to);
+  const TFileKind kinds[] = {{FDataFile, TableFileExt::Data, TableFileExt::DataBackup},
+                             {FIndexFile, TableFileExt::Index, TableFileExt::IndexBackup},
+                             {FBlobFile, TableFileExt::Blob, TableFileExt::BlobBackup}};
+  // Every existing file is claimed before any is renamed; the claims are held
+  // until all are done, so a table in use anywhere is left as it is.
+  std::vector<TRenamed> files;
+  for (const TFileKind& kind : kinds) {
+    if (!kind.Handler.FileExists()) continue;
+    files.push_back({ClaimFile(kind.Handler), kind.Handler.FileName(),
+                     MakeTableFileName(target, TableFileExt::Data, backup ? kind.BackupExt : kind.Ext)});
+  }
+  std::size_t done = 0;
+  try {
+    for (; done < files.size(); ++done) {
+      TRenamed& f = files[done];
+      if (backup && FileList().FileExists(f.To, FInMemory)) (void)FileList().DeleteFile(f.To, FInMemory);
+      SetLastOsError(0);
+      const std::int32_t result = f.Claim.Rename(f.To);
+      if (result < 0) RaiseFileError(static_cast<TErrorCode>(-result), f.From);
+    }
+  } catch (...) {
+    // A table is renamed whole or not at all: move back what was moved.
+    while (done > 0) {
+      TRenamed& f = files[--done];
+      (void)f.Claim.Rename(f.From);
+    }
+    throw;
   }
 }
 

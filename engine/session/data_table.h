@@ -52,9 +52,11 @@
 
 #include "engine/blob/blob_file.h"
 #include "engine/blob/blob_owner.h"
+#include "engine/files/file_claim.h"
 #include "engine/index/index_descriptor.h"
 #include "engine/index/index_file.h"
 #include "engine/index/index_owner.h"
+#include "engine/index/text_words.h"
 #include "engine/session/table_case_mapper.h"
 #include "engine/session/lock_ranges.h"
 #include "engine/session/region_lock.h"
@@ -88,8 +90,14 @@ struct TTableDefinition {
   // FieldCount 0: the table has no primary index (natural order).
   TIndexDescriptor Primary;
   std::vector<TIndexDescriptor> Secondary;
-  // The definition of the "Sys Text" slot (32), when the table has one.
+  // The definition of the "Sys Text" slot (32), when the table has one: its
+  // key fields (string or memo fields); the rest of the slot is fixed
+  // (TIndexFile::SetTextDescriptor).
   std::optional<TIndexDescriptor> TextIndex;
+  // The full-text parameters written into the text-parameter pages at
+  // creation. A table with a "Sys Text" index always gets them (the defaults
+  // when unset); one without gets them only when they are set.
+  std::optional<TTextIndexParams> TextParams;
   // 0 means 512.
   std::uint16_t BlobBlockSize = 512;
   std::string Description;
@@ -153,18 +161,27 @@ class TDataTable final : public TDataFileOwner, public TIndexOwner, public TBlob
   // closed even when the write fails; the failure is re-raised afterwards.
   void CloseTable(bool discard);
   // Creates the three files, open and exclusive, with everything still to be
-  // written (WriteBuffers or CloseTable writes it). Raises 10015 for an
+  // written (WriteBuffers or CloseTable writes it). A definition with a
+  // "Sys Text" index gets slot 32 and its text-parameter chain (the given
+  // parameters or the defaults); see TTableDefinition::TextParams. Raises 10015 for an
   // encrypted table with an empty password or one of 16 or more characters,
   // before anything is created; on any later failure the files made so far
   // are closed and deleted.
   void CreateTable(const TTableDefinition& definition);
   // Deletes the data and index files (a failure raises) and the blob file when
-  // it exists. Requires: not open.
+  // it exists. Each file is first claimed exclusively (file_claim.h) and the
+  // claims are held until the last file is gone: a file in use in this
+  // process or in another one raises 11013 naming the table, a missing data
+  // or index file 11010, a file read-only by attribute 11013, and in each of
+  // these cases nothing is deleted. Raises 11013 when this object is open.
   void DeleteTable();
   // Renames every existing file of the table to newName (with backup: to the
   // backup extensions, an existing backup file being deleted first). newName
   // is put into the table's directory unless it carries its own path or the
-  // table is in memory. Requires: not open.
+  // table is in memory. The files are claimed as for DeleteTable (11013 naming
+  // the table when one is in use anywhere, nothing renamed); a rename that
+  // fails part way moves the files already renamed back before raising.
+  // Raises 11013 when this object is open.
   void RenameTable(std::string_view newName, bool backup);
   // Writes the buffers and copies the index file to the ".IBK" file.
   void BackupIndexFile();
@@ -322,6 +339,9 @@ class TDataTable final : public TDataFileOwner, public TIndexOwner, public TBlob
   void ReleaseAndCloseFiles() noexcept;
   void ClearLockSlots();
   void ApplyFlags();
+  // An exclusive claim on the handler's file; raises 11013 naming the table
+  // when the file is in use anywhere, the mapped code naming the file otherwise.
+  TFileClaim ClaimFile(const TFileHandler& handler) const;
 
   TDataDirectory& FDirectory;
   std::uint16_t FOpenCount = 0;

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <functional>
 #include <numeric>
 #include <random>
 
@@ -288,6 +290,104 @@ TEST_F(BTreeEdgeTest, DescentDeeperThan64LevelsIsIndexCorrupt) {
   EXPECT_EQ(CodeOf([&] { Add(7); }), TARN_INDEXCORRUPT);
   EXPECT_EQ(CodeOf([&] { Remove(0); }), TARN_INDEXCORRUPT);
   EXPECT_TRUE(NothingPinned(*Fix.File));
+}
+
+// ---- pages damaged on disk ----
+
+// Writes one byte of the index file while it is closed, and opens it again.
+void PatchClosed(TTreeHarness& h, std::int64_t at, std::initializer_list<std::uint8_t> bytes) {
+  h.Fix.Reopen();
+  h.Fix.File->CloseFile();
+  {
+    std::fstream io(h.Fix.FileName(), std::ios::binary | std::ios::in | std::ios::out);
+    io.seekp(static_cast<std::streamoff>(at));
+    for (std::uint8_t b : bytes) io.put(static_cast<char>(b));
+  }
+  h.Fix.File->OpenFile();
+}
+
+std::int64_t PageAt(std::int32_t pageNo) { return static_cast<std::int64_t>(pageNo) * 4096; }
+
+// Whatever a page read from disk holds, a tree operation ends in 8965 with
+// every page given back: never an assert, never a silent write through a
+// link that leads elsewhere.
+TEST(BTreeDamagedPages, DamagedPagesAreIndexCorrupt) {
+  std::uint64_t lastKey = 0;  // the one key left in the damaged leaf
+  struct TCase {
+    const char* Name;
+    std::function<void(TTreeHarness&)> BuildAndDamage;
+    std::function<void(TTreeHarness&)> Operation;
+  } cases[] = {
+      {"compressed leaf whose stored counts are not packed",
+       [](TTreeHarness& h) {
+         h.Make(TKeyCompression::DupByte);
+         {
+           // Every entry keeps its whole key (Dup 0): readable, but not the
+           // packing the rest of the tree code maintains.
+           TPagePin leaf = h.Fix.File->AllocPage(*h.Ctx);
+           leaf->SetType(TPageType::RootLeaf);
+           for (int i = 0; i < 4; ++i) leaf->InsertEntry(i, IntKey(i + 1).data(), i + 1, 0);
+           h.Fix.File->SetRootPage(h.Slot, leaf->PageNo());
+         }
+         h.Fix.Reopen();
+       },
+       [](TTreeHarness& h) { h.Remove(4); }},
+      {"the same leaf met by an insertion",
+       [](TTreeHarness& h) {
+         h.Make(TKeyCompression::Full);
+         {
+           TPagePin leaf = h.Fix.File->AllocPage(*h.Ctx);
+           leaf->SetType(TPageType::RootLeaf);
+           for (int i = 0; i < 4; ++i) leaf->InsertEntry(i, IntKey(i + 1).data(), i + 1, 0);
+           h.Fix.File->SetRootPage(h.Slot, leaf->PageNo());
+         }
+         h.Fix.Reopen();
+       },
+       [](TTreeHarness& h) { h.Add(9); }},
+      {"root page typed as text parameters",
+       [](TTreeHarness& h) {
+         h.Make(TKeyCompression::None);
+         for (std::uint64_t k = 1; k <= 10; ++k) h.Add(k);
+         PatchClosed(h, PageAt(h.Root()), {static_cast<std::uint8_t>(TPageType::TextParams)});
+       },
+       [](TTreeHarness& h) { h.Tree().FindKey(*h.Ctx, IntKey(3).data()); }},
+      {"root page typed as text parameters, counted",
+       [](TTreeHarness& h) {
+         h.Make(TKeyCompression::None);
+         for (std::uint64_t k = 1; k <= 10; ++k) h.Add(k);
+         PatchClosed(h, PageAt(h.Root()), {static_cast<std::uint8_t>(TPageType::TextParams)});
+       },
+       [](TTreeHarness& h) { h.Tree().KeyCount(*h.Ctx); }},
+      {"root page of an unknown type",
+       [](TTreeHarness& h) {
+         h.Make(TKeyCompression::None);
+         for (std::uint64_t k = 1; k <= 10; ++k) h.Add(k);
+         PatchClosed(h, PageAt(h.Root()), {9});
+       },
+       [](TTreeHarness& h) { h.Remove(3); }},
+      {"left link of a leaf leading to the root",
+       [&](TTreeHarness& h) {
+         h.Make(TKeyCompression::Full);
+         std::uint64_t n = 1;
+         h.Add(n << 20);
+         while (h.Page(h.Root())->IsLeaf()) h.Add(++n << 20);
+         // The right leaf down to one entry; removing it unlinks the leaf.
+         const int rightSize = h.ChildSizes()[1];
+         for (int i = 0; i < rightSize - 1; ++i) h.Remove(n-- << 20);
+         const std::int32_t right = h.Page(h.Root())->Ref(2);
+         const auto root = static_cast<std::uint32_t>(h.Root());
+         PatchClosed(h, PageAt(right) + 3,
+                     {static_cast<std::uint8_t>(root), static_cast<std::uint8_t>(root >> 8), 0, 0});
+         lastKey = n << 20;
+       },
+       [&](TTreeHarness& h) { h.Remove(lastKey); }},
+  };
+  for (const auto& c : cases) {
+    TTreeHarness h;
+    c.BuildAndDamage(h);
+    EXPECT_EQ(CodeOf([&] { c.Operation(h); }), TARN_INDEXCORRUPT) << c.Name;
+    EXPECT_TRUE(NothingPinned(*h.Fix.File)) << c.Name;
+  }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 
 #include "engine/base/byte_order.h"
@@ -125,6 +126,74 @@ TEST(IndexFileHeader, OpeningRejectsTooManyIndexes) {
   EXPECT_FALSE(file.Opened());
 }
 
+void PatchRaw16(const std::string& name, std::size_t at, std::int16_t value) {
+  PatchRaw(name, at, static_cast<std::uint8_t>(value & 0xFF));
+  PatchRaw(name, at + 1, static_cast<std::uint8_t>((value >> 8) & 0xFF));
+}
+
+void PatchRaw32(const std::string& name, std::size_t at, std::int32_t value) {
+  for (int i = 0; i < 4; ++i) PatchRaw(name, at + static_cast<std::size_t>(i), static_cast<std::uint8_t>(value >> (8 * i)));
+}
+
+// Offset of a descriptor field in the header.
+constexpr std::size_t At(int slot, std::size_t field) { return 14 + static_cast<std::size_t>(slot) * 120 + field; }
+
+// Descriptor fields out of range stop the read of the header before any page
+// is touched: a negative key size once sized page buffers and divided by zero.
+TEST(IndexFileHeader, DamagedDescriptorFieldsAreIndexCorruptWhenRead) {
+  namespace DL = IndexDescriptorLayout;
+  struct TCase {
+    const char* Name;
+    std::function<void(const std::string&)> Damage;
+    TErrorCode Code;
+  } cases[] = {
+      {"nothing damaged", [](const std::string&) {}, 0},
+      {"negative key size", [](const std::string& f) { PatchRaw16(f, At(1, DL::KeySize), -10); }, TARN_INDEXCORRUPT},
+      {"key size of -1", [](const std::string& f) { PatchRaw16(f, At(1, DL::KeySize), -1); }, TARN_INDEXCORRUPT},
+      {"key size above 526", [](const std::string& f) { PatchRaw16(f, At(1, DL::KeySize), 527); }, TARN_INDEXCORRUPT},
+      {"negative primary key size", [](const std::string& f) { PatchRaw16(f, At(0, DL::KeySize), -200); }, TARN_INDEXCORRUPT},
+      {"Sys Text key size", [](const std::string& f) { PatchRaw16(f, At(32, DL::KeySize), -10); }, TARN_INDEXCORRUPT},
+      {"Sys Deleted key size", [](const std::string& f) { PatchRaw16(f, At(31, DL::KeySize), 0); }, TARN_INDEXCORRUPT},
+      {"unknown compression", [](const std::string& f) { PatchRaw(f, At(1, DL::Compression), 4); }, TARN_INDEXCORRUPT},
+      {"temporary flag on disk", [](const std::string& f) { PatchRaw(f, At(1, DL::Temporary), 1); }, TARN_INDEXCORRUPT},
+      {"negative root page", [](const std::string& f) { PatchRaw32(f, At(1, DL::RootPage), -3); }, TARN_INDEXCORRUPT},
+      {"root page not yet allocated", [](const std::string& f) { PatchRaw32(f, At(1, DL::RootPage), 3); }, TARN_INDEXCORRUPT},
+      {"free list beyond the file", [](const std::string& f) { PatchRaw32(f, At(1, DL::FreePageList), 9); }, TARN_INDEXCORRUPT},
+      {"text parameters beyond the file", [](const std::string& f) { PatchRaw32(f, At(32, DL::TextParamsPage), 3); }, TARN_INDEXCORRUPT},
+      {"next page number 0", [](const std::string& f) { PatchRaw32(f, 9, 0); }, TARN_INDEXCORRUPT},
+      // Slots above IndexCount are rewritten before they are used.
+      {"garbage in an unused slot", [](const std::string& f) { PatchRaw16(f, At(5, DL::KeySize), -10); }, 0},
+  };
+  for (const auto& c : cases) {
+    TIndexFixture fix;
+    fix.File->AddIndexDescriptor(MakeIndexDef("ByName", 26, false, TKeyCompression::None));
+    fix.File->SetNextPageNumber(3);
+    fix.File->WriteIndexHeader(true);
+    fix.File->CloseFile();
+    c.Damage(fix.FileName());
+    TIndexFile file(fix.Owner);
+    file.SetFileName(fix.FileName());
+    EXPECT_EQ(CodeOf([&] { file.OpenFile(); }), c.Code) << c.Name;
+    if (c.Code != 0) {
+      EXPECT_FALSE(file.Opened()) << c.Name;
+      EXPECT_EQ(GetErrorContextItem(static_cast<int>(TErrorItem::Table)), "T") << c.Name;
+    }
+  }
+}
+
+// Another program's header write that arrives damaged is refused and the
+// header in memory stays as it was.
+TEST(IndexFileHeader, ADamagedHeaderSeenAsAChangeKeepsTheMemoryCopy) {
+  TIndexFixture fix;
+  fix.File->AddIndexDescriptor(MakeIndexDef("ByName", 26, false, TKeyCompression::None));
+  fix.File->WriteIndexHeader(true);
+  PatchRaw32(fix.FileName(), 0, fix.File->ChangeCount() + 1);
+  PatchRaw16(fix.FileName(), At(1, IndexDescriptorLayout::KeySize), -10);
+  EXPECT_EQ(CodeOf([&] { fix.File->IndexHeaderChanged(); }), TARN_INDEXCORRUPT);
+  EXPECT_EQ(fix.File->Descriptor(1).KeySize, 26);
+  EXPECT_EQ(fix.File->IndexCount(), 1);
+}
+
 TEST(IndexFileDescriptors, EditsAndTheirErrors) {
   TIndexFixture fix;
   TIndexFile& file = *fix.File;
@@ -170,6 +239,36 @@ TEST(IndexFileDescriptors, EditsAndTheirErrors) {
   file.ReplaceIndexDescriptor(1, def("Replaced"));
   EXPECT_EQ(file.Descriptor(1).IndexName, "Replaced");
   EXPECT_EQ(file.Descriptor(1).RootPage, 0);
+}
+
+TEST(IndexFileDescriptors, TheFullTextSlotTakesStringAndMemoFieldsOnly) {
+  TIndexFixture fix;
+  TIndexFile& file = *fix.File;
+  TIndexDescriptor text = MakeIndexDef("ignored", 3, true, TKeyCompression::None);
+  text.FieldCount = 2;
+  text.FieldNumbers[1] = 3;  // the memo "Notes"
+  TIndexDescriptor number = text;
+  number.FieldNumbers[1] = 2;
+  EXPECT_EQ(CodeOf([&] { file.SetTextDescriptor(number); }), TARN_SEARCHCOLREQD);
+  EXPECT_EQ(GetErrorContextItem(static_cast<int>(TErrorItem::Field)), "Number");
+  EXPECT_EQ(GetErrorContextItem(static_cast<int>(TErrorItem::Index)), "Sys Text");
+  TIndexDescriptor tooMany = text;
+  tooMany.FieldCount = 17;
+  EXPECT_EQ(CodeOf([&] { file.SetTextDescriptor(tooMany); }), TARN_INDEXLIMIT);
+  EXPECT_EQ(file.Descriptor(SysTextSlot).FieldCount, 0);  // nothing stored by a refusal
+
+  file.SetTextDescriptor(text);
+  fix.File->SetNoPrimaryIndex(true);
+  fix.Reopen();
+  const TIndexDescriptor& stored = fix.File->Descriptor(SysTextSlot);
+  EXPECT_EQ(stored.IndexName, "Sys Text");
+  EXPECT_EQ(stored.KeySize, 68);  // fixed, whatever the definition said
+  EXPECT_EQ(stored.Compression, TKeyCompression::Full);
+  EXPECT_FALSE(stored.Unique);
+  EXPECT_EQ(stored.FieldCount, 2);
+  EXPECT_EQ(stored.FieldNumbers[0], 1);
+  EXPECT_EQ(stored.FieldNumbers[1], 3);
+  EXPECT_EQ(CodeOf([&] { fix.File->VerifyIndexHeader(); }), 0);
 }
 
 TEST(IndexFileDescriptors, PrimaryIndex) {

@@ -237,6 +237,29 @@ TEST(IndexPageImage, MalformedImagesAreRejected) {
   EXPECT_EQ(page.EntryCount(), 0);
 }
 
+// Stored Dup and Trail counts that decode, but are not what packing gives,
+// would break the page's invariants at its next change.
+TEST(IndexPageImage, UnpackedCompressedLeavesAreRejected) {
+  for (const TKeyCompression compression : {TKeyCompression::DupByte, TKeyCompression::TrailByte, TKeyCompression::Full}) {
+    TPage loose;
+    loose.Bind(1, 1, Desc(6, true, compression));
+    loose.Clear();
+    loose.SetType(TPageType::Leaf);
+    const TKey a = K({1, 2}, 6), b = K({1, 3}, 6);
+    loose.InsertEntry(0, a.data(), 1, 0);  // Dup and Trail 0: the keys kept whole
+    loose.InsertEntry(1, b.data(), 2, 0);
+    std::array<std::uint8_t, 4096> image{};
+    ASSERT_TRUE(loose.WriteImage(image));
+    TPage page;
+    page.Bind(1, 1, Desc(6, true, compression));
+    EXPECT_FALSE(page.ReadImage(image, false)) << static_cast<int>(compression);
+    loose.Repack();
+    ASSERT_TRUE(loose.WriteImage(image));
+    EXPECT_TRUE(page.ReadImage(image, false)) << static_cast<int>(compression);
+    EXPECT_TRUE(page.CheckInvariants());
+  }
+}
+
 TEST(IndexPageImage, FreePagesAreWrittenWithoutEntries) {
   TPage page;
   page.Bind(4, 1, Desc(8, true, TKeyCompression::None));

@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 
 #include "engine/base/engine_error.h"
+#include "engine/base/error_context.h"
+#include "engine/index/text_params_chain.h"
 #include "engine/files/fault_file_api.h"
 #include "engine/session/data_directory.h"
 #include "engine/session/data_session.h"
@@ -233,6 +236,110 @@ TEST_F(DataTableTest, DirectoryTablesAreClosedWithTheSession) {
   TDataTable& t = FDir.OpenTable("Quiz", {.Exclusive = true});
   EXPECT_NO_THROW(t.VerifyTable());
   FDir.ReleaseTable(t, false);
+}
+
+
+// ---- the full-text index ("Sys Text", slot 32) ----
+
+// A context on slot 32 for reading the text-parameter chain.
+class TTextSlotContext : public TTreeContext {
+ public:
+  int IndexSlot() const override { return SysTextSlot; }
+  TDescentPath& Path() override { return FPath; }
+  bool TableChanged() override { return false; }
+
+ private:
+  TDescentPath FPath;
+};
+
+// Full text over "Name" (string) and "Memo" (memo).
+TTableDefinition FullTextDefinition(bool encrypted) {
+  TTableDefinition def = SampleDefinition(true, encrypted, "Secret");
+  TIndexDescriptor text;
+  text.FieldCount = 2;
+  text.FieldNumbers[0] = 1;
+  text.FieldNumbers[1] = 3;
+  def.TextIndex = text;
+  TTextIndexParams params = TTextIndexParams::Defaults();
+  params.StopWords = {"and", "the", std::string(300, 'x')};
+  params.IncludeChars.Add('#');
+  def.TextParams = params;
+  return def;
+}
+
+TEST_F(DataTableTest, AFullTextIndexOverAStringAndAMemoIsCreatedReopenedAndVerified) {
+  for (const bool encrypted : {false, true}) {
+    SCOPED_TRACE(encrypted ? "encrypted" : "plain");
+    const std::string name = encrypted ? "Secret" : "Plain";
+    const TTableDefinition def = FullTextDefinition(encrypted);
+    Create(name, def);
+    FSession.AddPassword("Secret");
+
+    TFakeCursor cursor;
+    TDataTable& t = FDir.OpenTableForCursor(name, {}, cursor);  // verifies the headers
+    const TIndexDescriptor& text = t.IndexFile().Descriptor(SysTextSlot);
+    EXPECT_EQ(text.IndexName, "Sys Text");
+    EXPECT_EQ(text.KeySize, 68);
+    EXPECT_EQ(text.Compression, TKeyCompression::Full);
+    EXPECT_FALSE(text.Unique);
+    EXPECT_EQ(text.FieldCount, 2);
+    EXPECT_EQ(text.FieldNumbers[0], 1);
+    EXPECT_EQ(text.FieldNumbers[1], 3);
+    EXPECT_EQ(text.RootPage, 0);
+    ASSERT_NE(text.TextParamsPage, 0);
+
+    TTextSlotContext ctx;
+    TTextIndexParams read;
+    ASSERT_TRUE(TTextParamsChain(t.IndexFile()).Read(ctx, read));
+    TTextIndexParams expected = *def.TextParams;
+    expected.StopWords[2].resize(255);  // words are kept to 255 characters
+    EXPECT_EQ(read.StopWords, expected.StopWords);
+    EXPECT_EQ(read.SpaceChars, expected.SpaceChars);
+    EXPECT_EQ(read.IncludeChars, expected.IncludeChars);
+    FDir.ReleaseTableForCursor(t, cursor, false);
+  }
+}
+
+TEST_F(DataTableTest, AFullTextIndexWithoutParametersGetsTheDefaults) {
+  TTableDefinition def = FullTextDefinition(false);
+  def.TextParams.reset();
+  Create("Quiz", def);
+  TFakeCursor cursor;
+  TDataTable& t = FDir.OpenTableForCursor("Quiz", {}, cursor);
+  TTextSlotContext ctx;
+  TTextIndexParams read;
+  ASSERT_TRUE(TTextParamsChain(t.IndexFile()).Read(ctx, read));
+  const TTextIndexParams defaults = TTextIndexParams::Defaults();
+  EXPECT_EQ(read.StopWords, defaults.StopWords);
+  EXPECT_EQ(read.SpaceChars, defaults.SpaceChars);
+  EXPECT_EQ(read.IncludeChars, defaults.IncludeChars);
+  FDir.ReleaseTableForCursor(t, cursor, false);
+}
+
+TEST_F(DataTableTest, AFullTextIndexOverANumberIsRefusedAndLeavesNoFiles) {
+  TTableDefinition def = FullTextDefinition(false);
+  def.TextIndex->FieldNumbers[1] = 2;  // "Order", a 32-bit integer
+  EXPECT_EQ(CodeOf([&] { FDir.CreateTable("Quiz", false, false, def); }), TARN_SEARCHCOLREQD);
+  EXPECT_EQ(GetErrorContextItem(static_cast<int>(TErrorItem::Field)), "Order");
+  EXPECT_EQ(GetErrorContextItem(static_cast<int>(TErrorItem::Index)), "Sys Text");
+  EXPECT_EQ(FDir.TableCount(), 0u);
+  for (const char* ext : {".DAT", ".IDX", ".BLB"}) EXPECT_FALSE(fs::exists(FTemp.File(std::string("Quiz") + ext))) << ext;
+}
+
+// One damaged 16-bit field of slot 32 used to size page buffers before
+// anything checked it; the open now stops at the header.
+TEST_F(DataTableTest, ADamagedFullTextKeySizeStopsTheOpenNamingTheTable) {
+  Create("Quiz", FullTextDefinition(false));
+  {
+    std::fstream io(FTemp.File("Quiz.IDX"), std::ios::binary | std::ios::in | std::ios::out);
+    io.seekp(14 + 32 * 120 + 31);  // slot 32, KeySize
+    io.put(static_cast<char>(0xF6));
+    io.put(static_cast<char>(0xFF));  // -10
+  }
+  TFakeCursor cursor;
+  EXPECT_EQ(CodeOf([&] { FDir.OpenTableForCursor("Quiz", {}, cursor); }), TARN_INDEXCORRUPT);
+  EXPECT_EQ(GetErrorContextItem(static_cast<int>(TErrorItem::Table)), "Quiz");
+  EXPECT_EQ(FDir.TableCount(), 0u);
 }
 
 }  // namespace
