@@ -73,10 +73,13 @@ class TDataDirectory {
   // table is in use; a new table object is freed again when creation fails.
   TDataTable& CreateTable(std::string_view name, bool inMemory, bool temporary,
                           const TTableDefinition& definition);
-  // Deletes the table's files. 11013 when a matching table object is open.
+  // Deletes the table's files. 11013 naming the table when a matching table
+  // object is open (a transaction holding it keeps it open), or when any file
+  // of the table is in use in another session or another process; nothing is
+  // deleted then (TDataTable::DeleteTable).
   void DeleteTable(std::string_view name, bool inMemory);
-  // Renames the table's files (to the backup extensions with backup). 11013
-  // when a matching table object is open.
+  // Renames the table's files (to the backup extensions with backup). 11013 as
+  // for DeleteTable, with nothing renamed.
   void RenameTable(std::string_view name, bool inMemory, std::string_view newName, bool backup);
   // True when a table object of the directory has that data file name, or
   // when the data file exists.
