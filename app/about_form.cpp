@@ -6,6 +6,7 @@
 #include <QScreen>
 
 #include "app/assets/asset_names.h"
+#include "app/version.h"
 #include "ui_about_form.h"
 #include "widgets/animator.h"
 #include "widgets/bit_btn.h"
@@ -30,6 +31,7 @@ TAboutForm::TAboutForm(QWidget* parent, const QString& assetDir)
   QPalette white = FUi->Panel1->palette();
   white.setColor(QPalette::Window, Qt::white);
   FUi->Panel1->setPalette(white);
+  FUi->Label3->setText(QStringLiteral("Version ") + QString::fromUtf8(ProgramVersion));
 
   const QDir dir(assetDir.isEmpty() ? QCoreApplication::applicationDirPath() : assetDir);
   FUi->Image1->setPixmap(QPixmap(dir.filePath(AssetNames::AboutPicture)));

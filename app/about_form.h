@@ -14,11 +14,12 @@ class TImageList;
 
 namespace vantor {
 
-// The about window: the program's name, a picture, a version line, three
-// further lines and two animated icons, with a Close button that is the
-// default button, so Enter closes the window (modal result OK). Fixed size
-// (client area 308 x 302), grey, centred on the screen each time it is
-// shown. Created once at start-up and shown modally from Help > About.
+// The about window: the program's name, a picture, the version line
+// ("Version " and ProgramVersion of version.h), three further lines and two
+// animated icons, with a Close button that is the default button, so Enter
+// closes the window (modal result OK). Fixed size (client area 308 x 302),
+// grey, centred on the screen each time it is shown. Created once at start-up and shown modally
+// from Help > About.
 //
 // The animators cycle through the eight 32 x 32 images of the window's image
 // list every 100 ms from creation, Animator1 starting at image 6 and

@@ -8,7 +8,9 @@ packages=(
   g++ clang cmake ninja-build pkg-config git
   qt6-base-dev qt6-multimedia-dev
   libgl-dev
-  gstreamer1.0-plugins-base
+  # Qt Multimedia 6.4 plays sounds through GStreamer: the good plug-ins hold
+  # the wave reader (wavparse) and the PulseAudio output.
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   libicu-dev libinih-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth fonts-dejavu-core fonts-liberation

@@ -727,7 +727,8 @@ TEST_F(ScreenshotTest, AFatalStartUpIsPrintedInsteadOfWaitingForThePlayer) {
   const int code = RunProgram(*qApp, options);
   const std::string err = ::testing::internal::GetCapturedStderr();
   EXPECT_EQ(code, ScreenshotNoWindow);
-  EXPECT_EQ(err, "vantor: Error: Tarn Engine Error # 11010 Table 'velmorn2' does not exist.\n");
+  EXPECT_EQ(err, "vantor: Error: Tarn Engine Error # 11010 Table 'velmorn2' does not exist.\n" +
+                     TableDirectoryLine(Program.Dir.File("Vantor.ini"), "C:\\T30G") + "\n");
   EXPECT_FALSE(std::filesystem::exists(file));
   EXPECT_FALSE(MainFormVisible());
   EXPECT_TRUE(Dialogs.Shown.empty());
