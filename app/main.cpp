@@ -24,6 +24,7 @@
 #include "app/startup.h"
 #include "app/vantor_application.h"
 #include "dbcomp/session_list.h"
+#include "widgets/password_dialog.h"
 
 int main(int argc, char** argv) {
   try {
@@ -70,6 +71,8 @@ int main(int argc, char** argv) {
       const vantor::TPlatformStartGuard platformStart(platform);
       app.emplace(argc, argv);
     }
+    // An encrypted table whose password the session lacks asks the player.
+    widgets::InstallPasswordDialog();
     return vantor::RunProgram(*app, options);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "vantor: %s\n", e.what());

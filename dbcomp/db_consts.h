@@ -33,6 +33,9 @@ inline constexpr std::string_view InvalidSessionName = "Session name %s is not v
 inline constexpr std::string_view SessionNameMissing = "Session name is missing.";
 inline constexpr std::string_view DuplicateSessionName = "Session name %s already exists.";
 inline constexpr std::string_view SessionActive = "Cannot perform this operation on an active session.";
+inline constexpr std::string_view AutoSessionActive = "Cannot perform this operation on the active auto-session.";
+inline constexpr std::string_view AutoSessionOnly = "The active auto-session can be the only active session.";
+inline constexpr std::string_view AutoSessionExists = "This auto-session already exists.";
 }  // namespace Msg
 
 // Fills the placeholders of a message left to right: each "%s" or "%d" takes
