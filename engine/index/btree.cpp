@@ -194,6 +194,15 @@ void TBTree::Split(TTreeContext& ctx, TPinPath& pins, TDescentPath& path, int le
     if (page.PackedSize() > BodyLimit || right->PackedSize() > BodyLimit) FFile.Raise(TARN_INDEXCORRUPT);
   }
 
+  // The path follows its entry (the new key in the leaf, the child followed
+  // above it) into whichever half now holds it.
+  const bool movedRight = path.Position[level] > page.EntryCount();
+  if (movedRight) {
+    path.Position[level] -= page.EntryCount();
+    path.PageNo[level] = right->PageNo();
+    if (level < path.Level) path.ParentPage[level + 1] = right->PageNo();
+  }
+
   const bool counts = page.HasCounts();
   if (wasRoot) {
     TPagePin root = MustAlloc(ctx);
@@ -201,6 +210,19 @@ void TBTree::Split(TTreeContext& ctx, TPinPath& pins, TDescentPath& path, int le
     root->InsertEntry(0, page.Key(1), page.PageNo(), counts ? ClampCount(page.SubtreeCount()) : 0);
     root->InsertEntry(1, right->Key(1), right->PageNo(), counts ? ClampCount(right->SubtreeCount()) : 0);
     FFile.SetRootPage(slot, root->PageNo());
+    // A new level above the old root: every level of the path moves down one.
+    if (path.Level <= TDescentPath::MaxLevels) {
+      for (int l = path.Level; l >= 1; --l) {
+        path.PageNo[l + 1] = path.PageNo[l];
+        path.Position[l + 1] = path.Position[l];
+        path.ParentPage[l + 1] = path.ParentPage[l];
+      }
+      path.PageNo[1] = root->PageNo();
+      path.Position[1] = movedRight ? 2 : 1;
+      path.ParentPage[1] = 0;
+      path.ParentPage[2] = root->PageNo();
+      ++path.Level;
+    }
     return;
   }
   if (level < 2 || !pins[level - 1]) FFile.Raise(TARN_INDEXCORRUPT);
@@ -209,6 +231,7 @@ void TBTree::Split(TTreeContext& ctx, TPinPath& pins, TDescentPath& path, int le
   if (parent.HasCounts()) parent.SetCount(p, ClampCount(page.SubtreeCount()));
   parent.InsertEntry(p, right->Key(1), right->PageNo(),
                      parent.HasCounts() ? ClampCount(right->SubtreeCount()) : 0);
+  if (movedRight) path.Position[level - 1] = p + 1;
   right.Release();
   if (parent.Overflows()) Split(ctx, pins, path, level - 1);
 }

@@ -1,0 +1,486 @@
+#pragma once
+// One open view of one table: TDataCursor.
+//
+// A cursor owns the choice of index, its position in that index, an optional
+// key range, the list of view filters it consults and the current record
+// buffer (the only copy of the current record the layers above see). Many
+// cursors, of one or of several sessions, may be open on the same shared
+// table (TDataTable); they share its files, caches and locks, but each keeps
+// its own position.
+//
+// Active index (IndexNo): 0 the primary index (natural order when the table
+// has no primary-key fields), 1..n the secondary indexes in index-file order,
+// 255 natural record-number order. The internal indexes 31 ("Sys Deleted")
+// and 32 ("Sys Text") are used for a moment only, through TIndexSwitch.
+//
+// Position:
+//   index order    CurPage: a private copy of the leaf that holds the current
+//                  key, CurSlot: the 1-based slot in it, SeqNo: the position
+//                  of that key among all keys of the index (1-based)
+//   natural order  CurRecNo: the current record number (0 = none), SeqNo:
+//                  its position among the visible records
+//   cracks         AtBOF: before the first visible record; AtEOF: after the
+//                  last; both: the view is empty. On a crack the page, slot
+//                  and record number still describe the record next to it.
+// States and their transitions:
+//   closed --OpenCursor--> beginning crack of index 0 (or natural order)
+//   on a record   (no crack)  GotoFirst, GotoLast, SeekKey, SetToSeqNo, and
+//                             GetNextRecord / GetPriorRecord from a crack
+//   beginning     (AtBOF)     SetToBegin, running off the front
+//   end           (AtEOF)     SetToEnd, running off the back
+//   empty         (both)      any positioning in an empty view
+//   any --CloseCursor--> closed
+// Invariants (CheckInvariants): (1) in index order CurSlot lies in
+// 1..CurPage.EntryCount() unless the view is empty; (2) in natural order
+// CurRecNo is 0 or a record slot; (3) with a range RangeFirst and RangeLast are both 0
+// (empty range) or 1 <= RangeFirst.
+//
+// Bitmap mode (natural order, or at least one active view filter): the
+// cursor lands only on records set in Visible = RangeSet (with a range) AND
+// LiveSet AND every active filter's set; VisibleCount is its population.
+//
+// Change detection: every operation runs in a bracket. With the session's
+// strict change detection the bracket takes the table's read lock (which
+// re-reads the headers whose change counters moved); in every case it then
+// compares the table's three change counters with the cursor's snapshot and,
+// when they differ, takes a new snapshot and re-finds the position (by key,
+// then record number). Without strict detection the index, data and blob files
+// ask the cursor before they read from disk (TableChanged / ChangeCheck):
+// the cursor takes the read lock until the end of the operation and compares
+// the counters; a change voids the read, and the operation starts again from
+// its beginning on the refreshed position. An exclusive cursor does no change
+// detection and takes no read locks.
+// Re-finding after a change: a cursor on a crack stays on that crack (before
+// the first or after the last visible record as they are now); a cursor on a
+// record stays on it, found by its key (record number in natural order), or,
+// when the record is gone, stands on the key after it such that the next
+// forward move lands on that key: a scan neither repeats nor skips a record.
+//
+// Results: navigation returns the positional codes 0, TARN_BOF (8705),
+// TARN_EOF (8706), TARN_NOCURRREC (8709) and TARN_RECNOTFOUND (8710); every
+// other failure raises ETarnEngineError naming the table and the database.
+//
+// Threads: a cursor is used by one thread at a time (its session's) and takes
+// no lock of its own.
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+#include "engine/base/error_codes.h"
+#include "engine/blob/blob_owner.h"
+#include "engine/index/index_descriptor.h"
+#include "engine/index/index_file.h"
+#include "engine/index/index_page.h"
+#include "engine/index/key_def.h"
+#include "engine/index/tree_context.h"
+#include "engine/session/data_table.h"
+#include "engine/session/table_cursor.h"
+#include "engine/table/field_desc.h"
+#include "engine/table/record.h"
+#include "engine/table/record_cache_client.h"
+#include "engine/table/records_bitmap_stack.h"
+
+namespace tarn {
+
+class TDataDirectory;
+class TViewFilter;
+
+// Index numbers of the cursor.
+namespace CursorIndex {
+inline constexpr std::uint8_t Primary = 0;
+inline constexpr std::uint8_t SysDeleted = 31;
+inline constexpr std::uint8_t SysText = 32;
+inline constexpr std::uint8_t Natural = 255;
+}  // namespace CursorIndex
+
+// Sizes of the cursor's buffers.
+namespace CursorLimits {
+// Range keys: the longest key of any index (fields and RecAutoInc suffix).
+inline constexpr std::size_t RangeKeySize = KeyLimits::MaxKeySize;
+// Bookmark of natural order: the record number.
+inline constexpr std::size_t NaturalBookmarkSize = 4;
+// Slots of the event table.
+inline constexpr int EventSlots = 14;
+inline constexpr int PasswordEvent = 0;
+// Longest table name kept.
+inline constexpr std::size_t MaxTableName = 255;
+}  // namespace CursorLimits
+
+// One slot of the event table: a callback with its context pointer. The
+// password slot's callback returns whether to try again.
+struct TCursorEvent {
+  using TCallback = bool (*)(void* context, std::intptr_t argument);
+  TCallback Callback = nullptr;
+  void* Context = nullptr;
+};
+
+class TDataCursor final : public TTableCursor,
+                          public TTreeContext,
+                          public TRecordCacheClient,
+                          public TBlobChangeCheck {
+ public:
+  // A closed cursor of directory, registered with nothing until it opens.
+  explicit TDataCursor(TDataDirectory& directory);
+  // Closes the cursor when open (failures are swallowed).
+  ~TDataCursor() override;
+  TDataCursor(const TDataCursor&) = delete;
+  TDataCursor& operator=(const TDataCursor&) = delete;
+
+  // ---- open settings (each raises 10031 on an open cursor) ----
+  // Drops any directory part and a trailing ".DAT" (any case); cut to 255.
+  void SetTableName(std::string_view name);
+  void SetExclusive(bool value);
+  void SetReadOnly(bool value);
+  void SetInMemory(bool value);
+  // Open in natural record order instead of the primary index.
+  void SetUnordered(bool value);
+  // One of the engine's own work-table cursors: the open checks only the
+  // table's version.
+  void SetInternal(bool value);
+  // The password callback (event slot 0).
+  void SetPasswordCallback(TCursorEvent::TCallback callback, void* context);
+  // Any slot 0..13; raises 9985 (TARN_OUTOFRANGE) for another slot.
+  void SetEvent(int slot, const TCursorEvent& event);
+
+  const std::string& TableName() const { return FTableName; }
+  bool Exclusive() const { return FExclusive; }
+  // After opening: whether the table is read-only (requested or forced).
+  bool ReadOnly() const { return FReadOnly; }
+  bool InMemory() const { return FInMemory; }
+  bool IsOpen() const { return FOpen; }
+
+  // ---- open and close ----
+  // Opens (or shares) the table, checks it when this open is its first,
+  // demands the password of an encrypted table, rebuilds "Sys Deleted" when
+  // the index file had to be recreated, selects index 0 (natural order when
+  // Unordered) and stands on the beginning crack. Nothing when open. Any
+  // failure after the table was obtained closes the cursor again and
+  // re-raises.
+  void OpenCursor();
+  // Releases everything and gives the table back to the directory. Nothing
+  // when closed. forceClose: the cursor is closed even when giving the table
+  // back fails (the failure is still raised).
+  void CloseCursor(bool forceClose = false);
+
+  // ---- the table and its description (Requires: open) ----
+  TDataTable& Table() const { return *FTable; }
+  int FieldCount() const { return static_cast<int>(FFields.size()); }
+  std::uint16_t RecordSize() const { return FRecordSize; }
+  // Field n, 1-based.
+  const TFieldDesc& Field(int n) const { return FFields[static_cast<std::size_t>(n - 1)]; }
+  // "Table.Field".
+  const std::string& FieldDisplayName(int n) const {
+    return FDisplayNames[static_cast<std::size_t>(n - 1)];
+  }
+  bool HasAutoIncField() const { return FHasAutoInc; }
+  bool HasValueChecks() const { return FHasChecks; }
+  bool HasDefaults() const { return FHasDefaults; }
+  // The name of the owning directory (the component layer's database).
+  const std::string& DatabaseName() const;
+  std::uint16_t LanguageId() const { return FLanguageId; }
+  std::uint16_t SortId() const { return FSortId; }
+
+  // ---- index ----
+  std::uint8_t IndexNo() const { return FIndexNo; }
+  // True in natural record-number order.
+  bool InNaturalOrder() const { return FNatural; }
+  // The active index's definition (empty in natural order).
+  const TIndexDescriptor& IndexDescriptor() const { return FIndexDesc; }
+  const TKeyDef& KeyDefinition() const { return FKeyDef; }
+  // Key size of the active index; 4 in natural order.
+  std::size_t BookmarkSize() const;
+  // Selects the index of that name (any letter case; "" is the primary
+  // index). Nothing when it is already active (the range stays); otherwise
+  // the range is reset. Raises 10022 for an unknown name.
+  void SwitchToIndex(std::string_view name);
+  // The same by number (0..IndexCount, or 255).
+  void SwitchToIndexNo(int indexNo);
+
+  // ---- positions ----
+  bool AtBOF() const { return FAtBOF; }
+  bool AtEOF() const { return FAtEOF; }
+  // The record number the position describes (0 when the view is empty).
+  std::int32_t CurrentRecordNo() const;
+  // The current record buffer as last loaded (zero bytes when none).
+  std::span<const std::uint8_t> CurrentRecord() const;
+
+  // Positions on the beginning (end) crack.
+  void SetToBegin();
+  void SetToEnd();
+  // Moves one visible record forward (back) and copies it into buffer (may
+  // be empty). TARN_EOF (TARN_BOF) with the buffer zero-filled at the end.
+  [[nodiscard]] TErrorCode GetNextRecord(std::span<std::uint8_t> buffer = {});
+  [[nodiscard]] TErrorCode GetPriorRecord(std::span<std::uint8_t> buffer = {});
+  // Copies the current record; TARN_NOCURRREC, TARN_BOF or TARN_EOF (buffer
+  // zero-filled) on a crack.
+  [[nodiscard]] TErrorCode GetCurrentRecord(std::span<std::uint8_t> buffer = {});
+  // Reads up to count records forward into buffer (count x RecordSize
+  // bytes). On the first failure count becomes the number read and that
+  // failure's code is returned.
+  [[nodiscard]] TErrorCode GetNextRecords(std::int32_t& count, std::span<std::uint8_t> buffer);
+  // Moves n visible records (n may be negative; 0 reloads the current one).
+  // The result is that of the last step: 0, TARN_BOF or TARN_EOF.
+  [[nodiscard]] TErrorCode MoveBy(std::int64_t n);
+
+  // ---- counts and sequence numbers ----
+  std::int64_t GetRecordCount();
+  // 1-based position of the current record in the view; 0 on an empty view.
+  std::int64_t GetSeqNo();
+  // Moves to sequence number n; true when GetSeqNo() then equals n. Below 1
+  // the cursor stands on the beginning crack, past the count on the end crack.
+  bool SetToSeqNo(std::int64_t n);
+
+  // ---- keys and ranges (nothing in natural order) ----
+  // Seeks a key of the active index. source: a raw key (keyIsRaw) or a
+  // record image from which the key is built. fieldCount 1..n-1, a non-unique
+  // index, or a partialLength make the search partial (see the comparison
+  // length below); otherwise exact. nearest: land on the next key when there
+  // is no match. When recordOut is given the current record is copied into
+  // it. True when a matching (visible) key was found.
+  bool SetToKey(bool keyIsRaw, std::span<const std::uint8_t> source, int fieldCount = 0,
+                int partialLength = 0, bool nearest = false,
+                std::span<std::uint8_t> recordOut = {});
+  // Restricts the view to the keys from low to high (inclusive; a partial key
+  // covers every key that starts with it). An empty source gives a key of
+  // zero bytes. Field counts as for SetToKey.
+  void SetRange(std::span<const std::uint8_t> low, int lowFieldCount,
+                std::span<const std::uint8_t> high, int highFieldCount, bool keyIsRaw);
+  void ResetRange();
+  bool RangeActive() const { return FRangeActive; }
+
+  // ---- bookmarks ----
+  // Copies the bookmark (BookmarkSize() bytes) of the current position.
+  // Requires: buffer.size() >= BookmarkSize().
+  void GetBookmark(std::span<std::uint8_t> buffer) const;
+  // Moves to a bookmark; with nearest, to the next key when it is gone (the
+  // result is then true). Otherwise true when the bookmark was found.
+  bool SetToBookmark(std::span<const std::uint8_t> bookmark, bool nearest = false);
+  // -1, 0 or 1 in the order of the active index (record numbers in natural
+  // order).
+  int CompareBookmarks(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b) const;
+  // Moves to the current record of other (a cursor on the same table).
+  // TARN_RECNOTFOUND when that record is not in this view.
+  [[nodiscard]] TErrorCode SetToCursor(TDataCursor& other);
+
+  // ---- refresh and filters ----
+  // Takes the read lock, rereads what changed, rebuilds the view and
+  // re-finds the position (keeping a crack).
+  void ForceRefresh();
+  // The filter seam: the cursor consults filter while it is active. The
+  // filter must outlive its registration. After a filter changes its
+  // activity or its condition, FiltersChanged rebuilds the view.
+  void AddViewFilter(TViewFilter& filter);
+  void RemoveViewFilter(TViewFilter& filter);
+  void FiltersChanged();
+  bool BitmapMode() const { return FBitmapMode; }
+  // Visible records in bitmap mode (Requires: BitmapMode()).
+  const TRecordsBitmap& VisibleRecords() const { return *FVisible; }
+
+  // ---- errors ----
+  // Raises a non-zero code naming the table and database (and arg as the
+  // first message argument); nothing for 0.
+  void RaiseIfError(TErrorCode code) const;
+  void RaiseIfError(TErrorCode code, std::string_view arg) const;
+
+  // Cross-field rules of the position; for assert().
+  bool CheckInvariants() const;
+
+  // ---- interfaces for the layers below ----
+  bool IsInternalCursor() const override { return FInternal; }
+  bool CountsAsSharer() const override { return true; }
+  bool RequestPassword() override;
+  int IndexSlot() const override { return FActiveSlot; }
+  TDescentPath& Path() override { return FPath; }
+  // The lazy change check, for the index file (TTreeContext), the blob file
+  // (TBlobChangeCheck) and the record cache (TRecordCacheClient).
+  bool TableChanged() override { return LazyChangeCheck(); }
+  bool ChangeCheck() override { return LazyChangeCheck(); }
+  std::int32_t ReadAheadCount(std::int32_t recordNo, bool forward, std::int32_t limit) override;
+
+ private:
+  friend class TOperationBracket;
+  friend class TIndexSwitch;
+
+  // One place in a leaf: page number, slot and the sequence number of the
+  // key at that slot.
+  struct TSpot {
+    std::int32_t Page = 0;
+    int Slot = 0;
+    std::int64_t SeqNo = 0;
+  };
+
+  // ---- open/close and settings (data_cursor.cpp) ----
+  void CheckClosed() const;
+  void CheckOpen() const;
+  void LoadDescription();
+  void RebuildDeletedIndex();
+  void ReleaseState() noexcept;
+  void SelectIndex(int indexNo);
+  [[noreturn]] void Raise(TErrorCode code, std::string_view arg = {}) const;
+
+  // ---- brackets and change detection (data_cursor.cpp) ----
+  // Runs op inside the operation bracket; a stale read restarts it after
+  // the refresh. Nested calls run op directly.
+  template <class TOp>
+  auto Run(bool strict, TOp&& op) -> decltype(op());
+  void TakeSnapshot();
+  bool SnapshotDiffers() const;
+  bool LazyChangeCheck();
+  // Takes a new snapshot and re-finds the position, until no read is stale.
+  void RecoverFromChange();
+  // Rebuilds the view and re-finds the position: the same record (by key,
+  // then record number) or, on a crack, the same crack.
+  void RefreshView();
+
+  // ---- tree walks (data_cursor_navigate.cpp) ----
+  // The page pinned; throws the stale-read signal when a read was voided.
+  TPagePin Page(std::int32_t pageNo);
+  // A borrowed callable that picks the 1-based entry to follow in a page;
+  // valid for the call it is passed to.
+  class TChooser {
+   public:
+    template <class TFn>
+    TChooser(TFn&& fn)  // NOLINT: converts any callable on purpose
+        : FObject(const_cast<void*>(static_cast<const void*>(&fn))),
+          FCall([](void* object, const TPage& page) {
+            return (*static_cast<std::remove_reference_t<TFn>*>(object))(page);
+          }) {}
+    int operator()(const TPage& page) const { return FCall(FObject, page); }
+
+   private:
+    void* FObject;
+    int (*FCall)(void*, const TPage&);
+  };
+  // Descends from the root. choose(page) gives the entry to follow (and at
+  // the leaf the landing slot). False for an empty index.
+  bool Descend(TSpot& spot, TPagePin& leaf, TChooser choose);
+  int CompareKey(const std::uint8_t* a, const std::uint8_t* b) const;
+  bool BelowLow(const std::uint8_t* key) const;
+  bool AboveHigh(const std::uint8_t* key) const;
+  bool VisibleRef(std::int32_t recordNo) const;
+  // One step along the leaf chain; false at the end (spot unchanged).
+  bool StepForward(TSpot& spot, TPagePin& leaf);
+  bool StepBackward(TSpot& spot, TPagePin& leaf);
+  // Walks from spot (inclusive) to a visible key; stops above RangeHigh
+  // (below RangeLow) when limited. False when none.
+  bool WalkToVisible(TSpot& spot, TPagePin& leaf, bool forward, bool limited);
+  void Commit(const TPage& leaf, const TSpot& spot);
+  void ClearPosition();
+  bool ViewEmpty();
+  void GotoFirst();
+  void GotoLast();
+  void MoveSteps(std::int64_t n);
+  bool MoveByCounts(std::int64_t n);
+  bool SeekKey(const std::uint8_t* key, bool keepCracks);
+  bool SetToSeqNoInner(std::int64_t n);
+  void Resync();
+  void SetToBookmarkNatural(std::int32_t recordNo);
+  bool SetToBookmarkInner(std::span<const std::uint8_t> bookmark, bool nearest);
+  void LoadCurrentRecord(bool forward);
+  void CopyOut(std::span<std::uint8_t> buffer) const;
+  TErrorCode NextInner(std::span<std::uint8_t> buffer);
+  TErrorCode PriorInner(std::span<std::uint8_t> buffer);
+  void SetToBeginInner();
+  void SetToEndInner();
+  // Natural order.
+  void NaturalFirst();
+  void NaturalLast();
+  void NaturalMove(std::int64_t n);
+  void NaturalMakeVisible(std::int32_t recordNo);
+
+  // ---- view: keys, ranges, bitmaps, counts (data_cursor_view.cpp) ----
+  // Builds a search key from a raw key or a record; returns the compared
+  // length (KeySize for an exact key) and pads from there; partial: whether
+  // the search is partial.
+  std::size_t BuildSearchKey(bool keyIsRaw, std::span<const std::uint8_t> source, int fieldCount,
+                             int partialLength, bool padHigh, std::span<std::uint8_t> key,
+                             bool& partial) const;
+  void PadFrom(std::span<std::uint8_t> key, std::size_t from, bool high) const;
+  void ComputeRangeBounds();
+  std::int64_t RangeBound(bool low);
+  void RebuildView();
+  void RebuildBitmaps();
+  void CollectSeqRange(std::int64_t first, std::int64_t last, TRecordsBitmap& into);
+  void BuildLiveSet();
+  void RecomputeBitmapMode();
+  bool AnyFilterActive() const;
+  std::int64_t IndexRecordCount() const;
+  std::int32_t RecordSlots() const;
+  std::int64_t CountInner() const;
+  std::int64_t SeqNoInner() const;
+
+  // Identity and settings.
+  TDataDirectory& FDirectory;
+  TDataTable* FTable = nullptr;
+  bool FOpen = false;
+  std::string FTableName;
+  bool FExclusive = false;
+  bool FReadOnly = false;
+  bool FInMemory = false;
+  bool FUnordered = false;
+  bool FInternal = false;
+  std::array<TCursorEvent, CursorLimits::EventSlots> FEvents{};
+
+  // Field description and collation.
+  std::vector<TFieldDesc> FFields;
+  std::vector<std::string> FDisplayNames;
+  std::uint16_t FRecordSize = 0;
+  bool FHasAutoInc = false;
+  bool FHasChecks = false;
+  bool FHasDefaults = false;
+  std::uint16_t FLanguageId = 0;
+  std::uint16_t FSortId = 0;
+  std::array<std::uint8_t, 256> FCharMap{};
+
+  // Active index.
+  std::uint8_t FIndexNo = CursorIndex::Primary;
+  int FActiveSlot = 0;  // the slot tree operations run on
+  bool FNatural = false;
+  TIndexDescriptor FIndexDesc;
+  TKeyDef FKeyDef;
+  TDescentPath FPath;
+
+  // Position.
+  TPage FCurPage;
+  int FCurSlot = 0;
+  std::int64_t FSeqNo = 0;
+  std::int32_t FCurRecNo = 0;
+  bool FAtBOF = false;
+  bool FAtEOF = false;
+  // The record the position described is gone and the position is the key
+  // after it: the next forward move lands on that key without moving.
+  bool FBeforeCurrent = false;
+  std::unique_ptr<TRecord> FCurRecord;
+
+  // Range.
+  bool FRangeActive = false;
+  std::array<std::uint8_t, CursorLimits::RangeKeySize> FRangeLow{};
+  std::array<std::uint8_t, CursorLimits::RangeKeySize> FRangeHigh{};
+  std::int64_t FRangeFirst = 1;
+  std::int64_t FRangeLast = 0;
+
+  // Bitmap mode.
+  bool FBitmapMode = false;
+  TPooledBitmap FVisible;
+  TPooledBitmap FRangeSet;
+  TPooledBitmap FLiveSet;
+  std::int64_t FVisibleCount = 0;
+  std::vector<TViewFilter*> FFilters;
+
+  // Change detection.
+  std::int32_t FSnapData = 0;
+  std::int32_t FSnapIndex = 0;
+  std::int32_t FSnapBlob = 0;
+  int FBracketDepth = 0;
+  bool FLazyRead = false;        // the read lock taken by a lazy check, ended with the bracket
+  std::uint64_t FRefreshes = 0;  // refreshes after changes found, ever
+};
+
+}  // namespace tarn
