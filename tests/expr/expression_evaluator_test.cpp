@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "expr/case_name.h"
+
 
 #include "engine/base/date_time.h"
 #include "engine/base/engine_error.h"
@@ -81,7 +83,7 @@ INSTANTIATE_TEST_SUITE_P(
         // numbers compare by value across types
         TTruthCase{"Amount = 7.0", true}, TTruthCase{"Amount < 7.5", true},
         TTruthCase{"CAST(Amount AS DECIMAL(10,2)) = 7", true}, TTruthCase{"Amount * 2 = 14", true},
-        TTruthCase{"Amount / 2 = 3.5", true}));
+        TTruthCase{"Amount / 2 = 3.5", true}), TCaseName());
 
 // A boolean column that is NULL: NULL AND TRUE is FALSE, NULL OR TRUE is
 // TRUE, NOT NULL is TRUE.
@@ -213,7 +215,7 @@ INSTANTIATE_TEST_SUITE_P(
         TValueCase{"TEXTSEARCH('the of' IN Notes)", "True"}, TValueCase{"TEXTSEARCH('QUIZZES' IN Notes)", "True"},
         TValueCase{"TEXTOCCURS('quiz*' IN Notes)", "3"}, TValueCase{"TEXTOCCURS('quiz' IN Notes)", "1"},
         TValueCase{"LASTAUTOINC('T')", "1"}, TValueCase{"LASTAUTOINC('Other')", "NULL"},
-        TValueCase{"Name || ' & co'", "Smith and Smithers & co"}));
+        TValueCase{"Name || ' & co'", "Smith and Smithers & co"}), TCaseName());
 
 class CastTest : public ::testing::TestWithParam<TValueCase> {};
 
@@ -267,7 +269,7 @@ INSTANTIATE_TEST_SUITE_P(
         TValueCase{"CAST(Raw AS INTEGER)", "513"}, TValueCase{"CAST(Raw AS SMALLINT)", "513"},
         TValueCase{"CAST(CAST(258 AS BYTES(2)) AS SMALLINT)", "258"},
         // NULL stays NULL
-        TValueCase{"CAST(NULL AS INTEGER)", "NULL"}, TValueCase{"CAST(Price AS CHAR(5))", "NULL"}));
+        TValueCase{"CAST(NULL AS INTEGER)", "NULL"}, TValueCase{"CAST(Price AS CHAR(5))", "NULL"}), TCaseName());
 
 TEST(Evaluate, TreeIsReusableAcrossRecordsAndEvaluators) {
   TMemoryTable table = TMemoryTable::Standard();

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "expr/case_name.h"
+
 #include <clocale>
 #include <random>
 
@@ -119,7 +121,7 @@ INSTANTIATE_TEST_SUITE_P(
         TTreeCase{"CAST(Amount AS VARCHAR(10))", "CAST(Amount AS 1)", 1},
         TTreeCase{"TEXTSEARCH('quiz' IN Notes)", "TEXTSEARCH('quiz', Notes)", 4},
         TTreeCase{"TEXTOCCURS('quiz' IN Name)", "TEXTOCCURS('quiz', Name)", 12},
-        TTreeCase{"LENGTH(Name) > 2", "(LENGTH(Name) > 2)", 4}));
+        TTreeCase{"LENGTH(Name) > 2", "(LENGTH(Name) > 2)", 4}), TCaseName());
 
 TEST(ParseTree, SizesAndStringWidths) {
   const TMemoryTable table = TMemoryTable::Standard();
@@ -364,7 +366,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "Length argument must be an integer greater than 0 and less than or equal to 250 in filter expression"},
         TErrorCase{"CAST(1 AS VARBYTES(251))",
                    "Length argument must be an integer greater than 0 and less than or equal to 250 in filter expression"},
-        TErrorCase{"CAST(1 AS BLOB(10, 4))", "BLOB type argument must be an integer with a value of 1,2,3,5, or 7 in filter expression"}));
+        TErrorCase{"CAST(1 AS BLOB(10, 4))", "BLOB type argument must be an integer with a value of 1,2,3,5, or 7 in filter expression"}), TCaseName());
 
 TEST(ParseFilter, RootMustBeBoolean) {
   const TMemoryTable table = TMemoryTable::Standard();
