@@ -6,13 +6,15 @@ set -euo pipefail
 
 packages=(
   g++ clang cmake ninja-build pkg-config git
+  # libFuzzer and the sanitizer runtimes of clang (scripts/sanitize.sh).
+  libclang-rt-14-dev
   qt6-base-dev qt6-multimedia-dev
   libgl-dev
   # Qt Multimedia 6.4 plays sounds through GStreamer: the good plug-ins hold
   # the wave reader (wavparse) and the PulseAudio output.
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   libicu-dev libinih-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev
   xvfb xauth fonts-dejavu-core fonts-liberation
 )
 

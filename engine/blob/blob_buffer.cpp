@@ -15,6 +15,9 @@ namespace {
 // without pause) ends the load after this many fresh starts.
 constexpr int MaxLoadRestarts = 1000;
 
+// Bytes reserved for a value before its chain is read.
+constexpr std::int64_t InitialLoadReserve = 1 << 20;
+
 std::int64_t CeilDiv(std::int64_t a, std::int64_t b) { return a <= 0 ? 0 : (a + b - 1) / b; }
 
 std::int32_t ReadAheadCount(std::int64_t bytes, std::int64_t dataSize) {
@@ -73,7 +76,10 @@ void TBlobBuffer::LoadBlob() {
     if (attempt > MaxLoadRestarts) FFile.Raise(TARN_KEYORRECDELETED);
     CheckFirstBlock();  // again after each change: the header may have been re-read
     visits.Clear();
-    TBlockPin cur = FFile.GetBlock(FCursor, FFirstBlock, 1, false);
+    // The length is not known before the first block is in, so the first
+    // read takes a full read-ahead: the blocks that follow usually hold the
+    // rest of this chain or the blobs written after it.
+    TBlockPin cur = FFile.GetBlock(FCursor, FFirstBlock, FFile.ReadAheadLimit(), true);
     if (!cur) continue;
     if (cur->BlobStamp() != FChainStamp) FFile.Raise(TARN_KEYORRECDELETED);
     const std::int64_t length = cur->BlobSize();
@@ -84,7 +90,11 @@ void TBlobBuffer::LoadBlob() {
     if (length > fileCapacity || length > std::numeric_limits<std::int32_t>::max()) {
       FFile.Raise(TARN_ENDOFBLOB);
     }
-    std::vector<std::uint8_t> value(static_cast<std::size_t>(length));
+    // The header's NextBlockNumber is not checked against the file's size,
+    // so the value grows with the blocks actually read, never by the length
+    // field alone.
+    std::vector<std::uint8_t> value;
+    value.reserve(static_cast<std::size_t>(std::min<std::int64_t>(length, InitialLoadReserve)));
     visits.Visit(FFirstBlock);
     std::int64_t copied = 0;
     bool restart = false;
@@ -93,10 +103,12 @@ void TBlobBuffer::LoadBlob() {
       if (cur->PinCount() > 1) FFile.Raise(TARN_MEMOCORRUPT);
       const auto want = static_cast<std::int32_t>(std::min(dataSize, length - copied));
       if (want == 0) break;
+      value.resize(static_cast<std::size_t>(copied + want));
       const std::int32_t n = FFile.ReadBlockData(
           *cur, 0, want,
           std::span<std::uint8_t>(value.data() + copied, static_cast<std::size_t>(want)));
       copied += n;
+      value.resize(static_cast<std::size_t>(copied));
       if (n < want || n == 0 || copied == length) break;
       const std::int32_t next = cur->NextBlock();
       if (next == 0) break;

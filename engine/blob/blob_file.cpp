@@ -154,6 +154,39 @@ void TBlobFile::BumpChangeCount() {
   FOwner.MarkDataWritten();
 }
 
+void TBlobFile::StoreHeader(const TBlobHeader& header) {
+  std::uint8_t image[BlobHeader::Size];
+  header.Encode(image, FHeaderDirty);
+  if (FOwner.IsEncrypted()) ScrambleBytes(image, DataScrambleKey);
+  TFileSection section(*this);
+  SeekFile(TSeekOrigin::Begin, 0);
+  WriteBuffer(image);
+}
+
+void TBlobFile::AnnounceHeaderWrite() {
+  FHeader.BlobChangeCount =
+      static_cast<std::int32_t>(static_cast<std::uint32_t>(FHeader.BlobChangeCount) + 1u);
+  FHeader.WriteInProgress = true;
+  StoreHeader(FHeader);
+  FOwner.MarkDataWritten();
+}
+
+void TBlobFile::CompleteHeaderWrite() {
+  FHeader.WriteInProgress = false;
+  try {
+    StoreHeader(FHeader);
+  } catch (...) {
+    FHeader.WriteInProgress = true;  // the disk still holds the mark
+    throw;
+  }
+  FOwner.MarkDataWritten();
+  FHeaderDirty = false;
+}
+
+bool TBlobFile::HasUnwrittenChanges() const {
+  return FHeaderDirty || FCache->AnyDirty();
+}
+
 bool TBlobFile::BlobHeaderChanged() {
   TBlobHeader disk;
   LoadHeaderImage(disk);
@@ -374,12 +407,14 @@ void TBlobFile::FreeChainLimited(TBlobChangeCheck* cursor, std::int32_t firstBlo
 
 bool TBlobFile::FlushBlocks() {
   std::vector<TBlock*> dirty;
-  for (const std::unique_ptr<TBlock>& b : FCache->Blocks()) {
+  for (TBlock* b : FCache->Blocks()) {
     if (!b->Dirty() || b->PinCount() > 0) continue;
     if (b->BlockNo() >= FReadFirst && b->BlockNo() <= FReadLast) continue;
-    dirty.push_back(b.get());
+    dirty.push_back(b);
   }
   if (dirty.empty()) return false;
+  // Other programs must learn of the change before a block of it reaches the disk.
+  FOwner.BeforeWritingBlocks();
   const std::int64_t perWrite = std::max<std::int64_t>(MaxWriteBytes / FBlockSize, 1);
   std::size_t from = 0;
   while (from < dirty.size()) {

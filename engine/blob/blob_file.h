@@ -103,6 +103,18 @@ class TBlobFile : public TFileHandler {
   bool WriteBlobHeader(bool force);
   // BlobChangeCount + 1 and the header dirty, without writing (transactions).
   void BumpChangeCount();
+  // The two header writes of an ordered write of the table's buffers (the
+  // shared table sequences them; see TDataTable::WriteBuffers).
+  // AnnounceHeaderWrite: BlobChangeCount + 1 and WriteInProgress set, then the
+  // header written as WriteBlobHeader writes it; the dirty flag stays.
+  // CompleteHeaderWrite: WriteInProgress cleared and the header written again
+  // with the same BlobChangeCount; the dirty flag is cleared. Both mark the
+  // table written and throw what the file layer raises; the mark set in memory
+  // then stays set (the disk may hold it).
+  void AnnounceHeaderWrite();
+  void CompleteHeaderWrite();
+  // The header is dirty or a cached block is.
+  bool HasUnwrittenChanges() const;
   // Re-reads the header: false when its BlobChangeCount equals the one in
   // memory; otherwise the disk copy replaces the memory copy and true.
   bool BlobHeaderChanged();
@@ -202,6 +214,8 @@ class TBlobFile : public TFileHandler {
                         bool repairStamps, std::int64_t maxBlocks, const TChainVisits* exclude);
   void ResetCache();
   void LoadHeaderImage(TBlobHeader& into);
+  // Writes header (with the dirty flag as it stands) at offset 0.
+  void StoreHeader(const TBlobHeader& header);
 
   TBlobOwner& FOwner;
   std::int32_t FBlockSize = BlobBlock::DefaultBlockSize;

@@ -12,6 +12,7 @@ TBlobHeader TBlobHeader::Decode(std::span<const std::uint8_t> image) {
   h.BlobVersion = image[BlobHeader::VersionAt];
   h.FreeBlockList = GetLEI32(image, BlobHeader::FreeBlockListAt);
   h.NextBlockNumber = GetLEI32(image, BlobHeader::NextBlockNumberAt);
+  h.WriteInProgress = image[BlobHeader::WriteInProgressAt] != 0;
   return h;
 }
 
@@ -22,6 +23,7 @@ void TBlobHeader::Encode(std::span<std::uint8_t> image, bool dirty) const {
   PutLEI32(image, BlobHeader::FreeBlockListAt, FreeBlockList);
   PutLEI32(image, BlobHeader::NextBlockNumberAt, NextBlockNumber);
   image[BlobHeader::HeaderDirtyAt] = dirty ? 1 : 0;
+  image[BlobHeader::WriteInProgressAt] = WriteInProgress ? 1 : 0;
 }
 
 TErrorCode TBlobHeader::Verify() const {

@@ -39,6 +39,12 @@ class TBlobOwner {
   // Records that something was written to the table's files (the shared
   // table's data-written flag).
   virtual void MarkDataWritten() = 0;
+  // Called before dirty blocks are written. The table may first write the
+  // header with its write-in-progress mark (so that no block of a change
+  // reaches the disk before the mark), which re-enters this blob file's
+  // header write; throws what that write raises, or the table's damage error
+  // when the table refuses writes. The default does nothing.
+  virtual void BeforeWritingBlocks() {}
 
   // The next blob stamp of the data file (the counter plus one, wrapping from
   // 2147483647 back to 1); marks the data header dirty.

@@ -6,41 +6,23 @@
 
 namespace tarn {
 
-namespace {
-// Entries of the recently-used list checked before the binary search.
-constexpr int RecentChecks = 4;
-}  // namespace
-
 TBlockCache::TBlockCache(std::size_t dataSize) : FStack(dataSize) {}
 
 TBlockCache::~TBlockCache() {
   // Blocks still pinned at this point are our own mistake; they die with us.
+  TBlock* b = FHead;
+  while (b != nullptr) {
+    TBlock* older = b->FOlder;
+    delete b;
+    b = older;
+  }
   FHead = FTail = nullptr;
 }
 
-std::vector<std::unique_ptr<TBlock>>::const_iterator TBlockCache::LowerBound(
-    std::int32_t blockNo) const {
-  return std::lower_bound(
-      FBlocks.begin(), FBlocks.end(), blockNo,
-      [](const std::unique_ptr<TBlock>& b, std::int32_t n) { return b->BlockNo() < n; });
-}
-
-TBlock* TBlockCache::Peek(std::int32_t blockNo) const {
-  auto it = LowerBound(blockNo);
-  if (it != FBlocks.end() && (*it)->BlockNo() == blockNo) return it->get();
-  return nullptr;
-}
+TBlock* TBlockCache::Peek(std::int32_t blockNo) const { return FIndex.Find(blockNo); }
 
 TBlock* TBlockCache::Find(std::int32_t blockNo) {
-  TBlock* b = FHead;
-  for (int i = 0; i < RecentChecks && b != nullptr; ++i, b = b->FOlder) {
-    if (b->BlockNo() == blockNo) {
-      Touch(*b);
-      ++FHits;
-      return b;
-    }
-  }
-  b = Peek(blockNo);
+  TBlock* b = FIndex.Find(blockNo);
   if (b != nullptr) {
     Touch(*b);
     ++FHits;
@@ -77,11 +59,9 @@ void TBlockCache::Touch(TBlock& block) {
 
 std::unique_ptr<TBlock> TBlockCache::Remove(TBlock& block) noexcept {
   Unlink(block);
-  auto it = LowerBound(block.BlockNo());
-  assert(it != FBlocks.end() && it->get() == &block);
-  auto pos = FBlocks.begin() + (it - FBlocks.cbegin());
-  std::unique_ptr<TBlock> owned = std::move(*pos);
-  FBlocks.erase(pos);
+  [[maybe_unused]] const bool erased = FIndex.Erase(block.BlockNo());
+  assert(erased);
+  std::unique_ptr<TBlock> owned(&block);
   owned->FCached = false;
   return owned;
 }
@@ -95,17 +75,34 @@ std::unique_ptr<TBlock> TBlockCache::EvictLeastRecent() {
 
 TBlock* TBlockCache::Insert(std::unique_ptr<TBlock> block) {
   assert(block && block->BlockNo() > 0 && !block->Cached());
-  auto it = LowerBound(block->BlockNo());
-  assert(it == FBlocks.end() || (*it)->BlockNo() != block->BlockNo());
-  TBlock* raw = block.get();
-  FBlocks.insert(FBlocks.begin() + (it - FBlocks.cbegin()), std::move(block));
+  assert(FIndex.Find(block->BlockNo()) == nullptr);
+  FIndex.Insert(block->BlockNo(), block.get());  // block still owns it should this throw
+  TBlock* raw = block.release();
   raw->FCached = true;
   LinkAtHead(*raw);
   return raw;
 }
 
+std::vector<TBlock*> TBlockCache::Blocks() const {
+  std::vector<TBlock*> blocks;
+  blocks.reserve(FIndex.Size());
+  for (TBlock* b = FHead; b != nullptr; b = b->FOlder) blocks.push_back(b);
+  std::sort(blocks.begin(), blocks.end(),
+            [](const TBlock* a, const TBlock* b) { return a->BlockNo() < b->BlockNo(); });
+  return blocks;
+}
+
+bool TBlockCache::AnyDirty() const {
+  for (const TBlock* b = FHead; b != nullptr; b = b->FOlder)
+    if (b->Dirty()) return true;
+  return false;
+}
+
 void TBlockCache::DiscardAll() noexcept {
-  for (std::unique_ptr<TBlock>& b : FBlocks) {
+  TBlock* next = FHead;
+  while (next != nullptr) {
+    std::unique_ptr<TBlock> b(next);
+    next = b->FOlder;
     b->FCached = false;
     b->FNewer = b->FOlder = nullptr;
     if (b->PinCount() > 0) {
@@ -120,7 +117,7 @@ void TBlockCache::DiscardAll() noexcept {
       FStack.Put(std::move(b));
     }
   }
-  FBlocks.clear();
+  FIndex.Clear();
   FHead = FTail = nullptr;
 }
 
@@ -135,33 +132,28 @@ void TBlockCache::ReleaseOrphan(TBlock& block) noexcept {
 }
 
 void TBlockCache::TrimTo(std::int32_t room) noexcept {
-  while (static_cast<std::int64_t>(FBlocks.size()) > room) {
+  while (static_cast<std::int64_t>(FIndex.Size()) > room) {
     std::unique_ptr<TBlock> victim = EvictLeastRecent();
     if (!victim) break;
     FStack.Put(std::move(victim));
   }
-  FRoom = std::max<std::int32_t>(static_cast<std::int32_t>(FBlocks.size()), std::max(room, 0));
+  FRoom = std::max<std::int32_t>(static_cast<std::int32_t>(FIndex.Size()), std::max(room, 0));
 }
 
 bool TBlockCache::CheckInvariants() const {
-  for (std::size_t i = 0; i < FBlocks.size(); ++i) {
-    const TBlock& b = *FBlocks[i];
-    if (b.BlockNo() <= 0 || !b.Cached() || b.PinCount() < 0) return false;
-    if (i > 0 && FBlocks[i - 1]->BlockNo() >= b.BlockNo()) return false;
-  }
+  if (!FIndex.CheckInvariants()) return false;
   std::unordered_set<const TBlock*> listed;
   const TBlock* newer = nullptr;
   for (const TBlock* b = FHead; b != nullptr; b = b->FOlder) {
     if (b->FNewer != newer) return false;
+    if (b->BlockNo() <= 0 || !b->Cached() || b->PinCount() < 0) return false;
+    if (FIndex.Find(b->BlockNo()) != b) return false;
     if (!listed.insert(b).second) return false;  // a cycle
-    if (listed.size() > FBlocks.size()) return false;
+    if (listed.size() > FIndex.Size()) return false;
     newer = b;
   }
   if (FTail != newer) return false;
-  if (listed.size() != FBlocks.size()) return false;
-  for (const auto& b : FBlocks) {
-    if (listed.count(b.get()) == 0) return false;
-  }
+  if (listed.size() != FIndex.Size()) return false;
   for (const auto& o : FOrphans) {
     if (o->Cached() || o->PinCount() <= 0) return false;
   }

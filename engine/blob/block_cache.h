@@ -2,9 +2,11 @@
 // TBlockCache: the cached blocks of one blob file.
 //
 // Owns every cached TBlock, kept in two structures at once:
-//   - a vector sorted by block number, binary-searched;
-//   - a doubly linked recently-used list (head = most recent), whose first
-//     four entries are checked before the binary search.
+//   - a doubly linked recently-used list (head = most recent), which owns
+//     the blocks;
+//   - a hash index from block number to block (engine/base/number_hash.h),
+//     so that finding, adding and evicting a block cost the same at any size.
+// Blocks() sorts on demand for those who need block-number order.
 // Spare block objects come from and go back to a TBlockStack.
 //
 // Room: the number of blocks the cache holds before it reuses the least
@@ -16,8 +18,9 @@
 // pin is released through ReleaseOrphan, so a holder's pointer never dangles.
 //
 // Invariants (CheckInvariants):
-//   (1) the vector is sorted by strictly increasing block number, all > 0;
-//   (2) the recently-used list holds exactly the blocks of the vector, linked
+//   (1) the index maps each listed block's number (> 0) to that block and
+//       holds nothing else;
+//   (2) the recently-used list holds every cached block once, linked
 //       consistently both ways between head and tail;
 //   (3) every listed block has Cached() true, every orphan Cached() false and
 //       a pin count > 0;
@@ -30,6 +33,7 @@
 #include <memory>
 #include <vector>
 
+#include "engine/base/number_hash.h"
 #include "engine/blob/block.h"
 #include "engine/blob/block_stack.h"
 
@@ -42,10 +46,10 @@ class TBlockCache {
   TBlockCache(const TBlockCache&) = delete;
   TBlockCache& operator=(const TBlockCache&) = delete;
 
-  std::size_t Count() const { return FBlocks.size(); }
+  std::size_t Count() const { return FIndex.Size(); }
   std::int32_t Room() const { return FRoom; }
   void SetRoom(std::int32_t room) { FRoom = room < 0 ? 0 : room; }
-  bool Full() const { return static_cast<std::int64_t>(FBlocks.size()) >= FRoom; }
+  bool Full() const { return static_cast<std::int64_t>(FIndex.Size()) >= FRoom; }
 
   // The cached block blockNo or nullptr. A hit moves the block to the head of
   // the recently-used list and counts in Hits().
@@ -58,14 +62,17 @@ class TBlockCache {
   // Removes the least recently used block that is neither dirty nor pinned
   // and hands it back, or nullptr when every block is dirty or pinned.
   std::unique_ptr<TBlock> EvictLeastRecent();
-  // Adds the block at its sorted place and at the head of the recently-used
-  // list. Requires: its number > 0 and not cached yet.
+  // Adds the block at the head of the recently-used list. Requires: its
+  // number > 0 and not cached yet. Throws std::bad_alloc (the block is then
+  // destroyed, nothing else changes).
   TBlock* Insert(std::unique_ptr<TBlock> block);
   // Moves a cached block to the head of the recently-used list.
   void Touch(TBlock& block);
 
-  // Every block, sorted by block number (for flushing).
-  const std::vector<std::unique_ptr<TBlock>>& Blocks() const { return FBlocks; }
+  // Every block, sorted by block number (for flushing and checks).
+  std::vector<TBlock*> Blocks() const;
+  // Whether any cached block is dirty.
+  bool AnyDirty() const;
 
   // Drops every block without writing: unpinned ones go back to the pool,
   // pinned ones become orphans.
@@ -87,11 +94,10 @@ class TBlockCache {
   void Unlink(TBlock& block) noexcept;
   void LinkAtHead(TBlock& block) noexcept;
   std::unique_ptr<TBlock> Remove(TBlock& block) noexcept;
-  std::vector<std::unique_ptr<TBlock>>::const_iterator LowerBound(std::int32_t blockNo) const;
 
-  std::vector<std::unique_ptr<TBlock>> FBlocks;  // sorted by block number
+  TNumberHash<TBlock> FIndex;  // block number -> listed block
   std::vector<std::unique_ptr<TBlock>> FOrphans;
-  TBlock* FHead = nullptr;  // most recently used
+  TBlock* FHead = nullptr;  // most recently used; the list owns its blocks
   TBlock* FTail = nullptr;  // least recently used
   std::int32_t FRoom = 0;
   TBlockStack FStack;

@@ -5,22 +5,37 @@
 namespace tarn {
 
 bool TChainVisits::Contains(std::int32_t blockNo) const {
-  if (std::find(FSmall.begin(), FSmall.end(), blockNo) != FSmall.end()) return true;
-  return !FLarge.empty() && FLarge.count(blockNo) != 0;
+  // Once the hash is in use it holds every positive number visited.
+  if (blockNo > 0 && !FLarge.Empty()) return FLarge.Find(blockNo) != nullptr;
+  return std::find(FSmall.begin(), FSmall.end(), blockNo) != FSmall.end();
 }
 
 bool TChainVisits::Visit(std::int32_t blockNo) {
   if (Contains(blockNo)) return false;
-  if (FSmall.size() < SmallLimit)
+  // The hash takes positive numbers only; anything else (never a valid
+  // block) stays in the vector.
+  if (blockNo <= 0 || (FLarge.Empty() && FSmall.size() < SmallLimit)) {
     FSmall.push_back(blockNo);
-  else
-    FLarge.insert(blockNo);
+    return true;
+  }
+  if (FLarge.Empty()) {
+    // The vector is full: its positive numbers move to the hash.
+    std::size_t kept = 0;
+    for (std::int32_t n : FSmall) {
+      if (n > 0)
+        FLarge.Insert(n, this);
+      else
+        FSmall[kept++] = n;
+    }
+    FSmall.resize(kept);
+  }
+  FLarge.Insert(blockNo, this);
   return true;
 }
 
 void TChainVisits::Clear() {
   FSmall.clear();
-  FLarge.clear();
+  FLarge.Clear();
 }
 
 }  // namespace tarn

@@ -5,12 +5,15 @@
 // forever.
 //
 // Small chains are kept in a short vector searched linearly; longer ones move
-// to a hash set, so a walk stays linear in the chain's length.
+// wholly to an open-addressing hash (engine/base/number_hash.h, used as a set: the
+// value stored is this object), so a walk stays linear in the chain's length
+// and allocates only when the hash doubles.
 
 #include <cstddef>
 #include <cstdint>
-#include <unordered_set>
 #include <vector>
+
+#include "engine/base/number_hash.h"
 
 namespace tarn {
 
@@ -19,13 +22,13 @@ class TChainVisits {
   // Records blockNo; false when it was recorded before.
   bool Visit(std::int32_t blockNo);
   bool Contains(std::int32_t blockNo) const;
-  std::size_t Count() const { return FSmall.size() + FLarge.size(); }
+  std::size_t Count() const { return FSmall.size() + FLarge.Size(); }
   void Clear();
 
  private:
   static constexpr std::size_t SmallLimit = 32;
   std::vector<std::int32_t> FSmall;
-  std::unordered_set<std::int32_t> FLarge;  // used once FSmall is full
+  TNumberHash<const TChainVisits> FLarge;  // used once FSmall is full
 };
 
 }  // namespace tarn

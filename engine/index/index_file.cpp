@@ -66,6 +66,7 @@ void TIndexFile::InitFreshHeader() {
   FDescriptors[SysTextSlot].Compression = TKeyCompression::Full;
   FRecordCount = 0;
   FNoPrimaryIndex = false;
+  FWriteInProgress = false;
   FHeaderDirty = true;
   InvalidateKeyDefs();
 }
@@ -106,6 +107,7 @@ void TIndexFile::ParseHeader(std::span<const std::uint8_t> image) {
   }
   FRecordCount = GetLEI32(image, H::RecordCount);
   FNoPrimaryIndex = image[H::NoPrimaryIndex] != 0;
+  FWriteInProgress = image[H::WriteInProgress] != 0;
   InvalidateKeyDefs();
 }
 
@@ -133,6 +135,7 @@ void TIndexFile::BuildHeader(std::span<std::uint8_t> image, bool leaveOutTempora
   PutLEI32(image, H::RecordCount, FRecordCount);
   image[H::NoPrimaryIndex] = FNoPrimaryIndex ? 1 : 0;
   image[H::HeaderDirty] = FHeaderDirty ? 1 : 0;
+  image[H::WriteInProgress] = FWriteInProgress ? 1 : 0;
 }
 
 void TIndexFile::ReadAt(TFileHandler& file, std::int64_t offset, std::span<std::uint8_t> buf,
@@ -204,6 +207,40 @@ void TIndexFile::BumpChangeCount() {
   ++FChangeCount;
   FHeaderDirty = true;
   FOwner.MarkDataWritten();
+}
+
+void TIndexFile::AnnounceHeaderWrite() {
+  ++FChangeCount;
+  FWriteInProgress = true;
+  BuildHeader(FImage, true);
+  if (FOwner.IsEncrypted()) ScrambleBytes(FImage, DataScrambleKey);
+  WriteAt(*this, 0, FImage);
+  FOwner.MarkDataWritten();
+}
+
+void TIndexFile::CompleteHeaderWrite() {
+  FWriteInProgress = false;
+  BuildHeader(FImage, true);
+  if (FOwner.IsEncrypted()) ScrambleBytes(FImage, DataScrambleKey);
+  try {
+    WriteAt(*this, 0, FImage);
+  } catch (...) {
+    FWriteInProgress = true;  // the disk still holds the mark
+    throw;
+  }
+  FOwner.MarkDataWritten();
+  FHeaderDirty = false;
+}
+
+bool TIndexFile::HasUnwrittenChanges() const {
+  if (FHeaderDirty) return true;
+  for (int s = 0; s < IndexSlotCount; ++s) {
+    if (SlotTemporary(s)) continue;
+    for (const auto& p : FCaches[s].Pages()) {
+      if (p->Dirty()) return true;
+    }
+  }
+  return false;
 }
 
 bool TIndexFile::IndexHeaderChanged() {
@@ -564,14 +601,18 @@ void TIndexFile::DropCache(int slot) {
   });
 }
 
+// Eviction: the least recently used unpinned page goes; a dirty one is
+// written first (alone), except inside a transaction, where dirty pages stay
+// until the transaction ends. Interior pages are passed over while the slot
+// holds fewer than its target plus InteriorReserve pages, so that a descent
+// reads at most its leaf from disk; the room grows (by 4) to hold them.
 std::unique_ptr<TPage> TIndexFile::TakePageObject(int slot) {
   TPageCache& cache = FCaches[slot];
   if (!cache.IsFull()) return FPageStack.Take();
-  TPage* victim = cache.EvictionCandidate();
-  if (victim == nullptr && !FOwner.InTransaction()) {
-    FlushPages(SlotTemporary(slot));
-    victim = cache.EvictionCandidate();
-  }
+  const bool mayWrite = !FOwner.InTransaction() && FIndexCount <= 32;
+  const bool keepInterior = cache.Size() < CacheTarget() + InteriorReserve;
+  TPage* victim = cache.Victim(mayWrite, keepInterior);
+  if (victim != nullptr && victim->Dirty()) WriteOnePage(*victim, SlotTemporary(slot));
   if (victim != nullptr) {
     std::unique_ptr<TPage> page = cache.Remove(victim);
     page->Clear();
@@ -579,6 +620,20 @@ std::unique_ptr<TPage> TIndexFile::TakePageObject(int slot) {
   }
   cache.SetRoom(cache.Room() + 4);
   return FPageStack.Take();
+}
+
+void TIndexFile::WriteOnePage(TPage& page, bool temporary) {
+  TFileHandler* file = temporary ? FTempFile.get() : this;
+  if (file == nullptr) Raise(TARN_INDEXCORRUPT);
+  if (!temporary) FOwner.BeforeWritingPages();
+  if (FRunBuffer.size() < P::PageSize) FRunBuffer.resize(P::PageSize);
+  std::span<std::uint8_t> image(FRunBuffer.data(), P::PageSize);
+  if (!page.WriteImage(image)) Raise(TARN_INDEXCORRUPT);
+  if (FOwner.IsEncrypted()) ScrambleBytes(image, DataScrambleKey);
+  WriteAt(*file, static_cast<std::int64_t>(page.PageNo()) * static_cast<std::int64_t>(P::PageSize), image);
+  page.MarkClean();
+  ++FStats.Flushes;
+  FOwner.MarkDataWritten();
 }
 
 TPagePin TIndexFile::GetPage(TTreeContext& ctx, std::int32_t pageNo, bool isNew) {
@@ -688,13 +743,16 @@ bool TIndexFile::FlushPages(bool temporary) {
   FFlushList.clear();
   for (int s = 0; s < IndexSlotCount; ++s) {
     if (SlotTemporary(s) != temporary) continue;
-    for (const auto& p : FCaches[s].Pages()) {
-      if (p->Dirty() && p->Pins() == 0) FFlushList.push_back(p.get());
+    for (TPage* p : FCaches[s].Pages()) {
+      if (p->Dirty() && p->Pins() == 0) FFlushList.push_back(p);
     }
   }
   if (FFlushList.empty()) return false;
   TFileHandler* file = temporary ? FTempFile.get() : this;
   if (file == nullptr) return false;
+  // Other programs must learn of the change before a page of it reaches the
+  // main file (the temporary file is this program's alone).
+  if (!temporary) FOwner.BeforeWritingPages();
   std::sort(FFlushList.begin(), FFlushList.end(),
             [](const TPage* a, const TPage* b) { return a->PageNo() < b->PageNo(); });
   std::size_t i = 0;
@@ -728,8 +786,9 @@ void TIndexFile::DiscardPages(bool temporary) {
 void TIndexFile::TrimPageCache() {
   const int target = CacheTarget();
   for (auto& cache : FCaches) {
+    // Clean leaves first; interior pages only beyond the reserve kept for them.
     while (cache.Size() > target) {
-      TPage* victim = cache.EvictionCandidate();
+      TPage* victim = cache.Victim(false, cache.Size() <= target + InteriorReserve);
       if (victim == nullptr) break;
       FPageStack.Give(cache.Remove(victim));
     }

@@ -10,7 +10,10 @@
 // Index header (4096 bytes; all integers little-endian):
 //   offset  size      field
 //        0     4      ChangeCount     signed; +1 on every header write
-//        4     4      reserved        zero
+//        4     1      WriteInProgress 1 while a write of the table's buffers is under
+//                                     way (set by its first header write, cleared by
+//                                     its last); 0 otherwise
+//        5     3      reserved        zero
 //        8     1      Version         5
 //        9     4      NextPageNumber  signed; first page number never used (1 when empty)
 //       13     1      IndexCount      number of secondary indexes (0..30)
@@ -23,7 +26,10 @@
 // Invariants: (1) a header written never contains a descriptor with Temporary 1;
 // (2) every page number of a descriptor is below NextPageNumber (the temporary
 // file's own counter for a temporary index); (3) a page is reachable from the root
-// of its slot or on that slot's free list, never both.
+// of its slot or on that slot's free list, never both; (4) WriteInProgress found
+// while no program holds the table's write lock marks an interrupted write:
+// the table counts as damaged (8965 for this file) until a repair clears it.
+// Files written before the byte was used hold 0 there and read as sound.
 //
 // Temporary indexes (Temporary = 1) keep their pages in a separate temporary file
 // with its own page counter (starting at 1); slots 31 and 32 always belong to the
@@ -52,6 +58,7 @@ namespace tarn {
 
 namespace IndexHeaderLayout {
 inline constexpr std::size_t ChangeCount = 0;
+inline constexpr std::size_t WriteInProgress = 4;
 inline constexpr std::size_t Version = 8;
 inline constexpr std::size_t NextPageNumber = 9;
 inline constexpr std::size_t IndexCount = 13;
@@ -132,6 +139,21 @@ class TIndexFile : public TFileHandler {
   bool WriteIndexHeader(bool force);
   // ChangeCount + 1, header dirty, table marked written; no write.
   void BumpChangeCount();
+  // The two header writes of an ordered write of the table's buffers (the
+  // shared table sequences them; see TDataTable::WriteBuffers).
+  // AnnounceHeaderWrite: ChangeCount + 1 and WriteInProgress set, then the
+  // header written as WriteIndexHeader writes it; the dirty flag stays.
+  // CompleteHeaderWrite: WriteInProgress cleared and the header written again
+  // with the same ChangeCount; the dirty flag is cleared. Both mark the table
+  // written and throw what the file layer raises; the mark set in memory then
+  // stays set (the disk may hold it).
+  void AnnounceHeaderWrite();
+  void CompleteHeaderWrite();
+  // The header (in memory) carries WriteInProgress: set by an announced write
+  // of this program, or read from the disk.
+  bool WriteInProgress() const { return FWriteInProgress; }
+  // The header is dirty or a cached page of the main file is.
+  bool HasUnwrittenChanges() const;
   // Re-reads the header; false (memory copy kept) when ChangeCount is unchanged,
   // else the memory copy is replaced and the result is true. Throws 8965 (memory
   // copy kept) for a damaged header, as ReadIndexHeader.
@@ -210,8 +232,11 @@ class TIndexFile : public TFileHandler {
   // Drops every cached page of the main (or temporary) file without writing.
   // Pinned pages stay valid for their holders and are recycled when unpinned.
   void DiscardPages(bool temporary);
-  // Shrinks every slot cache towards the session's target.
+  // Shrinks every slot cache towards the session's target; interior pages
+  // stay while the slot holds at most target + InteriorReserve pages.
   void TrimPageCache();
+  // Interior pages a slot keeps beyond its target before it evicts them.
+  static constexpr int InteriorReserve = 32;
 
   // While one exists, cache misses skip the change check: a tree operation
   // that has started to change pages must not be restarted half-way. Tree
@@ -270,6 +295,8 @@ class TIndexFile : public TFileHandler {
   void OpenTempFileIfNeeded();
   void CloseTempFile() noexcept;
   std::unique_ptr<TPage> TakePageObject(int slot);
+  // Writes one dirty page of the main (or temporary) file and marks it clean.
+  void WriteOnePage(TPage& page, bool temporary);
 
   TIndexOwner& FOwner;
   std::int32_t FChangeCount = 0;
@@ -280,6 +307,7 @@ class TIndexFile : public TFileHandler {
   std::int32_t FRecordCount = 0;
   bool FNoPrimaryIndex = false;
   bool FHeaderDirty = false;
+  bool FWriteInProgress = false;
 
   std::array<TPageCache, IndexSlotCount> FCaches{};
   TPageStack FPageStack;

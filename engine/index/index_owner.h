@@ -48,6 +48,12 @@ class TIndexOwner {
   // Records that something was written to the table's files (the shared
   // table's data-written flag, which triggers the change broadcast).
   virtual void MarkDataWritten() = 0;
+  // Called before dirty pages are written to the main file. The table may
+  // first write the header with its write-in-progress mark (so that no page
+  // of a change reaches the disk before the mark), which re-enters this index
+  // file's header write; throws what that write raises, or the table's damage
+  // error when the table refuses writes. The default does nothing.
+  virtual void BeforeWritingPages() {}
 
   // The table's language and sort order (keys.h compares under them).
   virtual std::uint16_t LanguageId() const = 0;

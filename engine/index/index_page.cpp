@@ -2,10 +2,23 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cstring>
 
 #include "engine/base/byte_order.h"
 
 namespace tarn {
+
+namespace {
+
+// Keys are short (8 to a few dozen bytes): a plain loop beats a call to memcpy
+// for each of the hundreds of entries of a page.
+inline void CopyKeyBytes(std::uint8_t* to, const std::uint8_t* from, std::size_t n) {
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) std::memcpy(to + i, from + i, 8);
+  for (; i < n; ++i) to[i] = from[i];
+}
+
+}  // namespace
 
 namespace L = IndexPageLayout;
 
@@ -246,23 +259,22 @@ bool TPage::WriteImage(std::span<std::uint8_t> image) const {
   PutLEI16(image, L::EntryCount, static_cast<std::int16_t>(FEntryCount));
   std::size_t at = L::HeaderSize;
   const std::size_t k = static_cast<std::size_t>(FKeySize);
-  if (!IsLeaf()) {
-    for (int i = 1; i <= FEntryCount; ++i) {
-      std::copy_n(Key(i), k, image.begin() + at);
-      PutLEI32(image, at + k, Ref(i));
+  if (!IsLeaf() || FCompression == TKeyCompression::None) {
+    const bool counts = !IsLeaf() && HasCounts();
+    const std::size_t stride = Stride();
+    const std::uint8_t* entry = FEntries.data();
+    for (int i = 1; i <= FEntryCount; ++i, entry += stride) {
+      CopyKeyBytes(image.data() + at, entry, k);
+      std::int32_t ref = 0;
+      std::memcpy(&ref, entry + k, 4);
+      PutLEI32(image, at + k, ref);
       at += k + 4;
-      if (HasCounts()) {
-        PutLEI32(image, at, Count(i));
+      if (counts) {
+        std::int32_t subtree = 0;
+        std::memcpy(&subtree, entry + k + 4, 4);
+        PutLEI32(image, at, subtree);
         at += 4;
       }
-    }
-    return true;
-  }
-  if (FCompression == TKeyCompression::None) {
-    for (int i = 1; i <= FEntryCount; ++i) {
-      std::copy_n(Key(i), k, image.begin() + at);
-      PutLEI32(image, at + k, Ref(i));
-      at += k + 4;
     }
     return true;
   }
@@ -335,11 +347,15 @@ bool TPage::ReadImage(std::span<const std::uint8_t> image, bool isNew) {
     if (static_cast<std::size_t>(count) * size > L::BodySize) return false;
     Reserve(count);  // every byte of each entry is written below
     FEntryCount = count;
-    for (int i = 1; i <= count; ++i) {
-      std::copy_n(image.begin() + at, k, Key(i));
-      WriteI32(Offset(i) + k, GetLEI32(image, at + k));
-      WriteI32(Offset(i) + k + 4, size == k + 8 ? GetLEI32(image, at + k + 4) : 0);
-      at += size;
+    const bool counts = size == k + 8;
+    const std::size_t stride = Stride();
+    std::uint8_t* entry = FEntries.data();
+    for (int i = 1; i <= count; ++i, at += size, entry += stride) {
+      CopyKeyBytes(entry, image.data() + at, k);
+      const std::int32_t ref = GetLEI32(image, at + k);
+      const std::int32_t subtree = counts ? GetLEI32(image, at + k + 4) : 0;
+      std::memcpy(entry + k, &ref, 4);
+      std::memcpy(entry + k + 4, &subtree, 4);
     }
     FDirty = false;
     return CheckInvariants();

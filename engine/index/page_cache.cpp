@@ -1,5 +1,6 @@
 #include "engine/index/page_cache.h"
 
+#include <algorithm>
 #include <cassert>
 
 namespace tarn {
@@ -23,17 +24,13 @@ void TPageStack::Give(std::unique_ptr<TPage> page) noexcept {
   }
 }
 
-std::size_t TPageCache::LowerBound(std::int32_t pageNo) const {
-  std::size_t lo = 0, hi = FPages.size();
-  while (lo < hi) {
-    const std::size_t mid = (lo + hi) / 2;
-    if (FPages[mid]->PageNo() < pageNo) {
-      lo = mid + 1;
-    } else {
-      hi = mid;
-    }
+TPageCache::~TPageCache() {
+  TPage* p = FHead;
+  while (p != nullptr) {
+    TPage* next = p->FNextUsed;
+    delete p;
+    p = next;
   }
-  return lo;
 }
 
 void TPageCache::Unlink(TPage* page) {
@@ -69,41 +66,46 @@ TPage* TPageCache::Find(std::int32_t pageNo) {
       return second;
     }
   }
-  const std::size_t at = LowerBound(pageNo);
-  if (at == FPages.size() || FPages[at]->PageNo() != pageNo) return nullptr;
-  TPage* page = FPages[at].get();
+  TPage* page = FIndex.Find(pageNo);
+  if (page == nullptr) return nullptr;
   Unlink(page);
   PushFront(page);
   return page;
 }
 
 TPage* TPageCache::Insert(std::unique_ptr<TPage> page) {
-  TPage* raw = page.get();
-  const std::size_t at = LowerBound(raw->PageNo());
-  assert(at == FPages.size() || FPages[at]->PageNo() != raw->PageNo());
-  FPages.insert(FPages.begin() + static_cast<std::ptrdiff_t>(at), std::move(page));
+  assert(FIndex.Find(page->PageNo()) == nullptr);
+  FIndex.Insert(page->PageNo(), page.get());  // page still owns it should this throw
+  TPage* raw = page.release();
   PushFront(raw);
   return raw;
 }
 
 std::unique_ptr<TPage> TPageCache::Remove(TPage* page) {
-  const std::size_t at = LowerBound(page->PageNo());
-  assert(at < FPages.size() && FPages[at].get() == page);
+  assert(FIndex.Find(page->PageNo()) == page);
+  FIndex.Erase(page->PageNo());
   Unlink(page);
-  std::unique_ptr<TPage> owned = std::move(FPages[at]);
-  FPages.erase(FPages.begin() + static_cast<std::ptrdiff_t>(at));
-  return owned;
+  return std::unique_ptr<TPage>(page);
 }
 
-TPage* TPageCache::EvictionCandidate() const {
+std::vector<TPage*> TPageCache::Pages() const {
+  std::vector<TPage*> pages;
+  pages.reserve(FIndex.Size());
+  for (TPage* p = FHead; p != nullptr; p = p->FNextUsed) pages.push_back(p);
+  std::sort(pages.begin(), pages.end(), [](const TPage* a, const TPage* b) { return a->PageNo() < b->PageNo(); });
+  return pages;
+}
+
+TPage* TPageCache::Victim(bool dirtyToo, bool keepInterior) const {
   for (TPage* p = FTail; p != nullptr; p = p->FPrevUsed) {
-    if (!p->Dirty() && p->Pins() == 0) return p;
+    if (p->Pins() != 0 || (p->Dirty() && !dirtyToo) || (keepInterior && IsInterior(*p))) continue;
+    return p;
   }
   return nullptr;
 }
 
 void TPageCache::SwapContents(TPageCache& other) {
-  std::swap(FPages, other.FPages);
+  std::swap(FIndex, other.FIndex);
   std::swap(FHead, other.FHead);
   std::swap(FTail, other.FTail);
   std::swap(FRoom, other.FRoom);
@@ -112,24 +114,20 @@ void TPageCache::SwapContents(TPageCache& other) {
 }
 
 void TPageCache::Relabel() {
-  for (auto& p : FPages) p->FSlot = FSlot;
+  for (TPage* p = FHead; p != nullptr; p = p->FNextUsed) p->FSlot = FSlot;
 }
 
 bool TPageCache::CheckInvariants() const {
-  for (std::size_t i = 0; i < FPages.size(); ++i) {
-    if (FPages[i]->Slot() != FSlot) return false;
-    if (i > 0 && FPages[i - 1]->PageNo() >= FPages[i]->PageNo()) return false;
-  }
+  if (!FIndex.CheckInvariants()) return false;
   std::size_t n = 0;
   const TPage* prev = nullptr;
   for (const TPage* p = FHead; p != nullptr; p = p->FNextUsed) {
-    if (p->FPrevUsed != prev) return false;
-    const std::size_t at = LowerBound(p->PageNo());
-    if (at >= FPages.size() || FPages[at].get() != p) return false;
+    if (p->FPrevUsed != prev || p->Slot() != FSlot) return false;
+    if (FIndex.Find(p->PageNo()) != p) return false;
     prev = p;
-    if (++n > FPages.size()) return false;
+    if (++n > FIndex.Size()) return false;
   }
-  return n == FPages.size() && prev == FTail;
+  return n == FIndex.Size() && prev == FTail;
 }
 
 }  // namespace tarn

@@ -1,16 +1,19 @@
 #pragma once
 // The page cache of one index slot, and the pool of spare page objects.
 //
-// TPageCache holds the cached pages of one slot in a list sorted by page
-// number (binary search) and in a doubly linked recently-used list (head = most
-// recent). A lookup first looks at the two most recent pages, then searches the
-// sorted list; a hit moves the page to the head and allocates nothing. `Room`
+// TPageCache holds the cached pages of one slot in a doubly linked
+// recently-used list (head = most recent), which owns them, and in a hash index
+// from page number to page (engine/base/number_hash.h). A lookup first looks at
+// the two most recent pages, then at the hash; a hit moves the page to the head
+// and allocates nothing. Pages() sorts on demand for page-number order. `Room`
 // is the number of pages the slot may hold before it must evict; it grows by 4
-// when nothing can be evicted (every page pinned, or dirty inside a transaction).
+// when nothing can be evicted (every page pinned, or dirty inside a transaction,
+// or interior pages kept resident; see TIndexFile::TakePageObject).
 //
-// Invariants (CheckInvariants): (1) the sorted list ascends strictly by page
-// number; (2) the recently-used list holds exactly the pages of the sorted list;
-// (3) every page's Slot() is the slot of this cache.
+// Invariants (CheckInvariants): (1) the index maps each listed page's number to
+// that page and holds nothing else; (2) the recently-used list holds every
+// cached page once, linked consistently both ways; (3) every page's Slot() is
+// the slot of this cache.
 //
 // TPageStack keeps up to 4 spare page objects for reuse.
 //
@@ -20,6 +23,7 @@
 #include <memory>
 #include <vector>
 
+#include "engine/base/number_hash.h"
 #include "engine/index/index_page.h"
 
 namespace tarn {
@@ -40,34 +44,45 @@ class TPageStack {
 class TPageCache {
  public:
   TPageCache() = default;
+  ~TPageCache();
   TPageCache(const TPageCache&) = delete;
   TPageCache& operator=(const TPageCache&) = delete;
 
   void SetSlot(int slot) { FSlot = slot; }
   // The cached page, moved to the head of the recently-used list, or nullptr.
   TPage* Find(std::int32_t pageNo);
-  // Adds a page (not yet cached) at its sorted place and at the head.
+  // Adds a page (not yet cached) at the head. Throws std::bad_alloc (the
+  // page is then destroyed, the cache unchanged).
   TPage* Insert(std::unique_ptr<TPage> page);
-  // Takes a page out of both lists and hands it back.
+  // Takes a page out of the list and the index and hands it back.
   std::unique_ptr<TPage> Remove(TPage* page);
   // The least recently used page that is neither dirty nor pinned, or nullptr.
-  TPage* EvictionCandidate() const;
+  TPage* EvictionCandidate() const { return Victim(false, false); }
+  // The least recently used unpinned page, passing over dirty pages unless
+  // dirtyToo and over interior pages (root or not) when keepInterior; nullptr
+  // when there is none.
+  TPage* Victim(bool dirtyToo, bool keepInterior) const;
+  static bool IsInterior(const TPage& page) {
+    return !page.Free() && (page.Type() == TPageType::RootInterior || page.Type() == TPageType::Interior);
+  }
 
-  int Size() const { return static_cast<int>(FPages.size()); }
+  int Size() const { return static_cast<int>(FIndex.Size()); }
   int Room() const { return FRoom; }
   void SetRoom(int room) { FRoom = room; }
   bool IsFull() const { return Size() >= FRoom; }
   // Pages in page-number order (for flushing and checks).
-  const std::vector<std::unique_ptr<TPage>>& Pages() const { return FPages; }
-  // Empties the cache, handing every page to `sink`.
+  std::vector<TPage*> Pages() const;
+  // Empties the cache, handing every page to `sink`. Each page leaves the
+  // cache before it is handed over, so a sink that throws leaves the rest
+  // cached.
   template <class TSink>
   void Drain(TSink&& sink) {
-    FHead = FTail = nullptr;
-    for (auto& p : FPages) {
-      p->FPrevUsed = p->FNextUsed = nullptr;
-      sink(std::move(p));
+    while (FHead != nullptr) {
+      TPage* page = FHead;
+      FIndex.Erase(page->PageNo());
+      Unlink(page);
+      sink(std::unique_ptr<TPage>(page));
     }
-    FPages.clear();
   }
 
   // Exchanges the cached pages (and room) with another cache; each cache keeps
@@ -80,12 +95,11 @@ class TPageCache {
   void Relabel();
   void Unlink(TPage* page);
   void PushFront(TPage* page);
-  std::size_t LowerBound(std::int32_t pageNo) const;
 
   int FSlot = 0;
   int FRoom = 0;
-  std::vector<std::unique_ptr<TPage>> FPages;
-  TPage* FHead = nullptr;
+  TNumberHash<TPage> FIndex;  // page number -> listed page
+  TPage* FHead = nullptr;     // most recently used; the list owns its pages
   TPage* FTail = nullptr;
 };
 

@@ -146,7 +146,25 @@ void TDataTable::OpenTable() {
   FReadOnly = requestedReadOnly || FReadOnlyAttr || FDataFile.ReadOnly() || FIndexFile.ReadOnly() ||
               (FBlobFile.Opened() && FBlobFile.ReadOnly());
   ClearLockSlots();
+  FAnnounced = {};
+  FAbandoned = {};
+  try {
+    SettleWriteMarks();
+  } catch (...) {
+    ReleaseAndCloseFiles();
+    FReadOnly = requestedReadOnly;
+    throw;
+  }
   assert(CheckInvariants());
+}
+
+void TDataTable::SettleWriteMarks() {
+  if (Damage() == TARN_NONE || !TakesLocks()) return;
+  // No write is under way while the read lock is held: marks read now were
+  // left by a writer that is gone. The counters cannot tell (a write clears
+  // its marks without raising them again), so the headers are read anyway.
+  TTableReadBracket read(*this);
+  DiscardBuffers(false, true);
 }
 
 void TDataTable::CloseTable(bool discard) {
@@ -195,6 +213,8 @@ void TDataTable::ReleaseAndCloseFiles() noexcept {
   }
   FIndexRecreated = false;
   FDataWritten = false;
+  FAnnounced = {};
+  FAbandoned = {};
   FOpenCount = 0;
   FOpen = false;
 }
@@ -244,6 +264,8 @@ void TDataTable::CreateTable(const TTableDefinition& def) {
   }
   FReadOnly = false;
   FReadOnlyAttr = false;
+  FAnnounced = {};
+  FAbandoned = {};
   ClearLockSlots();
 }
 
@@ -352,30 +374,267 @@ void TDataTable::WriteBuffers(bool clear, bool forceDataHeader, bool forceFlush,
     if (forceBlobHeader && blobOpen) FBlobFile.BumpChangeCount();
     return;
   }
-  const bool flush = forceFlush || Session().ForceBufferFlush();
+  const TBufferWrite write{.Clear = clear,
+                           .ForceDataHeader = forceDataHeader,
+                           .ForceFlush = forceFlush,
+                           .ForceBlobHeader = forceBlobHeader,
+                           .ForceIndexHeader = forceIndexHeader};
+  if (WriteOrderTesting::UnorderedWrites()) {
+    WriteBuffersUnordered(write);
+    return;
+  }
+  try {
+    BeginBufferWrite(write);
+    WriteBufferContents(write);
+    EndBufferWrite(write);
+  } catch (...) {
+    AbandonBufferWrite();
+    throw;
+  }
+}
+
+TFileHandler& TDataTable::FilePart(TTableFile part) {
+  switch (part) {
+    case DataPart:
+      return FDataFile;
+    case IndexPart:
+      return FIndexFile;
+    default:
+      return FBlobFile;
+  }
+}
+
+bool TDataTable::PartOpen(TTableFile part) const {
+  switch (part) {
+    case DataPart:
+      return FDataFile.Opened();
+    case IndexPart:
+      return FIndexFile.Opened();
+    default:
+      return FBlobFile.Opened();
+  }
+}
+
+bool TDataTable::PartMarked(TTableFile part) const {
+  if (!PartOpen(part)) return false;
+  switch (part) {
+    case DataPart:
+      return FDataFile.WriteInProgress();
+    case IndexPart:
+      return FIndexFile.WriteInProgress();
+    default:
+      return FBlobFile.Header().WriteInProgress;
+  }
+}
+
+TErrorCode TDataTable::Damage() const {
+  if (!FOpen) return TARN_NONE;
+  static constexpr TErrorCode Codes[PartCount] = {TARN_HEADERCORRUPT, TARN_INDEXCORRUPT, TARN_MEMOCORRUPT};
+  for (int p = 0; p < PartCount; ++p) {
+    const auto part = static_cast<TTableFile>(p);
+    if ((PartMarked(part) && !FAnnounced[p]) || FAbandoned[p]) return Codes[p];
+  }
+  return TARN_NONE;
+}
+
+void TDataTable::RaiseIfDamaged() const {
+  const TErrorCode damage = Damage();
+  if (damage != TARN_NONE) Raise(damage);
+}
+
+bool TDataTable::BufferWriteOpen() const {
+  return std::find(FAnnounced.begin(), FAnnounced.end(), true) != FAnnounced.end();
+}
+
+bool TDataTable::FlushWanted(const TBufferWrite& write) const {
+  return write.ForceFlush || Session().ForceBufferFlush();
+}
+
+void TDataTable::AnnouncePart(TTableFile part) {
+  static constexpr TWriteStep Steps[PartCount] = {TWriteStep::DataHeaderMarked, TWriteStep::IndexHeaderMarked,
+                                                  TWriteStep::BlobHeaderMarked};
+  // Recorded first: should the write fail, the mark may be on disk and must
+  // count as this write's until the write is abandoned.
+  FAnnounced[part] = true;
+  switch (part) {
+    case DataPart:
+      FDataFile.AnnounceHeaderWrite();
+      break;
+    case IndexPart:
+      FIndexFile.AnnounceHeaderWrite();
+      break;
+    default:
+      FBlobFile.AnnounceHeaderWrite();
+      break;
+  }
+  WriteOrderTesting::ReportStep(Steps[part]);
+}
+
+void TDataTable::AnnounceBeforeWriting(TTableFile part) {
+  if (!FOpen || FAnnounced[part] || WriteOrderTesting::UnorderedWrites()) return;
+  RaiseIfDamaged();
+  AnnouncePart(part);
+  if (Session().ForceBufferFlush()) FilePart(part).FlushFile();
+}
+
+void TDataTable::BeforeWritingRecords() { AnnounceBeforeWriting(DataPart); }
+void TDataTable::BeforeWritingPages() { AnnounceBeforeWriting(IndexPart); }
+void TDataTable::BeforeWritingBlocks() { AnnounceBeforeWriting(BlobPart); }
+
+void TDataTable::BeginBufferWrite(const TBufferWrite& write) {
+  if (FReadOnly || !FOpen) return;
+  const bool pending[PartCount] = {
+      write.ForceDataHeader || FDataFile.HasUnwrittenChanges(),
+      write.ForceIndexHeader || FIndexFile.HasUnwrittenChanges(),
+      FBlobFile.Opened() && (write.ForceBlobHeader || FBlobFile.HasUnwrittenChanges()),
+  };
+  bool marking = false;
+  for (int p = 0; p < PartCount; ++p) marking = marking || (pending[p] && !FAnnounced[p]);
+  if (!marking) return;
+  RaiseIfDamaged();
+  WriteOrderTesting::ReportStep(TWriteStep::Started);
+  bool marked[PartCount] = {};
+  for (int p = 0; p < PartCount; ++p) {
+    if (!pending[p] || FAnnounced[p]) continue;
+    AnnouncePart(static_cast<TTableFile>(p));
+    marked[p] = true;
+  }
+  // The marks must be on the device before anything they announce.
+  if (FlushWanted(write)) {
+    for (int p = 0; p < PartCount; ++p) {
+      if (marked[p]) FilePart(static_cast<TTableFile>(p)).FlushFile();
+    }
+  }
+}
+
+void TDataTable::WriteBufferContents(const TBufferWrite& write) {
+  if (FReadOnly || !FOpen) return;
+  const bool flush = FlushWanted(write);
   {
     bool written = FDataFile.FlushRecords();
-    written = FDataFile.WriteDataHeader(forceDataHeader) || written;
     written = FDataFile.WriteFieldDefs() || written;
     if (written && flush) FDataFile.FlushFile();
-    if (clear) FDataFile.TrimRecordCache();
+    if (write.Clear) FDataFile.TrimRecordCache();
+    WriteOrderTesting::ReportStep(TWriteStep::RecordsWritten);
+  }
+  {
+    const bool written = FIndexFile.FlushPages(false);
+    if (written && flush) FIndexFile.FlushFile();
+    if (write.Clear) FIndexFile.TrimPageCache();
+    WriteOrderTesting::ReportStep(TWriteStep::PagesWritten);
+  }
+  if (FBlobFile.Opened()) {
+    const bool written = FBlobFile.FlushBlocks();
+    if (written && flush) FBlobFile.FlushFile();
+    if (write.Clear) FBlobFile.TrimBlockCache();
+    WriteOrderTesting::ReportStep(TWriteStep::BlobsWritten);
+  }
+}
+
+void TDataTable::EndBufferWrite(const TBufferWrite& write) {
+  if (FReadOnly || !FOpen) return;
+  const bool flush = FlushWanted(write);
+  static constexpr TWriteStep Steps[PartCount] = {TWriteStep::DataMarkCleared, TWriteStep::IndexMarkCleared,
+                                                  TWriteStep::BlobMarkCleared};
+  for (int p = 0; p < PartCount; ++p) {
+    if (!FAnnounced[p]) continue;
+    const auto part = static_cast<TTableFile>(p);
+    switch (part) {
+      case DataPart:
+        FDataFile.CompleteHeaderWrite();
+        break;
+      case IndexPart:
+        FIndexFile.CompleteHeaderWrite();
+        break;
+      default:
+        FBlobFile.CompleteHeaderWrite();
+        break;
+    }
+    FAnnounced[p] = false;
+    if (flush) FilePart(part).FlushFile();
+    WriteOrderTesting::ReportStep(Steps[p]);
+  }
+}
+
+void TDataTable::AbandonBufferWrite() noexcept {
+  // The marks stay where they are, in memory and on disk: from now on they
+  // are the trace of an interrupted write, as other programs see them.
+  for (int p = 0; p < PartCount; ++p) FAbandoned[p] = FAbandoned[p] || FAnnounced[p];
+  FAnnounced = {};
+}
+
+void TDataTable::WriteBuffersUnordered(const TBufferWrite& write) {
+  const bool flush = FlushWanted(write);
+  {
+    bool written = FDataFile.FlushRecords();
+    WriteOrderTesting::ReportStep(TWriteStep::RecordsWritten);
+    written = FDataFile.WriteDataHeader(write.ForceDataHeader) || written;
+    written = FDataFile.WriteFieldDefs() || written;
+    if (written && flush) FDataFile.FlushFile();
+    if (write.Clear) FDataFile.TrimRecordCache();
   }
   {
     bool written = FIndexFile.FlushPages(false);
-    written = FIndexFile.WriteIndexHeader(forceIndexHeader) || written;
+    WriteOrderTesting::ReportStep(TWriteStep::PagesWritten);
+    written = FIndexFile.WriteIndexHeader(write.ForceIndexHeader) || written;
     if (written && flush) FIndexFile.FlushFile();
-    if (clear) FIndexFile.TrimPageCache();
+    if (write.Clear) FIndexFile.TrimPageCache();
   }
-  if (blobOpen) {
+  if (FBlobFile.Opened()) {
     bool written = FBlobFile.FlushBlocks();
-    written = FBlobFile.WriteBlobHeader(forceBlobHeader) || written;
+    WriteOrderTesting::ReportStep(TWriteStep::BlobsWritten);
+    written = FBlobFile.WriteBlobHeader(write.ForceBlobHeader) || written;
     if (written && flush) FBlobFile.FlushFile();
-    if (clear) FBlobFile.TrimBlockCache();
+    if (write.Clear) FBlobFile.TrimBlockCache();
   }
+}
+
+void TDataTable::ClearInterruptedWrite() {
+  if (!FOpen) return;
+  if (FReadOnly) Raise(TARN_OSEACCES);
+  assert(!FInTransaction);
+  const bool ownLock = TakesLocks() && !FWriting;
+  if (ownLock) BeginWriteLocks(false);
+  try {
+    FAnnounced = {};
+    FAbandoned = {};
+    DiscardBuffers(false, true);
+    for (int p = 0; p < PartCount; ++p) {
+      const auto part = static_cast<TTableFile>(p);
+      if (!PartMarked(part)) continue;
+      switch (part) {
+        case DataPart:
+          FDataFile.AnnounceHeaderWrite();
+          FDataFile.CompleteHeaderWrite();
+          break;
+        case IndexPart:
+          FIndexFile.AnnounceHeaderWrite();
+          FIndexFile.CompleteHeaderWrite();
+          break;
+        default:
+          FBlobFile.AnnounceHeaderWrite();
+          FBlobFile.CompleteHeaderWrite();
+          break;
+      }
+      FilePart(part).FlushFile();
+    }
+  } catch (...) {
+    if (ownLock) {
+      try {
+        EndWrite();
+      } catch (...) {
+        // The first failure is the one reported.
+      }
+    }
+    throw;
+  }
+  if (ownLock) EndWrite();
 }
 
 void TDataTable::DiscardBuffers(bool clear, bool reread) {
   if (!FOpen) return;
+  // Entries of an open write that are dropped unwritten leave its marks as damage.
+  AbandonBufferWrite();
   FDataFile.DiscardRecords();
   if (clear) FDataFile.TrimRecordCache();
   if (reread) FDataFile.ReadDataHeader();
@@ -533,8 +792,15 @@ bool TDataTable::BeginQueryRead() { return BeginReadLocks(FQueryRead); }
 
 void TDataTable::EndQueryRead() { EndReadLocks(FQueryRead); }
 
-bool TDataTable::BeginWrite() {
-  if (!FOpen || FWriting || !TakesLocks()) return false;
+bool TDataTable::BeginWrite() { return BeginWriteLocks(true); }
+
+bool TDataTable::BeginWriteLocks(bool refuseDamaged) {
+  if (!FOpen || FWriting) return false;
+  if (!TakesLocks()) {
+    // No other program can be writing: the marks in memory are the disk's.
+    if (refuseDamaged) RaiseIfDamaged();
+    return false;
+  }
   const bool transactionHeld = FHoldsTransactionLock;
   std::optional<TRegionLock> transactionByte;
   if (!transactionHeld) {
@@ -553,9 +819,11 @@ bool TDataTable::BeginWrite() {
   FWriteBlobLock = std::move(blobLock);
   FWriting = true;
   assert(CheckInvariants());
-  if (transactionHeld) return false;
   try {
-    return CheckForChanges();
+    const bool changed = transactionHeld ? false : CheckForChanges();
+    // With the write lock held nobody else is writing: a mark now is damage.
+    if (refuseDamaged) RaiseIfDamaged();
+    return changed;
   } catch (...) {
     (void)ReleaseLock(FWriteBlobLock);
     (void)ReleaseLock(FWriteIndexLock);
@@ -567,6 +835,9 @@ bool TDataTable::BeginWrite() {
 
 void TDataTable::EndWrite() {
   if (!FWriting) return;
+  // A write still open when the lock goes is interrupted as far as other
+  // programs can tell: its marks are damage here too.
+  AbandonBufferWrite();
   const bool blobOk = ReleaseLock(FWriteBlobLock);
   const bool indexOk = ReleaseLock(FWriteIndexLock);
   // The transaction byte stays while a transaction holds it (then this write
@@ -699,6 +970,10 @@ bool TDataTable::CheckInvariants() const {
   if (FWriteTransactionByte && !FWriting) return false;
   if (!FHoldsTransactionLock && FDeferredUnlocks->CountSet() != 0) return false;
   if (!TakesLocks() && (FRead.Active || FQueryRead.Active || FWriting || FTransactionByte)) return false;
+  for (int p = 0; p < PartCount; ++p) {
+    const auto part = static_cast<TTableFile>(p);
+    if (FAnnounced[p] && !PartMarked(part)) return false;
+  }
   return FLockedRecords->CheckInvariants() && FCursorLocks->CheckInvariants();
 }
 

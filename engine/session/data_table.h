@@ -35,15 +35,27 @@
 //   FDeferredUnlocks  records whose unlock waits for the end of the transaction
 // Invariants (CheckInvariants): (1) the read, query-read and write states
 // agree with the guards held; (2) without a transaction FDeferredUnlocks is empty;
-// (3) an exclusive or read-only-attribute table holds no lock guard.
+// (3) an exclusive or read-only-attribute table holds no lock guard; (4) a file
+// marked by an open write of the buffers is open and carries the mark in memory.
 //
 // Change detection: CheckForChanges compares the change counters of the three
 // file headers with the disk and empties the caches of whatever changed. It
 // runs whenever BeginRead, BeginWrite or LockTransaction take their locks
 // afresh.
 //
+// Writes of the buffers follow write_order.h: headers marked first, then the
+// records, pages and blocks, then the marks cleared. A mark this object did
+// not set, read while no writer can be at work, is the trace of an
+// interrupted write: Damage() names it, BeginWrite and every write of the
+// buffers refuse with it, reads go on, and ClearInterruptedWrite removes it.
+// Write state: idle -> open (BeginBufferWrite, or a cache writing to make
+// room, announces files; FAnnounced) -> idle (EndBufferWrite). An open write
+// that fails, is discarded or outlives its write lock (EndWrite) leaves its
+// marks as damage.
+//
 // Threads: one thread at a time (the session's); no lock of its own.
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -60,6 +72,7 @@
 #include "engine/session/table_case_mapper.h"
 #include "engine/session/lock_ranges.h"
 #include "engine/session/region_lock.h"
+#include "engine/session/write_order.h"
 #include "engine/table/data_file.h"
 #include "engine/table/data_file_owner.h"
 #include "engine/table/field_desc.h"
@@ -152,8 +165,10 @@ class TDataTable final : public TDataFileOwner, public TIndexOwner, public TBlob
   void BuildFileNames();
   // Raises FOpenCount; when not open yet, opens the data file, the index file
   // (recreating it empty when it is missing, FIndexRecreated) and, with blob
-  // fields, the blob file. Any failure closes what was opened, leaves the
-  // count as it was and re-raises.
+  // fields, the blob file. Headers that show a write-in-progress mark are
+  // read again under a read lock (a writer still at work has cleared it by
+  // then); what remains is Damage(). Any failure closes what was opened,
+  // leaves the count as it was and re-raises.
   void OpenTable();
   // Lowers FOpenCount; at 0 (and outside a transaction) writes the buffers of
   // an exclusive table (or discards them: temporary and discard), releases
@@ -189,15 +204,55 @@ class TDataTable final : public TDataFileOwner, public TIndexOwner, public TBlob
   // cached pages are dropped and the header re-read) and deletes the ".IBK"
   // file when deleteBackup and it exists.
   void RestoreIndexFile(bool skipCopy, bool deleteBackup);
-  // Writes the dirty records, pages and blocks and the changed headers, file
-  // by file (data, index, blob); flushes a written file when forceFlush or the
-  // session forces flushes; with clear trims the caches. Nothing for a
-  // read-only table; inside a transaction only the forced headers are marked
-  // changed (their change counters rise in memory).
+  // Writes the dirty records, pages and blocks and the changed (or forced)
+  // headers in the order of write_order.h: BeginBufferWrite,
+  // WriteBufferContents, EndBufferWrite. Each header written raises its
+  // change counter once. Nothing for a read-only table; inside a transaction
+  // only the forced headers are marked changed (their change counters rise in
+  // memory). Raises Damage() when the table is damaged and anything is to be
+  // written; any failure after the first mark leaves the table damaged
+  // (AbandonBufferWrite) and is re-raised.
   void WriteBuffers(bool clear = false, bool forceDataHeader = false, bool forceFlush = false,
                     bool forceBlobHeader = false, bool forceIndexHeader = false);
+  // The three phases of an ordered write, for callers that write several
+  // tables as one (a commit runs phase 1 on every table before phase 2 on
+  // any). Requires: the table's write lock held (or exclusive use) and the
+  // table outside its transaction for the duration.
+  // Phase 1: marks the header of every file with something to write (or a
+  // forced header) that is not marked yet; flushes them when a flush is
+  // wanted. Raises Damage() first when the table is damaged and anything is
+  // to be written.
+  void BeginBufferWrite(const TBufferWrite& write);
+  // Phase 2: writes the records and definitions, pages and blocks, flushing
+  // each written file when a flush is wanted; with Clear trims the caches.
+  void WriteBufferContents(const TBufferWrite& write);
+  // Phase 3: clears the marks of phase 1 (and of any cache writes since),
+  // flushing each file when a flush is wanted.
+  void EndBufferWrite(const TBufferWrite& write);
+  // After a failure in any phase: the marks this object set stay on disk, and
+  // the files it marked count as damaged in its own view even where the mark
+  // never reached the disk. Never throws.
+  void AbandonBufferWrite() noexcept;
+  // A write is open: some header carries a mark this object set.
+  bool BufferWriteOpen() const;
+  // The corruption code of the first file (data 8961, index 8965, blob 8963)
+  // whose header, as last read or written, carries a mark this object did not
+  // set (an interrupted write), or that an abandoned write of this object had
+  // marked; TARN_NONE for a sound table.
+  TErrorCode Damage() const;
+  // For the repair tool: takes the write lock (nothing to take for an
+  // exclusive table), drops the cached records, pages and blocks (unwritten
+  // changes included), re-reads the headers, forgets any abandoned write of
+  // this object, and writes every marked header back without its mark (its
+  // change counter raised, so that others re-read it), flushing each. Other
+  // programs see the table as sound again; checking and rebuilding its
+  // contents is the caller's job, after this call. Requires: outside a
+  // transaction (its buffered changes would be dropped). Raises 11013 for a
+  // read-only table, 10249 when the write lock cannot be had.
+  void ClearInterruptedWrite();
   // Drops every cached record, page and block without writing; with clear
-  // trims the caches, with reread reads the three headers again.
+  // trims the caches, with reread reads the three headers again. A write of
+  // the buffers still open is abandoned (AbandonBufferWrite).
   void DiscardBuffers(bool clear, bool reread);
   // Empties the open files and drops their caches.
   void EmptyTable();
@@ -225,6 +280,9 @@ class TDataTable final : public TDataFileOwner, public TIndexOwner, public TBlob
   // See the class comment. Begin functions return whether CheckForChanges
   // found a change. Raise 10249 when a lock cannot be had after its retries
   // (having released what they took), 10242 / 10249 when a release fails.
+  // BeginWrite also raises Damage() of a damaged table, holding nothing then
+  // (an exclusive table, which takes no locks, raises it all the same);
+  // EndWrite abandons a write of the buffers still open (AbandonBufferWrite).
   bool BeginRead();
   void EndRead();
   bool BeginQueryRead();
@@ -276,6 +334,11 @@ class TDataTable final : public TDataFileOwner, public TIndexOwner, public TBlob
   bool HasBlobFields() const { return FDataFile.GetBlobFieldCount() > 0; }
   bool DataWritten() const override { return FDataWritten; }
   void SetDataWritten() override { FDataWritten = true; }
+  // Owner hooks of the caches: mark the file's header before its first
+  // record, page or block reaches the disk (write_order.h).
+  void BeforeWritingRecords() override;
+  void BeforeWritingPages() override;
+  void BeforeWritingBlocks() override;
 
   bool CheckInvariants() const;
 
@@ -318,6 +381,28 @@ class TDataTable final : public TDataFileOwner, public TIndexOwner, public TBlob
 
   // Locks that apply at all: not exclusive, not read-only by attribute.
   bool TakesLocks() const { return !FExclusive && !FReadOnlyAttr; }
+  // The table's files in the order every write visits them.
+  enum TTableFile : int { DataPart = 0, IndexPart = 1, BlobPart = 2, PartCount = 3 };
+  TFileHandler& FilePart(TTableFile part);
+  bool PartOpen(TTableFile part) const;
+  bool PartMarked(TTableFile part) const;
+  // Phase 1 for one file: writes its header with the mark, records it in
+  // FAnnounced and reports the step.
+  void AnnouncePart(TTableFile part);
+  // The hook path: phase 1 for one file not yet marked, flushed when the
+  // session forces flushes. Raises Damage() on a damaged table.
+  void AnnounceBeforeWriting(TTableFile part);
+  void RaiseIfDamaged() const;
+  bool FlushWanted(const TBufferWrite& write) const;
+  // The unordered write, for the benchmark switch: each file's entries, then its
+  // header, then its flush; reports RecordsWritten, PagesWritten and
+  // BlobsWritten after each file's entries.
+  void WriteBuffersUnordered(const TBufferWrite& write);
+  // Headers read without a lock may show the mark of a writer still at work:
+  // when they show one, reads them again under a read lock.
+  void SettleWriteMarks();
+  // BeginWrite; with refuseDamaged false (the repair) a damaged table is let in.
+  bool BeginWriteLocks(bool refuseDamaged);
   [[noreturn]] void Raise(TErrorCode code) const;
   // Tries [offset, offset + length) up to FTableLockRetry.Attempts times.
   std::optional<TRegionLock> AcquireTableLock(TFileHandler& file, std::int64_t offset, std::int64_t length);
@@ -373,6 +458,12 @@ class TDataTable final : public TDataFileOwner, public TIndexOwner, public TBlob
 
   bool FInTransaction = false;
   bool FDataWritten = false;
+  // The files whose header carries a mark set by this object's open write.
+  std::array<bool, PartCount> FAnnounced{};
+  // The files of an abandoned write: damaged in this object's view whatever
+  // the disk says (its caches may hold half of the change), until
+  // ClearInterruptedWrite or the table closes.
+  std::array<bool, PartCount> FAbandoned{};
 
   std::vector<TTableCursor*> FCursors;
   TTableCaseMapper FCaseMapper;

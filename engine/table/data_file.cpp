@@ -1,6 +1,7 @@
 #include "engine/table/data_file.h"
 
 #include <algorithm>
+#include <array>
 #include <cassert>
 #include <cctype>
 #include <limits>
@@ -152,6 +153,42 @@ void TDataFile::BumpChangeCount() {
   FHeader.SetChangeCount(FHeader.ChangeCount() + 1);
   MarkHeaderDirty();
   FOwner.SetDataWritten();
+}
+
+void TDataFile::StoreHeader() {
+  std::array<std::uint8_t, TDataHeader::Size> image{};
+  std::copy(FHeader.Bytes().begin(), FHeader.Bytes().end(), image.begin());
+  TFileSection section(*this);
+  SeekFile(TSeekOrigin::Begin, 0);
+  WriteBuffer(image);
+}
+
+void TDataFile::AnnounceHeaderWrite() {
+  FHeader.SetChangeCount(FHeader.ChangeCount() + 1);
+  FHeader.SetEngineVersion(DataFormat::EngineVersion);
+  FHeader.SetLastUpdated(CurrentDateTime() - DateScale::DateTimeEpochDay);
+  FHeader.SetWriteInProgress(true);
+  StoreHeader();
+  FOwner.SetDataWritten();
+}
+
+void TDataFile::CompleteHeaderWrite() {
+  FHeader.SetWriteInProgress(false);
+  try {
+    StoreHeader();
+  } catch (...) {
+    FHeader.SetWriteInProgress(true);  // the disk still holds the mark
+    throw;
+  }
+  FOwner.SetDataWritten();
+  FHeader.SetHeaderDirty(false);
+}
+
+bool TDataFile::HasUnwrittenChanges() const {
+  if (FHeader.HeaderDirty() || FFieldDefsDirty) return true;
+  for (const TRecord* r = FMostRecent; r != nullptr; r = r->FOlder)
+    if (r->FModified) return true;
+  return false;
 }
 
 void TDataFile::ReadFieldDefs() {
@@ -387,14 +424,7 @@ void TDataFile::VerifyDataFile() {
 
 // ---------------------------------------------------------------- cache internals
 
-std::ptrdiff_t TDataFile::FindCached(std::int32_t recordNo) const {
-  auto it = std::lower_bound(FCache.begin(), FCache.end(), recordNo,
-                             [](const TRecord* r, std::int32_t n) { return r->FRecordNo < n; });
-  if (it == FCache.end() || (*it)->FRecordNo != recordNo) return -1;
-  return it - FCache.begin();
-}
-
-bool TDataFile::IsCached(std::int32_t recordNo) const { return FindCached(recordNo) >= 0; }
+bool TDataFile::IsCached(std::int32_t recordNo) const { return FindCached(recordNo) != nullptr; }
 
 void TDataFile::LinkFront(TRecord* r) {
   r->FOlder = FMostRecent;
@@ -426,48 +456,34 @@ TRecord* TDataFile::FindEvictable() const {
 }
 
 TRecord* TDataFile::InsertCached(std::unique_ptr<TRecord> r) {
-  auto it = std::lower_bound(FCache.begin(), FCache.end(), r->FRecordNo,
-                             [](const TRecord* c, std::int32_t n) { return c->FRecordNo < n; });
-  FCache.insert(it, r.get());  // r still owns it should the insert throw
+  FCache.Insert(r->FRecordNo, r.get());  // r still owns it should the insert throw
   return r.release();
 }
 
 void TDataFile::RemoveCached(TRecord* r) {
-  const std::ptrdiff_t at = FindCached(r->FRecordNo);
-  if (at < 0 || FCache[static_cast<std::size_t>(at)] != r) Raise(TARN_FILECORRUPT);
+  if (FindCached(r->FRecordNo) != r) Raise(TARN_FILECORRUPT);
+  FCache.Erase(r->FRecordNo);
   Unlink(r);
-  FCache.erase(FCache.begin() + at);
   std::unique_ptr<TRecord> owned(r);
   FRecordPool.Put(owned);
 }
 
-// A buffer for record R, cleared, in FCache at its sorted place and at the
+// A buffer for record R, cleared, in FCache and at the
 // front of the chain. Requires: R is not cached.
 TRecord* TDataFile::ObtainBuffer(std::int32_t recordNo) {
-  assert(FindCached(recordNo) < 0);
-  if (static_cast<std::int64_t>(FCache.size()) >= FCacheCapacity) {
+  assert(FindCached(recordNo) == nullptr);
+  if (static_cast<std::int64_t>(FCache.Size()) >= FCacheCapacity) {
     TRecord* victim = FindEvictable();
     if (victim == nullptr && !FOwner.HoldsTransactionLock()) {
       FlushRecords();
       victim = FindEvictable();
     }
     if (victim != nullptr) {
-      const std::ptrdiff_t at = FindCached(victim->FRecordNo);
-      if (at < 0 || FCache[static_cast<std::size_t>(at)] != victim) Raise(TARN_FILECORRUPT);
-      // Move the buffer from its old place to the new one in a single shift
-      // of the records between them.
-      const auto begin = FCache.begin();
-      const std::ptrdiff_t to =
-          std::lower_bound(begin, FCache.end(), recordNo,
-                           [](const TRecord* c, std::int32_t n) { return c->FRecordNo < n; }) -
-          begin;
-      if (to > at) {
-        std::move(begin + at + 1, begin + to, begin + at);
-        FCache[static_cast<std::size_t>(to - 1)] = victim;
-      } else {
-        std::move_backward(begin + to, begin + at, begin + at + 1);
-        FCache[static_cast<std::size_t>(to)] = victim;
-      }
+      if (FindCached(victim->FRecordNo) != victim) Raise(TARN_FILECORRUPT);
+      // Renumbering in place: the hash has just freed the slot it needs, so
+      // the insert cannot grow it and cannot throw.
+      FCache.Erase(victim->FRecordNo);
+      FCache.Insert(recordNo, victim);
       MoveToFront(victim);
       victim->FRecordNo = recordNo;
       victim->Clear(false);
@@ -518,8 +534,7 @@ TRecordPin TDataFile::GetRecord(TRecordCacheClient* cursor, std::int32_t recordN
       return TRecordPin(*this, *r);
     }
   }
-  if (const std::ptrdiff_t at = FindCached(recordNo); at >= 0) {
-    TRecord* r = FCache[static_cast<std::size_t>(at)];
+  if (TRecord* r = FindCached(recordNo)) {
     MoveToFront(r);
     ++FStats.Hits;
     return TRecordPin(*this, *r);
@@ -572,20 +587,19 @@ TRecordPin TDataFile::GetRecord(TRecordCacheClient* cursor, std::int32_t recordN
     const std::int32_t n = first + i;
     std::span<std::uint8_t> raw(FReadBuffer.data() + static_cast<std::size_t>(i) * recordSize,
                                 static_cast<std::size_t>(recordSize));
-    TRecord* r = nullptr;
-    if (const std::ptrdiff_t at = FindCached(n); at < 0) {
+    TRecord* r = FindCached(n);
+    if (r == nullptr) {
       r = ObtainBuffer(n);
       r->LoadFrom(raw);
-    } else {
-      r = FCache[static_cast<std::size_t>(at)];
-      if (!r->FModified && r->FPinCount == 0) r->LoadFrom(raw);
+    } else if (!r->FModified && r->FPinCount == 0) {
+      r->LoadFrom(raw);
     }
     // Pinned at once, so that loading the rest of the run cannot evict it.
     if (n == recordNo) result = TRecordPin(*this, *r);
   }
   if (!result) {
-    if (const std::ptrdiff_t at = FindCached(recordNo); at >= 0)
-      result = TRecordPin(*this, *FCache[static_cast<std::size_t>(at)]);
+    if (TRecord* r = FindCached(recordNo))
+      result = TRecordPin(*this, *r);
     else
       Raise(TARN_FILECORRUPT);
   }
@@ -665,30 +679,31 @@ std::int32_t TDataFile::NextBlobStamp() {
 
 bool TDataFile::FlushRecords() {
   const std::int64_t recordSize = FHeader.RecordSize();
+  // The modified, unpinned records outside the read-ahead, in record order.
+  FFlushList.clear();
+  for (TRecord* r = FMostRecent; r != nullptr; r = r->FOlder)
+    if (r->FModified && r->FPinCount == 0 && !InReadAhead(r->FRecordNo)) FFlushList.push_back(r);
+  std::sort(FFlushList.begin(), FFlushList.end(),
+            [](const TRecord* a, const TRecord* b) { return a->FRecordNo < b->FRecordNo; });
   bool wrote = false;
   std::size_t i = 0;
-  while (i < FCache.size()) {
-    // Start of a run: a modified, unpinned record outside the read-ahead.
-    auto eligible = [&](const TRecord& r) { return r.FModified && r.FPinCount == 0 && !InReadAhead(r.FRecordNo); };
-    if (!eligible(*FCache[i])) {
-      ++i;
-      continue;
-    }
+  while (i < FFlushList.size()) {
+    // Other programs must learn of the change before a record of it reaches the disk.
+    FOwner.BeforeWritingRecords();
     std::size_t end = i + 1;
-    while (end < FCache.size() && eligible(*FCache[end]) && FCache[end]->FRecordNo == FCache[end - 1]->FRecordNo + 1)
-      ++end;
+    while (end < FFlushList.size() && FFlushList[end]->FRecordNo == FFlushList[end - 1]->FRecordNo + 1) ++end;
     const std::size_t runLength = end - i;
     const std::size_t bytes = runLength * static_cast<std::size_t>(recordSize);
     GrowBuffer(static_cast<std::int64_t>(bytes), BufferGranularity, FWriteBuffer);
     for (std::size_t k = 0; k < runLength; ++k)
-      FCache[i + k]->StoreTo(std::span<std::uint8_t>(FWriteBuffer.data() + k * recordSize, recordSize));
+      FFlushList[i + k]->StoreTo(std::span<std::uint8_t>(FWriteBuffer.data() + k * recordSize, recordSize));
     try {
       TFileSection section(*this);
-      SeekFile(TSeekOrigin::Begin, RecordsOffset() + std::int64_t{FCache[i]->FRecordNo - 1} * recordSize);
+      SeekFile(TSeekOrigin::Begin, RecordsOffset() + std::int64_t{FFlushList[i]->FRecordNo - 1} * recordSize);
       WriteBuffer(std::span<const std::uint8_t>(FWriteBuffer.data(), bytes));
     } catch (...) {
       // Nothing of the run is known to be on disk: keep it to be written.
-      for (std::size_t k = 0; k < runLength; ++k) FCache[i + k]->FModified = true;
+      for (std::size_t k = 0; k < runLength; ++k) FFlushList[i + k]->FModified = true;
       throw;
     }
     FOwner.SetDataWritten();
@@ -700,7 +715,9 @@ bool TDataFile::FlushRecords() {
 }
 
 void TDataFile::DiscardRecords() noexcept {
-  for (TRecord* r : FCache) {
+  TRecord* r = FMostRecent;
+  while (r != nullptr) {
+    TRecord* older = r->FOlder;
     r->FOlder = nullptr;
     r->FNewer = nullptr;
     if (r->FPinCount > 0) {
@@ -712,8 +729,9 @@ void TDataFile::DiscardRecords() noexcept {
       std::unique_ptr<TRecord> owned(r);
       FRecordPool.Put(owned);
     }
+    r = older;
   }
-  FCache.clear();
+  FCache.Clear();
   FMostRecent = nullptr;
   FLeastRecent = nullptr;
 }
@@ -721,7 +739,7 @@ void TDataFile::DiscardRecords() noexcept {
 void TDataFile::TrimRecordCache() {
   const std::int32_t nominal = NominalCacheCapacity();
   bool flushed = false;
-  while (static_cast<std::int64_t>(FCache.size()) > nominal) {
+  while (static_cast<std::int64_t>(FCache.Size()) > nominal) {
     TRecord* victim = FindEvictable();
     if (victim == nullptr) {
       if (flushed) break;
@@ -731,24 +749,22 @@ void TDataFile::TrimRecordCache() {
     }
     RemoveCached(victim);
   }
-  FCacheCapacity = std::max(static_cast<std::int32_t>(FCache.size()), nominal);
+  FCacheCapacity = std::max(static_cast<std::int32_t>(FCache.Size()), nominal);
   assert(CheckInvariants());
 }
 
 bool TDataFile::CheckInvariants() const {
-  for (std::size_t i = 1; i < FCache.size(); ++i)
-    if (FCache[i - 1]->FRecordNo >= FCache[i]->FRecordNo) return false;
+  if (!FCache.CheckInvariants()) return false;
   std::size_t chained = 0;
   const TRecord* newer = nullptr;
   for (const TRecord* r = FMostRecent; r != nullptr; r = r->FOlder) {
     if (r->FNewer != newer || r->FDetached) return false;
-    if (FindCached(r->FRecordNo) < 0 || FCache[static_cast<std::size_t>(FindCached(r->FRecordNo))] != r)
-      return false;
-    if (++chained > FCache.size()) return false;
+    if (FindCached(r->FRecordNo) != r) return false;
+    if (++chained > FCache.Size()) return false;
     newer = r;
   }
-  if (newer != FLeastRecent || chained != FCache.size()) return false;
-  return static_cast<std::int64_t>(FCache.size()) <= FCacheCapacity;
+  if (newer != FLeastRecent || chained != FCache.Size()) return false;
+  return static_cast<std::int64_t>(FCache.Size()) <= FCacheCapacity;
 }
 
 }  // namespace tarn

@@ -9,18 +9,19 @@
 // (data_header.h, which also documents the file layout), the field
 // definitions (field_desc.h), the record layout (record_layout.h) and the
 // record cache:
-//   FCache        the cached records, sorted by record number (binary search);
-//                 it owns them (plain pointers, so that inserting and removing
-//                 move the list with one memmove)
 //   chain         most-recently-used order through TRecord::FOlder/FNewer,
-//                 from FMostRecent to FLeastRecent; holds exactly FCache
+//                 from FMostRecent to FLeastRecent; it owns the cached records
+//   FCache        hash index from record number to the record in the chain
+//                 (lookups, inserts and evictions cost the same at any cache
+//                 size); FlushRecords sorts what it writes by record number
 //   FRecordPool   up to 64 spare buffers
 //   FDetached     records dropped by DiscardRecords while pinned, linked
 //                 through FNewer and owned here; each goes to the pool at its
 //                 last unpin
-// Cache invariants (CheckInvariants): (1) FCache ascends strictly by record
-// number; (2) the chain holds every cached record once and nothing else;
-// (3) FCache.size() <= FCacheCapacity; (4) no cached record is detached.
+// Cache invariants (CheckInvariants): (1) FCache maps each cached record's
+// number to that record and holds nothing else; (2) the chain holds every
+// cached record once and nothing else; (3) FCache.Size() <= FCacheCapacity;
+// (4) no cached record is detached.
 //
 // Encrypted tables: definitions (one run) and each record are scrambled with
 // the data key on disk; the characters of Description and Password with the
@@ -39,6 +40,7 @@
 #include <vector>
 
 #include "engine/base/error_codes.h"
+#include "engine/base/number_hash.h"
 #include "engine/files/file_handler.h"
 #include "engine/table/data_file_owner.h"
 #include "engine/table/data_header.h"
@@ -96,6 +98,22 @@ class TDataFile : public TFileHandler {
   bool WriteDataHeader(bool force);
   // ChangeCount + 1 and HeaderDirty in memory only (inside transactions).
   void BumpChangeCount();
+  // The two header writes of an ordered write of the table's buffers (the
+  // shared table sequences them; see TDataTable::WriteBuffers).
+  // AnnounceHeaderWrite: ChangeCount + 1, EngineVersion and LastUpdated
+  // stamped, WriteInProgress set, and the 127 bytes written with HeaderDirty
+  // as it stands (the flag stays). CompleteHeaderWrite: WriteInProgress
+  // cleared and the header written again with the same ChangeCount, so the
+  // bytes left on disk are those WriteDataHeader would have written; clears
+  // HeaderDirty. Both set the table's data-written flag and raise 9218 on a
+  // short write; the mark set in memory then stays set (the disk may hold it).
+  void AnnounceHeaderWrite();
+  void CompleteHeaderWrite();
+  // The header (in memory) carries WriteInProgress: set by an announced write
+  // of this program, or read from the disk.
+  bool WriteInProgress() const { return FHeader.WriteInProgress(); }
+  // The header or the definitions are dirty, or a cached record is modified.
+  bool HasUnwrittenChanges() const;
   // Reads the FieldCount definitions at offset 127 (descrambled as one run).
   void ReadFieldDefs();
   // Writes the definitions when they changed (scrambled as one run), flushing
@@ -212,7 +230,7 @@ class TDataFile : public TFileHandler {
   // ---- cache inspection ----
   const TRecordCacheStats& CacheStats() const { return FStats; }
   void ResetCacheStats() { FStats = {}; }
-  std::size_t CachedRecordCount() const { return FCache.size(); }
+  std::size_t CachedRecordCount() const { return FCache.Size(); }
   std::int32_t CacheCapacity() const { return FCacheCapacity; }
   std::int32_t NominalCacheCapacity() const;
   std::int32_t RecordsPerRead() const { return FRecordsPerRead; }
@@ -225,6 +243,8 @@ class TDataFile : public TFileHandler {
   [[noreturn]] void Raise(TErrorCode code) const;
   std::string ErrorTableName() const;
   void MarkHeaderDirty() { FHeader.SetHeaderDirty(true); }
+  // Writes the header image at offset 0 (9218 on a short write).
+  void StoreHeader();
   void SetUpCache();
   // Raises 8961 when a re-read header changes RecordSize or FieldCount of an
   // open file; the image is then left as it was.
@@ -232,7 +252,7 @@ class TDataFile : public TFileHandler {
   void StoreTexts(std::string_view password, std::string_view description);
 
   // Cache internals.
-  std::ptrdiff_t FindCached(std::int32_t recordNo) const;  // index in FCache or -1
+  TRecord* FindCached(std::int32_t recordNo) const { return FCache.Find(recordNo); }
   void LinkFront(TRecord* r);
   void Unlink(TRecord* r);
   void MoveToFront(TRecord* r);
@@ -251,7 +271,8 @@ class TDataFile : public TFileHandler {
   std::vector<TFieldDesc> FFieldDefs;
   std::int32_t FRecordsPerRead = 0;
 
-  std::vector<TRecord*> FCache;  // owning
+  TNumberHash<TRecord> FCache;  // index of the chain
+  std::vector<TRecord*> FFlushList;  // FlushRecords' work list
   TRecord* FMostRecent = nullptr;
   TRecord* FLeastRecent = nullptr;
   TRecordStack FRecordPool;

@@ -1,7 +1,7 @@
 #pragma once
 // What a data file needs of the shared table that owns it. The shared table
 // object (engine/session) implements this; tests use a fake. Every call is
-// cheap and never throws.
+// cheap and never throws, except BeforeWritingRecords.
 
 #include <cstdint>
 #include <string_view>
@@ -31,6 +31,13 @@ class TDataFileOwner {
   // Something was written to the table's files since it was opened.
   virtual bool DataWritten() const = 0;
   virtual void SetDataWritten() = 0;
+  // Called before modified records are written. The table may first write
+  // the headers with their write-in-progress mark (so that no record of a
+  // change reaches the disk before the mark), which re-enters this data
+  // file's header write. Unlike the calls above it may throw: what that write
+  // raises, or the table's damage error when the table refuses writes. The
+  // default does nothing.
+  virtual void BeforeWritingRecords() {}
   // The table holds the data file's transaction lock: no other program can
   // write, and the record cache must not flush to make room.
   virtual bool HoldsTransactionLock() const = 0;

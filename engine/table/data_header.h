@@ -28,7 +28,10 @@
 //      111     1  HeaderDirty       the in-memory "must be written" flag
 //      112     4  LastBlobStamp     i32, last stamp given to a written blob
 //      116     8  EngineVersion     i64, version of the last writer x 10000 (31900)
-//      124     3  reserved          zero
+//      124     1  WriteInProgress   1 while a write of the table's buffers is under
+//                                   way (set by the first header write of the
+//                                   write, cleared by its last); 0 otherwise
+//      125     2  reserved          zero
 //
 // File layout: header, then FieldCount 768-byte definitions from offset 127,
 // then the records: record R (1-based) at H + (R - 1) x RecordSize with
@@ -36,6 +39,11 @@
 // Invariants of a verified file: (1) Version = 5; (2) RecordSize = 9 + the
 // bytes of all stored fields; (3) the file size is H + (NextRecordNumber - 1) x
 // RecordSize; (4) 0 <= FirstFreeRecord <= NextRecordNumber - 1.
+// WriteInProgress: a header that carries it while no program holds the
+// table's write lock belongs to a write that was interrupted (the writer was
+// killed or failed): the files may disagree, and the table counts as damaged
+// until a repair clears the byte (TDataTable::ClearInterruptedWrite). Files
+// written before the byte was used hold 0 there, so they read as sound.
 
 #include <array>
 #include <cstdint>
@@ -66,12 +74,14 @@ inline constexpr std::size_t UserMinorVersion = 109;
 inline constexpr std::size_t HeaderDirty = 111;
 inline constexpr std::size_t LastBlobStamp = 112;
 inline constexpr std::size_t EngineVersion = 116;
-inline constexpr std::size_t Reserved = 124;
+inline constexpr std::size_t WriteInProgress = 124;
+inline constexpr std::size_t Reserved = 125;
 inline constexpr std::size_t Size = 127;
 inline constexpr std::size_t MaxDescription = 50;
 inline constexpr std::size_t MaxPassword = 15;
 static_assert(LastUpdated + 8 == Description && Description + 1 + MaxDescription == Encrypted);
-static_assert(Password + 1 + MaxPassword == LanguageId && Reserved + 3 == Size);
+static_assert(Password + 1 + MaxPassword == LanguageId && EngineVersion + 8 == WriteInProgress);
+static_assert(WriteInProgress + 1 == Reserved && Reserved + 2 == Size);
 }  // namespace DataHeaderLayout
 
 namespace DataFormat {
@@ -117,6 +127,7 @@ class TDataHeader {
   bool HeaderDirty() const { return FBytes[DataHeaderLayout::HeaderDirty] != 0; }
   std::int32_t LastBlobStamp() const;
   std::int64_t EngineVersion() const;
+  bool WriteInProgress() const { return FBytes[DataHeaderLayout::WriteInProgress] != 0; }
 
   void SetChangeCount(std::int32_t v);
   void SetBlobBlockSize(std::int32_t v);
@@ -138,6 +149,7 @@ class TDataHeader {
   void SetHeaderDirty(bool v) { FBytes[DataHeaderLayout::HeaderDirty] = v ? 1 : 0; }
   void SetLastBlobStamp(std::int32_t v);
   void SetEngineVersion(std::int64_t v);
+  void SetWriteInProgress(bool v) { FBytes[DataHeaderLayout::WriteInProgress] = v ? 1 : 0; }
 
  private:
   std::array<std::uint8_t, Size> FBytes;

@@ -2,6 +2,7 @@
 // chains that are broken on disk.
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <filesystem>
 #include <vector>
@@ -260,6 +261,31 @@ TEST_F(BrokenChainTest, BadChainsRaiseTheirCodesAndFreeNothing) {
     EXPECT_EQ(File->Cache().OrphanCount(), 0u);
     EXPECT_TRUE(File->CheckInvariants());
   }
+}
+
+// The largest resident size the process has had so far, in KB.
+long PeakResidentKb() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+// A header whose NextBlockNumber lies far past the end of the file lets the
+// first block claim nearly 2 GB: the load reads the three blocks the chain
+// has and fails, without ever holding the claimed length in memory.
+TEST_F(BrokenChainTest, LengthClaimedUnderAnInflatedHeaderIsNeverAllocated) {
+  File->CloseFile();
+  blob_test::PatchLE32(Path(), BlobHeader::NextBlockNumberAt, 2'000'000'000u);
+  blob_test::PatchLE32(Path(), BlockOffset(1) + BlobBlock::BlobSizeAt, 0x7FFFFFF0u);
+  File = std::make_unique<TBlobFile>(Owner);
+  File->SetFileName(Path());
+  File->SetBlockSize(64);
+  File->OpenFile();
+  const long peakBefore = PeakResidentKb();
+  const TErrorCode code = CodeOf([&] { Load(Ref); });
+  EXPECT_TRUE(code == TARN_ENDOFBLOB || code == TARN_MEMOCORRUPT) << code;
+  EXPECT_LT(PeakResidentKb() - peakBefore, 256L * 1024);
+  EXPECT_TRUE(File->CheckInvariants());
 }
 
 TEST_F(BrokenChainTest, FirstBlockOutsideTheFileIsCorrupt) {

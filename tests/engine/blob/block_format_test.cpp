@@ -201,6 +201,41 @@ TEST_F(BlockCacheTest, TrimDropsCleanBlocksAndKeepsTheRestAsRoom) {
   Cache.Peek(2)->Unpin();
 }
 
+// Hundreds of blocks (the index grows several times), every tenth pinned and
+// every seventh dirty: eviction in recently-used order skips exactly those,
+// and every remaining block is still found by its number.
+TEST_F(BlockCacheTest, EvictionAtSizeSkipsPinnedAndDirtyBlocks) {
+  constexpr std::int32_t Count = 600;
+  std::vector<TBlock*> pinned;
+  for (std::int32_t n = 1; n <= Count; ++n) {
+    TBlock* b = Cache.Insert(Cache.Spare(n * 7919 % 100003));
+    if (n % 10 == 0) {
+      b->Pin();
+      pinned.push_back(b);
+    } else if (n % 7 == 0) {
+      b->MarkDirty();
+    }
+  }
+  ASSERT_TRUE(Cache.CheckInvariants());
+  std::int32_t evicted = 0;
+  std::int32_t expected = 1;
+  while (std::unique_ptr<TBlock> victim = Cache.EvictLeastRecent()) {
+    while (expected % 10 == 0 || expected % 7 == 0) ++expected;
+    ASSERT_EQ(victim->BlockNo(), expected * 7919 % 100003);
+    ++expected;
+    ++evicted;
+  }
+  const std::int32_t kept = Count / 10 + Count / 7 - Count / 70;
+  EXPECT_EQ(evicted, Count - kept);
+  EXPECT_EQ(Cache.Count(), static_cast<std::size_t>(kept));
+  EXPECT_TRUE(Cache.CheckInvariants());
+  for (std::int32_t n = 1; n <= Count; ++n) {
+    const bool stays = n % 10 == 0 || n % 7 == 0;
+    EXPECT_EQ(Cache.Peek(n * 7919 % 100003) != nullptr, stays) << n;
+  }
+  for (TBlock* b : pinned) b->Unpin();
+}
+
 TEST(BlockStack, PoolsAtMostThirtyTwoClearedBlocks) {
   TBlockStack stack(46);
   std::vector<std::unique_ptr<TBlock>> blocks;

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <filesystem>
 #include <functional>
 #include <fstream>
@@ -408,9 +410,14 @@ TEST_F(IndexFilePages, FreeListsBelongToTheirIndex) {
 }
 
 TEST_F(IndexFilePages, CacheGrowsWhenPinnedAndTrimsBack) {
-  // Default setting: 16384 / 8192 = room for 2 pages per slot.
+  // Default setting: 16384 / 8192 = room for 2 pages per slot. Leaves: the
+  // cache keeps interior pages beyond its target (next test).
   std::vector<std::int32_t> pages;
-  for (int i = 0; i < 6; ++i) pages.push_back(Fix.File->AllocPage(*Ctx)->PageNo());
+  for (int i = 0; i < 6; ++i) {
+    TPagePin pin = Fix.File->AllocPage(*Ctx);
+    pin->SetType(TPageType::Leaf);
+    pages.push_back(pin->PageNo());
+  }
   Fix.File->FlushPages(false);
   Fix.File->DiscardPages(false);
   {
@@ -439,6 +446,62 @@ TEST_F(IndexFilePages, CacheGrowsWhenPinnedAndTrimsBack) {
   Fix.File->FlushPages(false);
   Fix.File->TrimPageCache();
   EXPECT_EQ(Fix.File->Cache(Slot).Size(), 2);
+}
+
+// Interior pages stay cached beyond the target (up to InteriorReserve more
+// pages), so that a descent reads only its leaf; leaves are evicted first, a
+// dirty one written on its own; trimming keeps the interior pages too.
+TEST_F(IndexFilePages, InteriorPagesStayResidentWhileLeavesAreEvicted) {
+  const int interiorCount = TIndexFile::InteriorReserve + 6;
+  std::vector<std::int32_t> interior, leaves;
+  for (int i = 0; i < interiorCount; ++i) {
+    TPagePin pin = Fix.File->AllocPage(*Ctx);
+    pin->SetType(TPageType::Interior);
+    interior.push_back(pin->PageNo());
+  }
+  for (int i = 0; i < 4; ++i) {
+    TPagePin pin = Fix.File->AllocPage(*Ctx);
+    pin->SetType(TPageType::Leaf);
+    leaves.push_back(pin->PageNo());
+  }
+  Fix.File->FlushPages(false);
+  Fix.File->DiscardPages(false);
+  Fix.File->TrimPageCache();
+  ASSERT_EQ(Fix.File->Cache(Slot).Room(), 2);
+
+  // Four interior pages: the room grows for them instead of evicting one.
+  for (int i = 0; i < 4; ++i) ASSERT_TRUE(Fix.File->GetPage(*Ctx, interior[static_cast<std::size_t>(i)]));
+  EXPECT_EQ(Fix.File->Cache(Slot).Size(), 4);
+  EXPECT_EQ(Fix.File->Cache(Slot).Room(), 6);
+  // Changed leaves one after the other: once the room is used, each evicts
+  // the least recently used leaf, writing it, and never an interior page.
+  const auto flushes = Fix.File->Stats().Flushes;
+  for (std::int32_t leaf : leaves) {
+    TPagePin pin = Fix.File->GetPage(*Ctx, leaf);
+    pin->SetNeighbours(0, 777);
+    pin->MarkDirty();
+    ASSERT_TRUE(Fix.File->CheckInvariants());
+  }
+  EXPECT_EQ(Fix.File->Stats().Flushes - flushes, 2);
+  EXPECT_EQ(Fix.File->Cache(Slot).Size(), 6);
+  for (int i = 0; i < 4; ++i) {
+    const std::int32_t no = interior[static_cast<std::size_t>(i)];
+    const auto& pages = Fix.File->Cache(Slot).Pages();
+    EXPECT_TRUE(std::any_of(pages.begin(), pages.end(), [no](const auto& p) { return p->PageNo() == no; })) << no;
+  }
+  Fix.File->TrimPageCache();
+  EXPECT_EQ(Fix.File->Cache(Slot).Size(), 6);  // both leaves left are dirty
+  Fix.File->FlushPages(false);
+  Fix.File->TrimPageCache();
+  EXPECT_EQ(Fix.File->Cache(Slot).Size(), 4);  // the interior pages stay
+
+  // Past the reserve, interior pages are evicted like any other.
+  for (std::int32_t no : interior) ASSERT_TRUE(Fix.File->GetPage(*Ctx, no));
+  EXPECT_LT(Fix.File->Cache(Slot).Size(), interiorCount);
+  EXPECT_TRUE(Fix.File->CheckInvariants());
+  // Every change reached the disk, the evicted leaves' too.
+  Fix.File->DiscardPages(false);
+  for (std::int32_t leaf : leaves) EXPECT_EQ(Fix.File->GetPage(*Ctx, leaf)->NextPage(), 777) << leaf;
 }
 
 TEST_F(IndexFilePages, FlushWritesRunsOfConsecutivePagesInOneWrite) {

@@ -117,8 +117,10 @@ TEST_F(DataTableTest, ForcedFlushesFollowTheSessionSettingAndTheArgument) {
   struct TCase {
     bool SessionFlush;
     bool ForceFlush;
-    std::int64_t Flushes;  // data, index and blob headers are all written
-  } cases[] = {{false, false, 0}, {false, true, 3}, {true, false, 3}};
+    // Data, index and blob headers are all written, each twice (marked, then
+    // cleared), and each write is flushed.
+    std::int64_t Flushes;
+  } cases[] = {{false, false, 0}, {false, true, 6}, {true, false, 6}};
   for (const TCase& c : cases) {
     FSession.SetForceBufferFlush(c.SessionFlush);
     const std::int64_t before = counter.Calls(TOsCall::FDataSync);

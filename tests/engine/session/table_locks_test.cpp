@@ -20,6 +20,7 @@
 #include "engine/session/data_session.h"
 #include "engine/session/data_table.h"
 #include "engine/session/lock_ranges.h"
+#include "engine/session/write_order.h"
 #include "session_fixture.h"
 #include "support/temp_dir.h"
 
@@ -235,7 +236,11 @@ TEST_F(TableLocksTest, ChangeCountersShowHeaderWritesOfOtherSessions) {
     pin->MutableData()[10] = 'z';
     pin->MarkModified();
     pin.Release();
-    EXPECT_TRUE(writer.Table->DataFile().FlushRecords());  // records only
+    // Records only: possible through the unordered writes alone (an ordered
+    // one marks the header first).
+    WriteOrderTesting::SetUnorderedWrites(true);
+    EXPECT_TRUE(writer.Table->DataFile().FlushRecords());
+    WriteOrderTesting::SetUnorderedWrites(false);
   }
   EXPECT_FALSE(reader.Table->DataFile().DataHeaderChanged());
   {
@@ -444,7 +449,10 @@ TEST_F(TableLocksTest, AnotherProcessSeesHeaderWritesThroughTheChangeCounters) {
       pin->MutableData()[10] = 'q';
       pin->MarkModified();
       pin.Release();
-      c.Table->DataFile().FlushRecords();  // the record, not the header
+      // The record, not the header: only the unordered writes do that.
+      WriteOrderTesting::SetUnorderedWrites(true);
+      c.Table->DataFile().FlushRecords();
+      WriteOrderTesting::SetUnorderedWrites(false);
     }
     ch.Signal('1');
     if (ch.Wait() != 'h') return 1;

@@ -1,0 +1,551 @@
+// Tarn's storage layers side by side with SQLite 3 on the same workloads, in
+// one run: the CPU time of each side and the ratio Tarn / SQLite (below 1
+// means Tarn is faster).
+//
+// Workloads (sizes at scale 1):
+//   index   1,000,000 random 8-byte keys inserted into one index, then each
+//           looked up once (TIndexFile + TBTree; SQLite: a WITHOUT ROWID
+//           table keyed by the 8 bytes)
+//   records 200,000 records of 100 bytes appended, then read in record
+//           order (TDataFile's record cache; SQLite: rowid table)
+//   blobs   100,000 blobs of 1 KB, and 1,000 blobs of 1 MB, 512-byte blocks
+//           (TBlobFile + TBlobBuffer; SQLite: rowid table with a blob column)
+// Each workload is written, closed, reopened and read, on both sides; opening
+// and closing are not timed. Tarn runs once with the engine's default cache
+// settings and once with 2 MB of cache for the file in question; SQLite runs
+// with its default cache, which is 2 MB. The index workload also runs with
+// the Tarn side inside a transaction (pages stay in memory until the end).
+//
+// Both sides: files in one temporary directory, no sync. SQLite: one
+// transaction per phase, PRAGMA synchronous=OFF and journal_mode=OFF (Tarn's
+// storage layer keeps no journal either), prepared statements.
+//
+//   bench_storage_vs_sqlite [scale [workload]]   scale defaults to 1; 0.1 is a quick run
+//   VANTOR_BENCH_SCALE=0.1 bench_storage_vs_sqlite
+// workload (for profiling one of them): index, records, blobs1k or blobs1m.
+
+#include <sqlite3.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "engine/blob/blob_buffer.h"
+#include "engine/blob/blob_file.h"
+#include "engine/blob/blob_owner.h"
+#include "engine/index/btree.h"
+#include "engine/index/index_file.h"
+#include "engine/table/data_file.h"
+#include "engine/table/field_types.h"
+
+namespace {
+
+using namespace tarn;
+
+constexpr std::int32_t EqualCacheBytes = 2 << 20;
+
+double CpuSeconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+// CPU seconds of the write and the read phase of one run.
+struct TTimes {
+  double Write = 0;
+  double Read = 0;
+};
+
+void Check(bool ok, const char* what) {
+  if (!ok) throw std::runtime_error(what);
+}
+
+// ---------------------------------------------------------------- SQLite side
+
+class TSqlite {
+ public:
+  explicit TSqlite(const std::string& path) {
+    if (sqlite3_open(path.c_str(), &FDb) != SQLITE_OK) throw std::runtime_error("sqlite3_open");
+    Exec("PRAGMA synchronous=OFF");
+    Exec("PRAGMA journal_mode=OFF");
+  }
+  ~TSqlite() { sqlite3_close(FDb); }
+  TSqlite(const TSqlite&) = delete;
+  TSqlite& operator=(const TSqlite&) = delete;
+
+  void Exec(const char* sql) {
+    char* message = nullptr;
+    if (sqlite3_exec(FDb, sql, nullptr, nullptr, &message) != SQLITE_OK) {
+      std::string text = message != nullptr ? message : "?";
+      sqlite3_free(message);
+      throw std::runtime_error(std::string(sql) + ": " + text);
+    }
+  }
+  sqlite3_stmt* Prepare(const char* sql) {
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(FDb, sql, -1, &stmt, nullptr) != SQLITE_OK)
+      throw std::runtime_error(std::string(sql) + ": " + sqlite3_errmsg(FDb));
+    return stmt;
+  }
+
+ private:
+  sqlite3* FDb = nullptr;
+};
+
+void Encode(std::uint64_t v, std::uint8_t* key) {
+  for (int i = 0; i < 8; ++i) key[i] = static_cast<std::uint8_t>(v >> (8 * (7 - i)));
+}
+
+TTimes SqliteIndex(const std::string& dir, const std::vector<std::uint64_t>& keys) {
+  const std::string path = dir + "/index.db";
+  std::filesystem::remove(path);
+  TTimes t;
+  std::uint8_t key[8];
+  {
+    TSqlite db(path);
+    db.Exec("CREATE TABLE k(key BLOB PRIMARY KEY, rec INTEGER) WITHOUT ROWID");
+    sqlite3_stmt* insert = db.Prepare("INSERT INTO k VALUES(?, ?)");
+    const double t0 = CpuSeconds();
+    db.Exec("BEGIN");
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+      Encode(keys[i], key);
+      sqlite3_bind_blob(insert, 1, key, 8, SQLITE_STATIC);
+      sqlite3_bind_int64(insert, 2, static_cast<std::int64_t>(i + 1));
+      Check(sqlite3_step(insert) == SQLITE_DONE, "sqlite insert");
+      sqlite3_reset(insert);
+    }
+    db.Exec("COMMIT");
+    t.Write = CpuSeconds() - t0;
+    sqlite3_finalize(insert);
+  }
+  {
+    TSqlite db(path);
+    sqlite3_stmt* find = db.Prepare("SELECT rec FROM k WHERE key = ?");
+    const double t0 = CpuSeconds();
+    db.Exec("BEGIN");
+    std::size_t found = 0;
+    for (std::uint64_t k : keys) {
+      Encode(k, key);
+      sqlite3_bind_blob(find, 1, key, 8, SQLITE_STATIC);
+      if (sqlite3_step(find) == SQLITE_ROW) ++found;
+      sqlite3_reset(find);
+    }
+    db.Exec("COMMIT");
+    t.Read = CpuSeconds() - t0;
+    sqlite3_finalize(find);
+    Check(found == keys.size(), "sqlite lookup missed");
+  }
+  return t;
+}
+
+TTimes SqliteRecords(const std::string& dir, std::int32_t count, std::size_t size) {
+  const std::string path = dir + "/records.db";
+  std::filesystem::remove(path);
+  std::vector<std::uint8_t> value(size, 0x41);
+  TTimes t;
+  {
+    TSqlite db(path);
+    db.Exec("CREATE TABLE r(id INTEGER PRIMARY KEY, v BLOB)");
+    sqlite3_stmt* insert = db.Prepare("INSERT INTO r(v) VALUES(?)");
+    const double t0 = CpuSeconds();
+    db.Exec("BEGIN");
+    for (std::int32_t i = 0; i < count; ++i) {
+      value[0] = static_cast<std::uint8_t>(i);
+      sqlite3_bind_blob(insert, 1, value.data(), static_cast<int>(size), SQLITE_STATIC);
+      Check(sqlite3_step(insert) == SQLITE_DONE, "sqlite insert");
+      sqlite3_reset(insert);
+    }
+    db.Exec("COMMIT");
+    t.Write = CpuSeconds() - t0;
+    sqlite3_finalize(insert);
+  }
+  {
+    TSqlite db(path);
+    sqlite3_stmt* scan = db.Prepare("SELECT v FROM r ORDER BY id");
+    const double t0 = CpuSeconds();
+    db.Exec("BEGIN");
+    std::uint64_t sum = 0;
+    std::int32_t rows = 0;
+    while (sqlite3_step(scan) == SQLITE_ROW) {
+      sum += static_cast<const std::uint8_t*>(sqlite3_column_blob(scan, 0))[0];
+      ++rows;
+    }
+    db.Exec("COMMIT");
+    t.Read = CpuSeconds() - t0;
+    sqlite3_finalize(scan);
+    Check(rows == count && sum != 1, "sqlite scan");
+  }
+  return t;
+}
+
+TTimes SqliteBlobs(const std::string& dir, std::int32_t count, std::size_t size) {
+  const std::string path = dir + "/blobs.db";
+  std::filesystem::remove(path);
+  std::vector<std::uint8_t> value(size);
+  for (std::size_t i = 0; i < size; ++i) value[i] = static_cast<std::uint8_t>(i * 31 + 7);
+  TTimes t;
+  {
+    TSqlite db(path);
+    db.Exec("CREATE TABLE b(id INTEGER PRIMARY KEY, v BLOB)");
+    sqlite3_stmt* insert = db.Prepare("INSERT INTO b(id, v) VALUES(?, ?)");
+    const double t0 = CpuSeconds();
+    db.Exec("BEGIN");
+    for (std::int32_t i = 0; i < count; ++i) {
+      value[0] = static_cast<std::uint8_t>(i);
+      sqlite3_bind_int(insert, 1, i + 1);
+      sqlite3_bind_blob(insert, 2, value.data(), static_cast<int>(size), SQLITE_STATIC);
+      Check(sqlite3_step(insert) == SQLITE_DONE, "sqlite insert");
+      sqlite3_reset(insert);
+    }
+    db.Exec("COMMIT");
+    t.Write = CpuSeconds() - t0;
+    sqlite3_finalize(insert);
+  }
+  {
+    TSqlite db(path);
+    sqlite3_stmt* get = db.Prepare("SELECT v FROM b WHERE id = ?");
+    std::vector<std::uint8_t> copy;
+    const double t0 = CpuSeconds();
+    db.Exec("BEGIN");
+    std::uint64_t sum = 0;
+    for (std::int32_t i = 0; i < count; ++i) {
+      sqlite3_bind_int(get, 1, i + 1);
+      Check(sqlite3_step(get) == SQLITE_ROW, "sqlite blob missing");
+      const auto* data = static_cast<const std::uint8_t*>(sqlite3_column_blob(get, 0));
+      const int bytes = sqlite3_column_bytes(get, 0);
+      copy.assign(data, data + bytes);  // Tarn's blob buffer holds a copy too
+      Check(static_cast<std::size_t>(bytes) == size, "sqlite short blob");
+      sum += copy[0];
+      sqlite3_reset(get);
+    }
+    db.Exec("COMMIT");
+    t.Read = CpuSeconds() - t0;
+    sqlite3_finalize(get);
+    Check(sum != 1, "sqlite blob sum");
+  }
+  return t;
+}
+
+// ---------------------------------------------------------------- Tarn side
+
+class TIndexBenchOwner : public TIndexOwner {
+ public:
+  std::int32_t BufferSize = 16384;
+  bool Transaction = false;
+  std::string Dir;
+  bool IsEncrypted() const override { return false; }
+  std::int32_t MaxIndexBufferSize() const override { return BufferSize; }
+  bool ForceBufferFlush() const override { return false; }
+  bool StrictChangeDetection() const override { return false; }
+  std::string_view PrivateDir() const override { return Dir; }
+  bool InTransaction() const override { return Transaction; }
+  void MarkDataWritten() override {}
+  std::uint16_t LanguageId() const override { return 0; }
+  std::uint16_t SortId() const override { return 0; }
+  int TableFieldCount() const override { return 1; }
+  TIndexFieldInfo TableField(int) const override { return {TKeyField{FieldType::Bytes, 8, 0, true}, 0, "K"}; }
+  std::string_view TableName() const override { return "BENCH"; }
+  std::string_view DatabaseName() const override { return Dir; }
+};
+
+class TIndexBenchContext : public TTreeContext {
+ public:
+  explicit TIndexBenchContext(int slot) : FSlot(slot) {}
+  int IndexSlot() const override { return FSlot; }
+  TDescentPath& Path() override { return FPath; }
+  bool TableChanged() override { return false; }
+
+ private:
+  int FSlot;
+  TDescentPath FPath;
+};
+
+TTimes TarnIndex(const std::string& dir, const std::vector<std::uint64_t>& keys, std::int32_t cacheBytes,
+                 bool transaction) {
+  const std::string path = dir + "/BENCH.IDX";
+  TIndexBenchOwner owner;
+  owner.BufferSize = cacheBytes;
+  owner.Dir = dir + "/";
+  TTimes t;
+  std::uint8_t key[8];
+  int slot = 0;
+  {
+    TIndexFile file(owner);
+    file.SetFileName(path);
+    file.CreateFile();
+    TIndexDescriptor def;
+    def.IndexName = "ByKey";
+    def.KeySize = 8;
+    def.Unique = true;
+    def.FieldCount = 1;
+    def.FieldNumbers[0] = 1;
+    slot = file.AddIndexDescriptor(def);
+    TIndexBenchContext ctx(slot);
+    TBTree tree(file);
+    owner.Transaction = transaction;
+    const double t0 = CpuSeconds();
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+      Encode(keys[i], key);
+      tree.AddKey(ctx, key, static_cast<std::int32_t>(i + 1));
+    }
+    owner.Transaction = false;
+    file.FlushPages(false);
+    file.WriteIndexHeader(false);
+    t.Write = CpuSeconds() - t0;
+    file.CloseFile();
+  }
+  {
+    TIndexFile file(owner);
+    file.SetFileName(path);
+    file.OpenFile();
+    TIndexBenchContext ctx(slot);
+    TBTree tree(file);
+    const double t0 = CpuSeconds();
+    std::size_t found = 0;
+    for (std::uint64_t k : keys) {
+      Encode(k, key);
+      found += tree.FindKey(ctx, key).Found ? 1 : 0;
+    }
+    t.Read = CpuSeconds() - t0;
+    file.CloseFile();
+    Check(found == keys.size(), "tarn lookup missed");
+  }
+  std::filesystem::remove(path);
+  return t;
+}
+
+class TDataBenchOwner : public TDataFileOwner {
+ public:
+  std::string_view TableName() const override { return "bench"; }
+  bool ForceBufferFlush() const override { return false; }
+  bool StrictChangeDetection() const override { return false; }
+  std::int32_t MaxDataBufferSize() const override { return BufferSize; }
+  std::int32_t MaxDataBufferCount() const override { return BufferCount; }
+  bool DataWritten() const override { return Written; }
+  void SetDataWritten() override { Written = true; }
+  bool HoldsTransactionLock() const override { return false; }
+  bool HasNoPrimaryIndex() const override { return false; }
+  bool LocaleInstalled(std::int16_t, std::int16_t) const override { return true; }
+  const TTextCaseMapper& CaseMapper() const override { return AsciiCaseMapper; }
+  std::int32_t BufferSize = 16384;
+  std::int32_t BufferCount = 8192;
+  bool Written = false;
+};
+
+// The cursor of a run that nobody else disturbs.
+class TQuietCursor : public TRecordCacheClient {
+ public:
+  bool ChangeCheck() override { return false; }
+  std::int32_t ReadAheadCount(std::int32_t, bool, std::int32_t limit) override { return limit; }
+};
+
+// Records of 100 bytes: a 9-byte control area, a string of 84 and a 32-bit
+// integer, each with its null byte.
+TTimes TarnRecords(const std::string& dir, std::int32_t count, std::int32_t cacheBytes, std::int32_t cacheCount) {
+  const std::string path = dir + "/BENCH.DAT";
+  TDataBenchOwner owner;
+  owner.BufferSize = cacheBytes;
+  owner.BufferCount = cacheCount;
+  std::vector<TFieldDesc> defs = {MakeFieldDesc(1, "Name", FieldType::String, 0, 84),
+                                  MakeFieldDesc(2, "Age", FieldType::Int32)};
+  AssignFieldOffsets(defs);
+  TTimes t;
+  {
+    TDataFile file(owner);
+    file.SetFileName(path);
+    file.CreateDataFile(0, 0, defs, 0, "", "", false, 0, 0);
+    file.WriteDataHeader(false);
+    file.WriteFieldDefs();
+    const std::size_t fieldBytes = static_cast<std::size_t>(file.GetRecordSize()) - 9;
+    const double t0 = CpuSeconds();
+    for (std::int32_t i = 0; i < count; ++i) {
+      TRecordPin rec = file.AllocateRecord(nullptr);
+      rec->Clear(false);
+      std::span<std::uint8_t> data = rec->MutableData();
+      std::memset(data.data() + 9, 0x41, fieldBytes);
+      data[9] = static_cast<std::uint8_t>(i);
+      rec->MarkModified();
+    }
+    file.FlushRecords();
+    file.WriteDataHeader(false);
+    t.Write = CpuSeconds() - t0;
+    Check(file.GetRecordSize() == 100, "record size");
+    file.CloseFile();
+  }
+  {
+    TDataFile file(owner);
+    file.SetFileName(path);
+    file.OpenFile();
+    TQuietCursor cursor;
+    const double t0 = CpuSeconds();
+    std::uint64_t sum = 0;
+    for (std::int32_t r = 1; r <= count; ++r) {
+      TRecordPin pin = file.GetRecord(&cursor, r, true, false, true);
+      sum += pin->Data()[9];
+    }
+    t.Read = CpuSeconds() - t0;
+    file.CloseFile();
+    Check(sum != 1, "tarn record sum");
+  }
+  std::filesystem::remove(path);
+  return t;
+}
+
+class TBlobBenchOwner : public TBlobOwner {
+ public:
+  std::int32_t BufferSize = 32768;
+  bool IsEncrypted() const override { return false; }
+  std::int32_t MaxBlobBufferSize() const override { return BufferSize; }
+  std::int32_t MaxBlobBufferCount() const override { return 8192; }
+  bool ForceBufferFlush() const override { return false; }
+  bool StrictChangeDetection() const override { return false; }
+  bool InTransaction() const override { return false; }
+  void MarkDataWritten() override {}
+  std::int32_t NextBlobStamp() override { return ++FStamp; }
+  std::string_view TableName() const override { return "Bench"; }
+  std::string_view DatabaseName() const override { return "Bench"; }
+
+ private:
+  std::int32_t FStamp = 0;
+};
+
+TTimes TarnBlobs(const std::string& dir, std::int32_t count, std::size_t size, std::int32_t cacheBytes) {
+  const std::string path = dir + "/BENCH.BLB";
+  constexpr std::int32_t BlockSize = 512;
+  TBlobBenchOwner owner;
+  owner.BufferSize = cacheBytes;
+  std::vector<std::uint8_t> value(size);
+  for (std::size_t i = 0; i < size; ++i) value[i] = static_cast<std::uint8_t>(i * 31 + 7);
+  struct TRef {
+    std::int32_t First;
+    std::int32_t Stamp;
+  };
+  std::vector<TRef> refs;
+  refs.reserve(static_cast<std::size_t>(count));
+  TTimes t;
+  {
+    TBlobFile file(owner);
+    file.SetFileName(path);
+    file.SetBlockSize(BlockSize);
+    file.CreateFile();
+    const double t0 = CpuSeconds();
+    for (std::int32_t i = 0; i < count; ++i) {
+      TBlobBuffer buffer(file, nullptr, 1, 0, 0, i + 1);
+      value[0] = static_cast<std::uint8_t>(i);
+      buffer.Write(0, value);
+      buffer.SetBlobStamp(owner.NextBlobStamp());
+      buffer.SaveBlob();
+      refs.push_back({buffer.FirstBlock(), buffer.BlobStamp()});
+    }
+    file.FlushBlocks();
+    file.WriteBlobHeader(false);
+    t.Write = CpuSeconds() - t0;
+    file.CloseFile();
+  }
+  {
+    TBlobFile file(owner);
+    file.SetFileName(path);
+    file.SetBlockSize(BlockSize);
+    file.OpenFile();
+    const double t0 = CpuSeconds();
+    std::uint64_t sum = 0;
+    for (const TRef& ref : refs) {
+      TBlobBuffer buffer(file, nullptr, 1, ref.First, ref.Stamp, 1);
+      buffer.LoadBlob();
+      Check(buffer.Size() == size, "tarn short blob");
+      sum += buffer.Data()[0];
+    }
+    t.Read = CpuSeconds() - t0;
+    file.CloseFile();
+    Check(sum != 1, "tarn blob sum");
+  }
+  std::filesystem::remove(path);
+  return t;
+}
+
+// ---------------------------------------------------------------- report
+
+void PrintRow(const char* workload, const char* setting, TTimes tarn, TTimes sqlite) {
+  std::printf("| %-34s | %-22s | %7.3f %7.3f | %7.3f %7.3f | %5.2f | %5.2f |\n", workload, setting, tarn.Write,
+              sqlite.Write, tarn.Read, sqlite.Read, tarn.Write / sqlite.Write, tarn.Read / sqlite.Read);
+  std::fflush(stdout);
+}
+
+double ScaleFrom(int argc, char** argv) {
+  const char* text = argc > 1 ? argv[1] : std::getenv("VANTOR_BENCH_SCALE");
+  if (text == nullptr) return 1.0;
+  const double scale = std::atof(text);
+  return scale > 0 ? scale : 1.0;
+}
+
+std::int32_t Scaled(double n, double scale) { return std::max<std::int32_t>(1, static_cast<std::int32_t>(n * scale)); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    const double scale = ScaleFrom(argc, argv);
+    const std::string only = argc > 2 ? argv[2] : "";
+    auto runs = [&](const char* workload) { return only.empty() || only == workload; };
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("tarn_vs_sqlite_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const std::string d = dir.string();
+    std::printf("scale %.3g, CPU seconds (Tarn, SQLite) and ratio Tarn/SQLite; SQLite cache 2 MB (its default)\n",
+                scale);
+    std::printf("| %-34s | %-22s | %-15s | %-15s | %-5s | %-5s |\n", "workload", "Tarn setting", "write T / S",
+                "read T / S", "write", "read");
+    std::printf("|%s|%s|%s|%s|%s|%s|\n", std::string(36, '-').c_str(), std::string(24, '-').c_str(),
+                std::string(17, '-').c_str(), std::string(17, '-').c_str(), std::string(7, '-').c_str(),
+                std::string(7, '-').c_str());
+
+    if (runs("index")) {
+      const std::int32_t n = Scaled(1'000'000, scale);
+      std::mt19937_64 random(42);
+      std::vector<std::uint64_t> keys(static_cast<std::size_t>(n));
+      for (auto& k : keys) k = random();
+      const std::string name = std::to_string(n) + " random 8-byte keys";
+      const TTimes sqlite = SqliteIndex(d, keys);
+      PrintRow(name.c_str(), "default (2 pages)", TarnIndex(d, keys, 16384, false), sqlite);
+      PrintRow(name.c_str(), "2 MB", TarnIndex(d, keys, EqualCacheBytes, false), sqlite);
+      PrintRow(name.c_str(), "2 MB, in a transaction", TarnIndex(d, keys, EqualCacheBytes, true), sqlite);
+    }
+    if (runs("records")) {
+      const std::int32_t n = Scaled(200'000, scale);
+      const std::string name = std::to_string(n) + " records of 100 bytes";
+      const TTimes sqlite = SqliteRecords(d, n, 100);
+      PrintRow(name.c_str(), "default (163 records)", TarnRecords(d, n, 16384, 8192), sqlite);
+      PrintRow(name.c_str(), "8,192 records", TarnRecords(d, n, 8192 * 100, 8192), sqlite);
+      PrintRow(name.c_str(), "2 MB (20,971 records)", TarnRecords(d, n, EqualCacheBytes, EqualCacheBytes / 100),
+               sqlite);
+    }
+    if (runs("blobs1k")) {
+      const std::int32_t n = Scaled(100'000, scale);
+      const std::string name = std::to_string(n) + " blobs of 1 KB";
+      const TTimes sqlite = SqliteBlobs(d, n, 1024);
+      PrintRow(name.c_str(), "default (64 blocks)", TarnBlobs(d, n, 1024, 32768), sqlite);
+      PrintRow(name.c_str(), "2 MB", TarnBlobs(d, n, 1024, EqualCacheBytes), sqlite);
+    }
+    if (runs("blobs1m")) {
+      const std::int32_t n = Scaled(1'000, scale);
+      const std::string name = std::to_string(n) + " blobs of 1 MB";
+      const TTimes sqlite = SqliteBlobs(d, n, 1 << 20);
+      PrintRow(name.c_str(), "default (64 blocks)", TarnBlobs(d, n, 1 << 20, 32768), sqlite);
+      PrintRow(name.c_str(), "2 MB", TarnBlobs(d, n, 1 << 20, EqualCacheBytes), sqlite);
+    }
+    std::filesystem::remove_all(dir);
+    return 0;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "bench_storage_vs_sqlite: %s\n", e.what());
+    return 1;
+  }
+}
