@@ -257,6 +257,8 @@ void TExpEvaluator::EvaluateTextSearch(const TExpToken& node, TExpValue& out) {
       const std::string prefix = word.substr(0, word.size() - 1);
       bool found = false;
       for (std::size_t j = 0; j < columnWords.Count(); ++j) {
+        // The word index holds no stop words, so a prefix never matches one.
+        if (FTextWords->IsStopWord(columnWords[j].Text)) continue;
         if (columnWords[j].Text.size() >= prefix.size() &&
             (prefix.empty() || columnWords.Compare(columnWords[j].Text, prefix, prefix.size()) == 0)) {
           found = true;
