@@ -21,6 +21,11 @@ struct TFilterOptimizer::TRange {
   bool Invert = false;
   bool FromLowest = false;  // Low is the slot's LowKey
   bool ToHighest = false;   // High is the slot's HighKey
+  // Low and High are built for the ascending order of the same keys; the
+  // index (a Descending one) reads them the other way round.
+  bool Reversed = false;
+  const std::uint8_t* First() const { return Reversed ? High.data() : Low.data(); }
+  const std::uint8_t* Last() const { return Reversed ? Low.data() : High.data(); }
 };
 
 namespace {
@@ -49,7 +54,13 @@ std::uint32_t CountNodes(const TExpToken& node) {
   return highest + 1;
 }
 
-// Writes the first key field part of a constant into key (zeroed first).
+// The first key field sorts with its values descending in a non-Descending
+// index: its keys order by that field backwards, then by the rest forwards.
+bool FirstFieldFlipped(const TKeyDef& def) { return def.FieldDescending[0] != 0 && !def.Descending; }
+
+// Writes the first key field part of a constant into key (zeroed first), as
+// BuildKey writes it (inverted for a flipped field of a table without a
+// language).
 void EncodeConstant(const TKeyDef& def, const TExpValue& value, std::uint8_t* key) {
   std::memset(key, 0, def.KeySize);
   const TKeyField& field = def.Fields[0];
@@ -60,7 +71,7 @@ void EncodeConstant(const TKeyDef& def, const TExpValue& value, std::uint8_t* ke
   else
     StoredBytesOf(value, bytes);
   EncodeFieldKey(field, reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), def.LanguageId,
-                 def.SortId, false, def.CaseInsensitive, std::span<std::uint8_t>(key, partSize));
+                 def.SortId, FirstFieldFlipped(def), def.CaseInsensitive, std::span<std::uint8_t>(key, partSize));
 }
 
 }  // namespace
@@ -91,7 +102,7 @@ int TFilterOptimizer::ChooseIndex(const TExpToken& column, bool caseInsensitive)
   const int slot = FCursor.FindFilterIndex(column.FieldNo, caseInsensitive, isString);
   if (slot < 0) return -1;
   const TKeyDef& def = FCursor.FilterKeyDef(slot);
-  if (def.FieldCount == 0 || def.Descending || def.FieldDescending[0] != 0) return -1;
+  if (def.FieldCount == 0) return -1;
   return slot;
 }
 
@@ -175,13 +186,7 @@ void TFilterOptimizer::AnalyseNode(TExpToken& node) {
       keys = 0;
       if (node.Op == TExpOp::Between || node.Op == TExpOp::NotBetween) {
         TRange range;
-        BuildRange(slot, TExpOp::Between, nullptr, 0, range);
-        EncodeConstant(FCursor.FilterKeyDef(slot), node.List[0]->Value, range.Low.data());
-        EncodeConstant(FCursor.FilterKeyDef(slot), node.List[1]->Value, range.High.data());
-        const TKeyDef& def = FCursor.FilterKeyDef(slot);
-        const std::size_t n = KeyFieldSize(def.Fields[0]) + 1u;
-        PadKeyLow(def, std::span(range.Low.data(), def.KeySize), n);
-        PadKeyHigh(def, std::span(range.High.data(), def.KeySize), n);
+        BuildBetweenRange(slot, node.List[0]->Value, node.List[1]->Value, range);
         keys = std::max<std::int64_t>(CountRange(slot, range), 0);
       } else {
         for (const TExpTokenPtr& item : node.List) keys += std::max<std::int64_t>(rangeKeys(slot, TExpOp::Equal, item.get(), 0), 0);
@@ -238,6 +243,11 @@ void TFilterOptimizer::BuildRange(int slot, TExpOp op, const TExpToken* constant
   const std::size_t partSize = KeyFieldSize(def.Fields[0]) + 1u;
   const std::size_t n = std::min<std::size_t>(prefix > 0 ? prefix + 1u : partSize, def.KeySize);
   range = TRange{};
+  if (FirstFieldFlipped(def)) {
+    BuildFlippedRange(def, op, constant, n, range);
+    return;
+  }
+  range.Reversed = def.Descending;
   // Bounds of every key with a value (flag byte 1).
   const auto lowestValue = [&] {
     if (isString) {  // NULL strings compare as the empty string: they belong below every value
@@ -253,7 +263,6 @@ void TFilterOptimizer::BuildRange(int slot, TExpOp op, const TExpToken* constant
     HighKey(def, high);
     range.ToHighest = true;
   };
-  if (constant == nullptr) return;  // BETWEEN: the caller fills both bounds
   if (constant->Value.Null) {  // = NULL and <> NULL: the keys with flag byte 0
     std::fill(low.begin(), low.end(), 0);
     std::fill(high.begin(), high.end(), 0);
@@ -304,8 +313,136 @@ void TFilterOptimizer::BuildRange(int slot, TExpOp op, const TExpToken* constant
   }
 }
 
+// Bounds in the index's own order when its first field is flipped. Value keys
+// come first, greatest value first; NULL keys last. Within one first-field
+// value the rest of the key ascends.
+void TFilterOptimizer::BuildFlippedRange(const TKeyDef& def, TExpOp op, const TExpToken* constant, std::size_t n,
+                                         TRange& range) {
+  const std::span<std::uint8_t> low(range.Low.data(), def.KeySize);
+  const std::span<std::uint8_t> high(range.High.data(), def.KeySize);
+  const bool isString = def.Fields[0].FieldType == FieldType::String;
+  const bool language = def.HasLanguage();
+  const std::size_t partSize = KeyFieldSize(def.Fields[0]) + 1u;
+  // The first (last) key in index order whose first n bytes are key's. With a
+  // language the collation reverses the first field's value area, so a
+  // prefix inside it is padded the other way round.
+  const auto prefixFirst = [&](std::span<std::uint8_t> key, std::size_t from) {
+    if (language && from < partSize) {
+      PadKeyHigh(def, key, from);
+      PadKeyLow(def, key, partSize);
+    } else {
+      PadKeyLow(def, key, from);
+    }
+  };
+  const auto prefixLast = [&](std::span<std::uint8_t> key, std::size_t from) {
+    if (language && from < partSize) {
+      PadKeyLow(def, key, from);
+      PadKeyHigh(def, key, partSize);
+    } else {
+      PadKeyHigh(def, key, from);
+    }
+  };
+  // Before every key with a value: without a language those begin with the
+  // inverted flag 0xFE, with one the greatest value area comes first.
+  const auto firstValue = [&] {
+    if (!language) {
+      LowKey(def, low);
+      range.FromLowest = true;
+      return;
+    }
+    std::fill(low.begin(), low.end(), 0);
+    low[0] = 1;
+    PadKeyHigh(def, low, 1);
+    PadKeyLow(def, low, partSize);
+  };
+  // After every key with a value; for strings after the NULL keys too, as a
+  // NULL string compares as the empty string.
+  const auto lastValue = [&] {
+    std::fill(high.begin(), high.end(), 0);
+    if (isString) {
+      if (language) {
+        PadKeyHigh(def, high, partSize);
+      } else {
+        HighKey(def, high);
+        range.ToHighest = true;
+      }
+    } else if (language) {
+      high[0] = 1;
+      PadKeyLow(def, high, 1);
+      PadKeyHigh(def, high, partSize);
+    } else {
+      high[0] = 0xFE;
+      PadKeyHigh(def, high, 1);
+    }
+  };
+  if (constant->Value.Null) {  // = NULL and <> NULL: the keys of a NULL first field
+    std::fill(low.begin(), low.end(), 0);
+    if (!language) std::fill(low.begin(), low.begin() + static_cast<std::ptrdiff_t>(partSize), 0xFF);
+    std::copy(low.begin(), low.end(), high.begin());
+    prefixFirst(low, partSize);
+    prefixLast(high, partSize);
+    range.Invert = op == TExpOp::NotEqual;
+    return;
+  }
+  EncodeConstant(def, constant->Value, range.Low.data());
+  std::copy(low.begin(), low.end(), high.begin());
+  switch (op) {
+    case TExpOp::Equal:
+    case TExpOp::NotEqual:
+    case TExpOp::PartialEqual:
+    case TExpOp::PartialNotEqual:
+      prefixFirst(low, n);
+      prefixLast(high, n);
+      range.Invert = op == TExpOp::NotEqual || op == TExpOp::PartialNotEqual;
+      return;
+    case TExpOp::Greater:  // greater values sort before v
+      if (n < def.KeySize) {
+        prefixFirst(high, n);
+      } else if (language) {
+        KeySuccessor(def, high, n);  // plain bytes that compare backwards
+      } else {
+        KeyPredecessor(def, high, n);
+      }
+      firstValue();
+      return;
+    case TExpOp::GreaterEqual:
+      prefixLast(high, n);
+      firstValue();
+      return;
+    case TExpOp::Less:  // smaller values sort after v
+      if (n < def.KeySize) {
+        prefixLast(low, n);
+      } else if (language) {
+        KeyPredecessor(def, low, n);
+      } else {
+        KeySuccessor(def, low, n);
+      }
+      lastValue();
+      return;
+    case TExpOp::LessEqual:
+      prefixFirst(low, n);
+      lastValue();
+      return;
+    default:
+      return;
+  }
+}
+
+void TFilterOptimizer::BuildBetweenRange(int slot, const TExpValue& from, const TExpValue& to, TRange& range) {
+  const TKeyDef& def = FCursor.FilterKeyDef(slot);
+  const std::size_t n = KeyFieldSize(def.Fields[0]) + 1u;
+  range = TRange{};
+  const bool flipped = FirstFieldFlipped(def);
+  range.Reversed = def.Descending;
+  // A flipped first field meets the upper bound first.
+  EncodeConstant(def, flipped ? to : from, range.Low.data());
+  EncodeConstant(def, flipped ? from : to, range.High.data());
+  PadKeyLow(def, std::span(range.Low.data(), def.KeySize), n);
+  PadKeyHigh(def, std::span(range.High.data(), def.KeySize), n);
+}
+
 std::int64_t TFilterOptimizer::CountRange(int slot, const TRange& range) {
-  return FCursor.CountKeyRange(slot, range.Low.data(), range.High.data());
+  return FCursor.CountKeyRange(slot, range.First(), range.Last());
 }
 
 bool TFilterOptimizer::CollectRange(int slot, const TRange& range, TRecordsBitmap& bitmap) {
@@ -324,21 +461,21 @@ bool TFilterOptimizer::CollectRange(int slot, const TRange& range, TRecordsBitma
       LowKey(def, std::span(below.Low.data(), def.KeySize));
       below.High = range.Low;
       KeyPredecessor(def, std::span(below.High.data(), def.KeySize), def.KeySize);
-      if (!FCursor.CollectKeyRange(slot, below.Low.data(), below.High.data(), bitmap)) return false;
+      if (!FCursor.CollectKeyRange(slot, below.First(), below.Last(), bitmap)) return false;
     }
     if (!range.ToHighest) {
       TRange after = range;
       after.Low = range.High;
       KeySuccessor(def, std::span(after.Low.data(), def.KeySize), def.KeySize);
       HighKey(def, std::span(after.High.data(), def.KeySize));
-      if (!FCursor.CollectKeyRange(slot, after.Low.data(), after.High.data(), *above)) return false;
+      if (!FCursor.CollectKeyRange(slot, after.First(), after.Last(), *above)) return false;
       bitmap.OrWith(*above);
     }
     bitmap.SetBitCount(bits);
     invert = !invert;
     done = true;
   }
-  if (!done && !FCursor.CollectKeyRange(slot, range.Low.data(), range.High.data(), bitmap)) return false;
+  if (!done && !FCursor.CollectKeyRange(slot, range.First(), range.Last(), bitmap)) return false;
   bitmap.SetBitCount(bits);
   if (invert) bitmap.Invert();
   return true;
@@ -397,14 +534,9 @@ bool TFilterOptimizer::RestrictByIndex(TRecordsBitmap& bitmap, const TExpToken& 
   if (node.Kind == TExpTokenKind::Function) return RestrictByWords(bitmap, node);
   TPooledBitmap collected(bits);
   if (node.Kind == TExpTokenKind::List) {
-    const TKeyDef& def = FCursor.FilterKeyDef(plan.Slot);
     TRange range;
     if (node.Op == TExpOp::Between || node.Op == TExpOp::NotBetween) {
-      const std::size_t n = KeyFieldSize(def.Fields[0]) + 1u;
-      EncodeConstant(def, node.List[0]->Value, range.Low.data());
-      EncodeConstant(def, node.List[1]->Value, range.High.data());
-      PadKeyLow(def, std::span(range.Low.data(), def.KeySize), n);
-      PadKeyHigh(def, std::span(range.High.data(), def.KeySize), n);
+      BuildBetweenRange(plan.Slot, node.List[0]->Value, node.List[1]->Value, range);
       if (!CollectRange(plan.Slot, range, *collected)) return false;
     } else {
       TPooledBitmap one(bits);

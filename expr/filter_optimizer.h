@@ -35,11 +35,17 @@
 // The NULL keys of a string column also belong to < and <= ranges, because
 // a NULL string compares as the empty string. Case-sensitive prefix
 // comparisons on tables with a language are evaluated record by record (the
-// collation's prefix range would also hold other letter cases). Descending
-// indexes and
-// descending first key fields are not used. With the Complement option, on
-// tables without a language and indexes with counts, a range holding more
-// than half of the records is read as the ranges around it, inverted.
+// collation's prefix range would also hold other letter cases).
+// Descending indexes: a Descending index sorts every key backwards, so its
+// range is the one above with the bounds swapped. An ascending index whose
+// first key field descends sorts that field backwards and the rest of the key
+// forwards; its bounds are built in that order (without a language the field
+// is stored inverted, so its value keys begin with 0xFE and its NULL keys
+// with 0xFF). In both, NULL keys sort after every value, and for a string
+// column they stay part of the < and <= ranges.
+// With the Complement option, on tables without a language and indexes with
+// counts, a range holding more than half of the records is read as the
+// ranges around it, inverted.
 //
 // Threads: used by the cursor's thread during one filter build.
 
@@ -91,7 +97,12 @@ class TFilterOptimizer {
   // whether case is ignored; nullptr when it is no such operand.
   const TExpToken* ConditionColumn(const TExpToken& operand, bool& upper) const;
   bool ConstantFits(const TExpToken& column, const TExpToken& constant, int slot) const;
+  // The key range of a comparison of the slot's first key field with
+  // constant (n bytes of it for a prefix).
   void BuildRange(int slot, TExpOp op, const TExpToken* constant, std::uint16_t prefix, TRange& range);
+  void BuildFlippedRange(const TKeyDef& def, TExpOp op, const TExpToken* constant, std::size_t n, TRange& range);
+  // The key range of BETWEEN from AND to.
+  void BuildBetweenRange(int slot, const TExpValue& from, const TExpValue& to, TRange& range);
   std::int64_t CountRange(int slot, const TRange& range);
   bool CollectRange(int slot, const TRange& range, TRecordsBitmap& bitmap);
   bool RestrictByIndex(TRecordsBitmap& bitmap, const TExpToken& node);

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <random>
 #include <set>
 
@@ -13,6 +14,7 @@
 #include "engine/base/engine_error.h"
 #include "engine/index/collation.h"
 #include "expr/expression_parser.h"
+#include "expr/filter_optimizer.h"
 #include "expr/filter_preparer.h"
 #include "expr/filter_test_table.h"
 
@@ -262,18 +264,93 @@ TEST(FilterText, TextSearchReadsWordKeysOnly) {
   EXPECT_EQ(filters.AddFilter("TEXTSEARCH('the of' IN Title)", {}).Bitmap().CountSet(), 60u);
 }
 
+// Bounds over descending indexes (both kinds, with and without a language):
+// the values at either end, empty ranges, NULL keys (which sort after every
+// value here), prefixes, IN and BETWEEN. Each is read from the index alone,
+// equals plain evaluation, and its counted estimate is its record count.
+TEST(FilterDescending, RangesAtTheEndsOfDescendingIndexes) {
+  std::vector<std::int16_t> languages{0};
+  if (IsValidLocale(1033, 0)) languages.push_back(1033);
+  static const char* const Names[] = {"Ann", "ann", "Bob", "Zed", "Smith", "smithers", ""};
+  struct TCase {
+    const char* Text;
+    bool CaseInsensitive;
+    // a case-sensitive prefix, which a collation cannot bound
+    bool ByRecordsWithLanguage = false;
+  };
+  static const TCase Cases[] = {
+      // Amount: Descending index; the extremes are stored once each
+      {"Amount >= 2147483647", false}, {"Amount > 2147483646", false}, {"Amount > 2147483647", false},
+      {"Amount <= -2147483647", false}, {"Amount < -2147483646", false}, {"Amount < -2147483647", false},
+      {"Amount = 0", false}, {"Amount <> 0", false}, {"Amount < 0", false}, {"Amount >= 0", false},
+      {"Amount = NULL", false}, {"Amount <> NULL", false}, {"Amount BETWEEN -1 AND 1", false},
+      {"Amount BETWEEN 1 AND -1", false}, {"Amount IN (-3, 3, 9)", false}, {"Amount NOT IN (0, 1)", false},
+      // Born: its key field descends in an ascending index
+      {"Born > '2000-01-10'", false}, {"Born <= '2000-01-10'", false}, {"Born < '2000-01-01'", false},
+      {"Born >= '2000-01-01'", false}, {"Born BETWEEN '2000-01-03' AND '2000-01-07'", false},
+      {"Born = NULL", false}, {"Born <> NULL", false}, {"Born IN ('2000-01-02', '2000-01-30')", false},
+      // Code: a Descending index whose field descends as well
+      {"Code > 0", false}, {"Code <= -1", false}, {"Code = NULL", false}, {"Code BETWEEN -2 AND 0", false},
+      // Name: Descending index; NULL names compare as the empty string
+      {"Name < 'Bob'", false}, {"Name <= 'Ann'", false}, {"Name > 'Smith'", false}, {"Name >= 'Zed'", false},
+      {"Name = 'Smi*'", false, true}, {"Name <> 'Bob'", false}, {"Name = NULL", false},
+      // UPPER(Name) and the case-insensitive option: ascending index, Name descends
+      {"UPPER(Name) < 'BOB'", false}, {"UPPER(Name) >= 'SMITH'", false}, {"UPPER(Name) > 'ZED'", false},
+      {"Name = 'smi*'", true}, {"Name <> 'a*'", true}, {"Name = 'ann'", true}};
+  for (std::int16_t language : languages) {
+    TFilterTable table(language, false, true);
+    for (int n = 0; n < 70; ++n) {
+      TItem item;
+      if (Names[n % 7][0] != 0) item.Name = Names[n % 7];
+      if (n % 5 != 2) item.Amount = n % 7 - 3;
+      if (n == 10) item.Amount = 2147483647;
+      if (n == 11) item.Amount = -2147483647;
+      if (n % 4 != 1) item.Born = *EncodeDate(2000, 1, 1) + n % 12;
+      if (n % 9 != 4) item.Code = static_cast<std::int16_t>(n % 5 - 2);
+      table.Insert(item);
+    }
+    for (const TCase& c : Cases) {
+      SCOPED_TRACE(std::string(c.Text) + " language " + std::to_string(language));
+      TFilterOptions options;
+      options.CaseInsensitive = c.CaseInsensitive;
+      const std::vector<std::uint32_t> expected = Evaluated(table, c.Text, options);
+      const bool indexed = language == 0 || !c.ByRecordsWithLanguage;
+      for (bool counting : {false, true}) {
+        options.Counting = counting;
+        options.Complement = counting && language == 0;
+        TFilterList filters(table);
+        table.ResetCounters();
+        TFilter& filter = filters.AddFilter(c.Text, options);
+        EXPECT_EQ(filter.Level(), indexed ? TOptimizeLevel::Full : TOptimizeLevel::None);
+        EXPECT_EQ(table.RecordReads() == 0, indexed);
+        EXPECT_EQ(SetBits(filter.Bitmap()), expected);
+      }
+      if (!indexed) continue;
+      TExpressionParser parser(TARN_INVALIDFILTER, "Items");
+      TExpTokenPtr root = PrepareFilterTree(*parser.ParseFilter(c.Text, table), options, table);
+      TFilter unused;
+      TFilterOptimizer optimizer(table, options, unused);
+      optimizer.Analyse(*root);
+      EXPECT_EQ(optimizer.EstimateOf(*root), static_cast<std::int64_t>(expected.size()));
+    }
+  }
+}
+
 // Random tables and random filters from a small grammar: the bitmap of the
 // optimised build equals record-by-record evaluation, with and without the
-// counting and complement options, for every level the filters reach.
+// counting and complement options, for every level the filters reach, over
+// ascending and over descending indexes.
 TEST(FilterModel, OptimisedBitmapsEqualEvaluation) {
   std::mt19937 random(151210);
   std::vector<std::int16_t> languages{0};
   if (IsValidLocale(1033, 0)) languages.push_back(1033);
   const std::vector<std::string> names{"Ann", "ann", "Anna", "Bob", "bo", "Zed", "Éva", "Smith", "Smi"};
   std::set<TOptimizeLevel> levels;
+  std::set<std::int16_t> descendingUsed;  // languages whose descending tables answered filters by index
   for (std::int16_t language : languages) {
-    for (int round = 0; round < 6; ++round) {
-      TFilterTable table(language, round == 5);
+    for (int round = 0; round < 12; ++round) {
+      const bool descending = round >= 6;
+      TFilterTable table(language, round % 6 == 5, descending);
       const int count = 40 + static_cast<int>(random() % 120);
       for (int i = 0; i < count; ++i) {
         TItem item;
@@ -291,7 +368,7 @@ TEST(FilterModel, OptimisedBitmapsEqualEvaluation) {
       const auto condition = [&]() -> std::string {
         static const char* const Ops[] = {"=", "<>", "<", "<=", ">", ">="};
         const std::string op = Ops[random() % 6];
-        switch (random() % 9) {
+        switch (random() % 14) {
           case 0: return "Amount " + op + " " + std::to_string(static_cast<int>(random() % 12) - 3);
           case 1: return "Name " + op + " '" + names[random() % names.size()] + "'";
           case 2: return "Born " + op + " '2000-01-" + std::to_string(1 + random() % 28) + "'";
@@ -300,6 +377,20 @@ TEST(FilterModel, OptimisedBitmapsEqualEvaluation) {
           case 5: return "Name LIKE '" + names[random() % names.size()].substr(0, 1 + random() % 2) + "%'";
           case 6: return "Amount BETWEEN " + std::to_string(random() % 5) + " AND " + std::to_string(random() % 9);
           case 7: return "Amount IN (" + std::to_string(random() % 5) + ", " + std::to_string(random() % 9) + ")";
+          case 8: return "Code BETWEEN " + std::to_string(random() % 5) + " AND " + std::to_string(random() % 5);
+          case 9: {
+            const std::string first = "'2000-01-" + std::to_string(1 + random() % 28) + "'";
+            const std::string second = "'2000-01-" + std::to_string(1 + random() % 28) + "'";
+            return random() % 2 ? "Born IN (" + first + ", " + second + ")"
+                                : "Born BETWEEN " + first + " AND " + second;
+          }
+          case 10: return "Name IN ('" + names[random() % names.size()] + "', '" + names[random() % names.size()] + "')";
+          case 11: return std::string(random() % 2 ? "Name " : "Born ") + (random() % 2 ? "IS NULL" : "IS NOT NULL");
+          case 12: {
+            std::string upper = names[random() % names.size()];
+            for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            return "UPPER(Name) " + op + " '" + upper + "'";
+          }
           default: return std::string("Amount ") + (random() % 2 ? "IS NULL" : "IS NOT NULL");
         }
       };
@@ -317,14 +408,17 @@ TEST(FilterModel, OptimisedBitmapsEqualEvaluation) {
           TFilterList filters(table);
           TFilter& filter = filters.AddFilter(text, options);
           levels.insert(filter.Level());
+          if (descending && filter.Level() == TOptimizeLevel::Full) descendingUsed.insert(language);
           std::vector<std::uint32_t> got = SetBits(filter.Bitmap());
           std::erase_if(got, [&](std::uint32_t n) { return deleted.count(n) != 0; });
-          ASSERT_EQ(got, expected) << text << " language " << language << " mode " << mode;
+          ASSERT_EQ(got, expected) << text << " language " << language << " mode " << mode
+                                   << (descending ? " descending" : "");
         }
       }
     }
   }
   EXPECT_EQ(levels.size(), 3u);
+  EXPECT_EQ(descendingUsed.size(), languages.size());
 }
 
 }  // namespace

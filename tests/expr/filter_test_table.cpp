@@ -30,9 +30,16 @@ TIndexDescriptor Secondary(const char* name, std::int16_t fieldNo, std::uint8_t 
   return d;
 }
 
+// Makes d descend: the whole index, or its first key field.
+TIndexDescriptor Descending(TIndexDescriptor d, bool wholeIndex, bool firstField) {
+  d.Descending = wholeIndex;
+  d.FieldDescending[0] = firstField ? 1 : 0;
+  return d;
+}
+
 }  // namespace
 
-TFilterTable::TFilterTable(std::int16_t languageId, bool noCounts) : FLanguageId(languageId) {
+TFilterTable::TFilterTable(std::int16_t languageId, bool noCounts, bool descendingKeys) : FLanguageId(languageId) {
   TTableDefinition def;
   def.LanguageId = languageId;
   def.Fields.push_back(MakeFieldDesc(1, "Name", FieldType::String, 0, 12));
@@ -42,10 +49,19 @@ TFilterTable::TFilterTable(std::int16_t languageId, bool noCounts) : FLanguageId
   def.Fields.push_back(MakeFieldDesc(5, "Code", FieldType::Int16));
   def.Fields.push_back(MakeFieldDesc(6, "Title", FieldType::String, 0, 60));
   AssignFieldOffsets(def.Fields);
-  def.Secondary.push_back(Secondary("ByName", 1, FieldType::String, 12, false, noCounts));
-  def.Secondary.push_back(Secondary("ByNameCI", 1, FieldType::String, 12, true, noCounts));
-  def.Secondary.push_back(Secondary("ByAmount", 2, FieldType::Int32, 0, false, noCounts));
-  def.Secondary.push_back(Secondary("ByBorn", 3, FieldType::Date, 0, false, noCounts));
+  const TIndexDescriptor byName = Secondary("ByName", 1, FieldType::String, 12, false, noCounts);
+  const TIndexDescriptor byNameCI = Secondary("ByNameCI", 1, FieldType::String, 12, true, noCounts);
+  const TIndexDescriptor byAmount = Secondary("ByAmount", 2, FieldType::Int32, 0, false, noCounts);
+  const TIndexDescriptor byBorn = Secondary("ByBorn", 3, FieldType::Date, 0, false, noCounts);
+  if (descendingKeys) {
+    def.Secondary.push_back(Descending(byName, true, false));
+    def.Secondary.push_back(Descending(byNameCI, false, true));
+    def.Secondary.push_back(Descending(byAmount, true, false));
+    def.Secondary.push_back(Descending(byBorn, false, true));
+    def.Secondary.push_back(Descending(Secondary("ByCode", 5, FieldType::Int16, 0, false, noCounts), true, true));
+  } else {
+    for (const TIndexDescriptor& d : {byName, byNameCI, byAmount, byBorn}) def.Secondary.push_back(d);
+  }
   TIndexDescriptor text;
   text.FieldCount = 1;
   text.FieldNumbers[0] = 6;

@@ -12,6 +12,14 @@
 //   4 Ratio  float           no index
 //   5 Code   16-bit integer  no index
 //   6 Title  string(60)      the full-text index "Sys Text" (slot 32)
+//
+// With descending keys the same slots sort the other way round, in both of
+// the ways an index can descend:
+//   "ByName"   Descending index
+//   "ByNameCI" ascending index, Name a descending key field
+//   "ByAmount" Descending index
+//   "ByBorn"   ascending index, Born a descending key field
+//   "ByCode"   (slot 5, Code) Descending index, Code a descending key field
 
 #include <cstdint>
 #include <optional>
@@ -42,8 +50,9 @@ struct TItem {
 
 class TFilterTable : public tarn::TFilterCursor, public tarn::TExpRecordSource {
  public:
-  // languageId 0: no language; indexes keep subtree counts unless noCounts.
-  explicit TFilterTable(std::int16_t languageId = 0, bool noCounts = false);
+  // languageId 0: no language; indexes keep subtree counts unless noCounts;
+  // descendingKeys gives the descending indexes above.
+  explicit TFilterTable(std::int16_t languageId = 0, bool noCounts = false, bool descendingKeys = false);
   ~TFilterTable() override;
 
   // Appends a record with its keys; returns its record number.
