@@ -9,6 +9,7 @@
 
 #include "engine/base/error_context.h"
 #include "engine/base/names.h"
+#include "engine/cursor/cursor_filters.h"
 #include "engine/cursor/index_switch.h"
 #include "engine/cursor/operation_bracket.h"
 #include "engine/cursor/view_filter.h"
@@ -16,6 +17,7 @@
 #include "engine/index/btree.h"
 #include "engine/index/char_maps.h"
 #include "engine/index/keys.h"
+#include "engine/index/text_words.h"
 #include "engine/session/data_directory.h"
 #include "engine/table/record_layout.h"
 
@@ -68,7 +70,8 @@ void TOperationBracket::End() noexcept {
 
 // ------------------------------------------------------------- lifetime ----
 
-TDataCursor::TDataCursor(TDataDirectory& directory) : FDirectory(directory) {}
+TDataCursor::TDataCursor(TDataDirectory& directory)
+    : FDirectory(directory), FFilterSet(std::make_unique<TCursorFilters>(*this)) {}
 
 TDataCursor::~TDataCursor() {
   if (!FOpen) return;
@@ -239,7 +242,20 @@ void TDataCursor::RebuildDeletedIndex() {
 }
 
 void TDataCursor::ReleaseState() noexcept {
+  if (FBlobs) FBlobs->Free(true);
+  if (FLockedRecNo != 0) {
+    try {
+      ReleaseRecordLock(FLockedRecNo);
+    } catch (...) {
+      // The table counts the lock as released.
+    }
+  }
+  FLockedRecNo = 0;
+  FRecordChanged = false;
+  FKeepAutoInc = false;
+  FTextKeys.reset();
   FFilters.clear();
+  FFilterSet->Clear();
   FBitmapMode = false;
   for (TPooledBitmap* b : {&FVisible, &FRangeSet, &FLiveSet}) (*b)->SetBitCount(0);
   FRangeActive = false;
@@ -318,6 +334,7 @@ bool TDataCursor::LazyChangeCheck() {
 
 void TDataCursor::RecoverFromChange() {
   ++FRefreshes;
+  FFilterSet->MarkStale();
   for (;;) {
     TakeSnapshot();
     try {
@@ -363,7 +380,10 @@ void TDataCursor::ForceRefresh() {
   CheckOpen();
   const std::uint64_t refreshes = FRefreshes;
   Run(true, [&] {
-    if (FRefreshes == refreshes) RefreshView();
+    if (FRefreshes == refreshes) {
+      FFilterSet->MarkStale();
+      RefreshView();
+    }
   });
 }
 
@@ -452,7 +472,8 @@ void TDataCursor::FiltersChanged() {
 }
 
 bool TDataCursor::AnyFilterActive() const {
-  return std::any_of(FFilters.begin(), FFilters.end(),
+  return FFilterSet->AnyActive() ||
+         std::any_of(FFilters.begin(), FFilters.end(),
                      [](const TViewFilter* f) { return f->Active(); });
 }
 

@@ -35,7 +35,7 @@
 // CurRecNo is 0 or a record slot; (3) with a range RangeFirst and RangeLast are both 0
 // (empty range) or 1 <= RangeFirst.
 //
-// Bitmap mode (natural order, or at least one active view filter): the
+// Bitmap mode (natural order, or at least one active filter or view filter): the
 // cursor lands only on records set in Visible = RangeSet (with a range) AND
 // LiveSet AND every active filter's set; VisibleCount is its population.
 //
@@ -67,6 +67,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -75,6 +76,7 @@
 
 #include "engine/base/error_codes.h"
 #include "engine/blob/blob_owner.h"
+#include "engine/cursor/blob_buffer_set.h"
 #include "engine/index/index_descriptor.h"
 #include "engine/index/index_file.h"
 #include "engine/index/index_page.h"
@@ -86,10 +88,13 @@
 #include "engine/table/record.h"
 #include "engine/table/record_cache_client.h"
 #include "engine/table/records_bitmap_stack.h"
+#include "expr/filter.h"
 
 namespace tarn {
 
+class TCursorFilters;
 class TDataDirectory;
+class TTextKeyBuilder;
 class TViewFilter;
 
 // Index numbers of the cursor.
@@ -283,6 +288,129 @@ class TDataCursor final : public TTableCursor,
   // Visible records in bitmap mode (Requires: BitmapMode()).
   const TRecordsBitmap& VisibleRecords() const { return *FVisible; }
 
+  // ---- expression filters and record callbacks (data_cursor_filters.cpp) ----
+  // At most 64 per cursor, each with its own bitmap of the records it passes
+  // (cursor_filters.h). A filter is added inactive, its bitmap built at once
+  // (by index ranges where the options and the indexes allow, otherwise by
+  // reading the records); while at least one is active the cursor is in
+  // bitmap mode and lands only on records every active filter passes. The
+  // TFilter returned stays valid until DropFilter or CloseCursor.
+  // AddFilter throws 9482 when 64 filters are held, 10051 for an empty or bad
+  // expression, a tree that is not boolean or an empty callback; nothing is
+  // added then and the filters in force stay as they were. Requires: open.
+  TFilter& AddFilter(std::string_view text, const TFilterOptions& options = {});
+  // A bound tree (bound against ExpressionSource()); the filter takes it.
+  TFilter& AddFilter(TExpTokenPtr tree, const TFilterOptions& options = {});
+  TFilter& AddFilter(TFilterCallback callback, const TFilterOptions& options = {});
+  // Removes a filter (nothing for one this cursor does not hold); an active
+  // one widens the view again.
+  void DropFilter(TFilter& filter);
+  // Switch a filter on or off (nothing when it already is, or for a filter
+  // this cursor does not hold); the view is rebuilt and the cursor stays on
+  // its record when that is still visible, else on its neighbour.
+  void ActivateFilter(TFilter& filter);
+  void DeactivateFilter(TFilter& filter);
+  // Builds a filter's bitmap afresh (a callback whose answers changed); an
+  // active one rebuilds the view.
+  void RebuildFilter(TFilter& filter);
+  bool FilterActive(const TFilter& filter) const;
+  std::size_t FilterCount() const;
+  // The fields of the table as expressions bind them (for trees given to
+  // AddFilter); values read through it are those of the record a filter
+  // last tested.
+  TExpRecordSource& ExpressionSource();
+  // Upkeep of every filter's bitmap after this cursor changed record
+  // recordNo (record: its new image): the bit is set and the record
+  // evaluated at once, or cleared for a deleted record. The cursor's Visible
+  // set is the caller's to update (RecordPassesFilters).
+  void FilterRecordAdded(std::int32_t recordNo, std::span<const std::uint8_t> record);
+  void FilterRecordChanged(std::int32_t recordNo, std::span<const std::uint8_t> record);
+  void FilterRecordDeleted(std::int32_t recordNo);
+  // True when every active filter passes record recordNo.
+  bool RecordPassesFilters(std::int32_t recordNo) const;
+
+  // ---- record buffers (data_cursor_fields.cpp; Requires: open) ----
+  // A record buffer has at least RecordSize() bytes (9-byte header, then the
+  // fields at their offsets, record_layout.h); a shorter one raises 9985.
+  // Field numbers are the table's, 1-based; a number outside 1..FieldCount()
+  // raises 9985 naming it.
+  // Zero-fills buffer and stores the default of every field that has one.
+  // Raises 8962 for a default text the field's type cannot read.
+  void InitRecord(std::span<std::uint8_t> buffer) const;
+  // Reads one field; Bytes points into buffer (a blob field: its 4-byte
+  // reference or open-blob handle).
+  TFieldRead GetField(int fieldNo, std::span<const std::uint8_t> buffer) const;
+  // Writes one field: no value stores it blank (the auto-increment field is
+  // left alone); a string is cut, trimmed and case-converted and stored
+  // blank when nothing is left (record_layout.h). blobHasValue: for a blob
+  // handle, whether the open blob is not empty.
+  void PutField(int fieldNo, std::span<std::uint8_t> buffer,
+                std::optional<std::span<const std::uint8_t>> value, bool blobHasValue = false) const;
+  // The required, minimum and maximum checks in field order; the first
+  // failure raises 9732, 9730 or 9731 naming the field.
+  void CheckConstraints(std::span<const std::uint8_t> buffer) const;
+
+  // ---- record modification (data_cursor_modify.cpp; Requires: open) ----
+  // Each runs under the table's write lock (nothing for an exclusive cursor),
+  // keeps every index, "Sys Deleted", "Sys Text" and the blob file in step
+  // and writes the buffers before the lock ends. A failure raises and leaves
+  // the table, its indexes, blobs and locks as they were. 11013 on a
+  // read-only cursor; 9729 naming the index for a duplicate unique key.
+  // Adds the record; buffer's RecAutoInc becomes the new record's (unless
+  // KeepAutoInc). reposition: the cursor stands on the new record.
+  void InsertRecord(std::span<std::uint8_t> buffer, bool reposition);
+  // Replaces the current record (its RecAutoInc is kept unless KeepAutoInc).
+  // Optimistic protocol: 8708 when the record changed since it was read, and
+  // on every later post until UnlockCurrentRecord. unlockAfter: a
+  // pessimistic edit lock is released afterwards.
+  void ModifyRecord(std::span<std::uint8_t> buffer, bool unlockAfter, bool reposition);
+  // Deletes the current record; buffer is the caller's copy of it (8708
+  // when the record differs, 10258 when another cursor holds its lock).
+  void DeleteRecord(std::span<const std::uint8_t> buffer, bool reposition);
+  // GetCurrentRecord; with lock an edit begins: the pessimistic protocol
+  // locks the record (10258 when another cursor or program holds it), and
+  // both protocols raise 8708 when the record differs from buffer, which
+  // then holds the caller's copy. Without lock as GetCurrentRecord(buffer).
+  [[nodiscard]] TErrorCode GetCurrentRecord(std::span<std::uint8_t> buffer, bool lock);
+  // Ends an edit that is not posted: releases the edit lock (pessimistic) or
+  // clears RecordChanged (optimistic).
+  void UnlockCurrentRecord();
+  // Inserted and modified records keep the buffer's RecAutoInc (only for a
+  // table with an auto-increment field; ignored otherwise).
+  void SetKeepAutoInc(bool value) { FKeepAutoInc = value && FHasAutoInc; }
+  bool KeepAutoInc() const { return FKeepAutoInc; }
+  std::int32_t LockedRecNo() const { return FLockedRecNo; }
+  bool RecordChanged() const { return FRecordChanged; }
+
+  // ---- blob buffers (data_cursor_blobs.cpp; Requires: open) ----
+  // A blob field of a record buffer holds its reference, or, while a buffer
+  // is open on it, the buffer's negative handle. Results: 10753 for a field
+  // that is not a blob, 10030 for a field without an open buffer of this
+  // cursor, 9494 beyond 128 open buffers, 8711 for a read past the end.
+  // Changes reach the blob file only when the record is posted.
+  enum class TBlobMode : std::uint8_t { Read = 0, Write = 1 };
+  static constexpr std::size_t MaxOpenBlobs = 128;
+  // Opens (or counts one more use of) the buffer of the field; size gets its size.
+  [[nodiscard]] TErrorCode OpenBlob(int fieldNo, std::span<std::uint8_t> buffer, TBlobMode mode,
+                                    std::uint32_t& size);
+  // Copies up to length bytes from offset into dest (which must hold them);
+  // count gets the number copied.
+  [[nodiscard]] TErrorCode ReadBlob(int fieldNo, std::span<const std::uint8_t> buffer, std::uint32_t offset,
+                                    std::uint32_t length, std::span<std::uint8_t> dest, std::uint32_t& count);
+  [[nodiscard]] TErrorCode WriteBlob(int fieldNo, std::span<std::uint8_t> buffer, std::uint32_t offset,
+                                     std::span<const std::uint8_t> source);
+  [[nodiscard]] TErrorCode TruncateBlob(int fieldNo, std::span<std::uint8_t> buffer, std::uint32_t size);
+  [[nodiscard]] TErrorCode GetBlobSize(int fieldNo, std::span<const std::uint8_t> buffer, std::uint32_t& size);
+  // One use less; the last use of a buffer not kept for a post frees it and
+  // puts the field's reference back.
+  [[nodiscard]] TErrorCode CloseBlob(int fieldNo, std::span<std::uint8_t> buffer);
+  // Frees every buffer (all) or those not kept for a pending post.
+  void FreeBlobs(bool all);
+  std::size_t OpenBlobCount() const;
+  // Copies every non-blank field of the current record into buffer, blob
+  // contents into new buffers (kept for the post); TARN_NOCURRREC on a crack.
+  [[nodiscard]] TErrorCode CopyCurrentRecord(std::span<std::uint8_t> buffer);
+
   // ---- errors ----
   // Raises a non-zero code naming the table and database (and arg as the
   // first message argument); nothing for 0.
@@ -307,6 +435,10 @@ class TDataCursor final : public TTableCursor,
  private:
   friend class TOperationBracket;
   friend class TIndexSwitch;
+  friend class TCursorFilters;
+
+  // ---- filters (data_cursor_filters.cpp) ----
+  TFilter& AddFilterOnce(const std::function<TFilter&()>& add);
 
   // One place in a leaf: page number, slot and the sequence number of the
   // key at that slot.
@@ -416,6 +548,52 @@ class TDataCursor final : public TTableCursor,
   std::int64_t CountInner() const;
   std::int64_t SeqNoInner() const;
 
+  // ---- record modification (data_cursor_modify.cpp, data_cursor_keys.cpp) ----
+  friend class TWriteBracket;
+  friend class TRecordLockGuard;
+  [[noreturn]] void RaiseField(TErrorCode code, const TFieldDesc& field) const;
+  void CheckRecordBuffer(std::span<const std::uint8_t> buffer) const;
+  const TFieldDesc& TableField(int fieldNo) const;
+  // Record locks: nothing for an exclusive cursor. Acquire takes the lock
+  // (10258 when held elsewhere) and refreshes when the table changed.
+  void AcquireRecordLock(std::int32_t recordNo);
+  void ReleaseRecordLock(std::int32_t recordNo);
+  // The slots the per-index loops visit: 0 when it has key fields, then 1..n.
+  int FirstKeySlot() const;
+  bool KeyExistsIn(int slot, const std::uint8_t* key);
+  void CheckDuplicate(int slot, const std::uint8_t* key);
+  void AddKeyTo(int slot, const std::uint8_t* key, std::int32_t recordNo);
+  void RemoveKeyFrom(int slot, const std::uint8_t* key);
+  void DeletedKey(std::span<const std::uint8_t> record, bool deleted, std::uint8_t* key) const;
+  // "Sys Text": whether the table has one, and the keys of a record's words
+  // (old: the original content of open memo blobs, for removal).
+  bool HasTextIndex();
+  void TextKeys(std::span<const std::uint8_t> record, std::int32_t autoInc, bool old,
+                std::vector<std::array<std::uint8_t, KeyLimits::TextKeySize>>& keys);
+  // The position before a modification, to go back to without reposition.
+  struct TSavedPosition {
+    bool AtBOF = false;
+    bool AtEOF = false;
+    std::vector<std::uint8_t> Bookmark;
+  };
+  TSavedPosition SavePosition() const;
+  // After a change of record n: range bounds and bitmaps, then the position.
+  void RepositionAfter(std::int32_t recordNo, bool inserted, bool deleted, bool reposition,
+                       const TSavedPosition& saved);
+  void WriteChanges(bool blobsChanged);
+  // Blob buffers at a post: saves the changed buffers whose handles record
+  // holds, stores every blob reference into slot and frees chains of old that
+  // the new record no longer uses. True when the blob file changed.
+  bool PostBlobs(std::span<std::uint8_t> record, std::span<std::uint8_t> slot,
+                 std::span<const std::uint8_t> old);
+  // Reads every blob chain of record into the block cache, so that a post
+  // that rewrites or frees them reads nothing more from disk.
+  void PreloadBlobs(std::span<const std::uint8_t> record);
+  // Frees every blob chain of a record being deleted; true when any.
+  bool DeleteBlobs(std::span<const std::uint8_t> record, std::int32_t recordNo);
+  // The open buffer of a blob field, or the code why there is none.
+  TErrorCode FindBlob(int fieldNo, std::span<const std::uint8_t> buffer, TBlobBufferSet::TEntry*& entry);
+
   // Identity and settings.
   TDataDirectory& FDirectory;
   TDataTable* FTable = nullptr;
@@ -473,6 +651,14 @@ class TDataCursor final : public TTableCursor,
   TPooledBitmap FLiveSet;
   std::int64_t FVisibleCount = 0;
   std::vector<TViewFilter*> FFilters;
+  std::unique_ptr<TCursorFilters> FFilterSet;  // the cursor's own filters, for its whole life
+
+  // Record modification.
+  std::int32_t FLockedRecNo = 0;  // the record this cursor's lock is on, 0 when none
+  bool FRecordChanged = false;    // an optimistic post failed; cleared by UnlockCurrentRecord
+  bool FKeepAutoInc = false;
+  std::unique_ptr<TTextKeyBuilder> FTextKeys;  // loaded on first use
+  std::unique_ptr<TBlobBufferSet> FBlobs;
 
   // Change detection.
   std::int32_t FSnapData = 0;

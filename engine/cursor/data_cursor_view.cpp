@@ -7,13 +7,15 @@
 // Bitmaps (bitmap mode only; one bit per record slot):
 //   RangeSet  records whose key lies in the range (with a range)
 //   LiveSet   records that are not deleted
-//   Visible   RangeSet AND LiveSet AND what every active filter passes
+//   Visible   RangeSet AND LiveSet AND what every active filter passes (the
+//             cursor's own filters, cursor_filters.h, and the view filters)
 
 #include <algorithm>
 #include <cassert>
 #include <cstring>
 
 #include "engine/cursor/data_cursor.h"
+#include "engine/cursor/cursor_filters.h"
 #include "engine/cursor/index_switch.h"
 #include "engine/cursor/operation_bracket.h"
 #include "engine/cursor/view_filter.h"
@@ -263,6 +265,7 @@ void TDataCursor::RebuildBitmaps() {
   } else {
     FRangeSet->SetBitCount(0);
   }
+  FFilterSet->Restrict(*FVisible);
   for (TViewFilter* filter : FFilters) {
     if (filter->Active()) filter->Restrict(*this, *FVisible);
   }

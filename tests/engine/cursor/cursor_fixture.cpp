@@ -108,7 +108,7 @@ void TTableWriter::AddKeys(std::int32_t recordNo, std::span<const std::uint8_t> 
   }
 }
 
-std::int32_t TTableWriter::AppendOne(const TRow& row) {
+std::int32_t TTableWriter::AppendOne(std::span<const std::uint8_t> image) {
   TDataFile& data = FTable.DataFile();
   TIndexFile& index = FTable.IndexFile();
   TBTree tree(index);
@@ -122,7 +122,6 @@ std::int32_t TTableWriter::AppendOne(const TRow& row) {
     tree.RemoveKey(*this, deletedKey.data());
   }
   pin->Clear(true);
-  const std::vector<std::uint8_t> image = RecordImage(FTable, row);
   std::memcpy(pin->MutableData().data() + RecordLayout::ControlSize,
               image.data() + RecordLayout::ControlSize, image.size() - RecordLayout::ControlSize);
   pin->MarkModified();
@@ -139,7 +138,16 @@ std::int32_t TTableWriter::Append(const TRow& row) { return AppendAll({row}).fro
 std::vector<std::int32_t> TTableWriter::AppendAll(const std::vector<TRow>& rows) {
   std::vector<std::int32_t> numbers;
   TTableWriteBracket write(FTable);
-  for (const TRow& row : rows) numbers.push_back(AppendOne(row));
+  for (const TRow& row : rows) numbers.push_back(AppendOne(RecordImage(FTable, row)));
+  FTable.WriteBuffers(false, true, false, false, true);
+  return numbers;
+}
+
+std::vector<std::int32_t> TTableWriter::AppendImages(
+    const std::vector<std::vector<std::uint8_t>>& images) {
+  std::vector<std::int32_t> numbers;
+  TTableWriteBracket write(FTable);
+  for (const std::vector<std::uint8_t>& image : images) numbers.push_back(AppendOne(image));
   FTable.WriteBuffers(false, true, false, false, true);
   return numbers;
 }

@@ -56,6 +56,9 @@ class TTableWriter : public tarn::TTreeContext {
   std::int32_t Append(const TRow& row);
   // Appends all rows in one write bracket.
   std::vector<std::int32_t> AppendAll(const std::vector<TRow>& rows);
+  // The same for record images of any table (the control bytes are the
+  // writer's: RecAutoInc comes from the table).
+  std::vector<std::int32_t> AppendImages(const std::vector<std::vector<std::uint8_t>>& images);
   void Delete(std::int32_t recordNo);
 
   int IndexSlot() const override { return FSlot; }
@@ -63,7 +66,7 @@ class TTableWriter : public tarn::TTreeContext {
   bool TableChanged() override { return false; }
 
  private:
-  std::int32_t AppendOne(const TRow& row);
+  std::int32_t AppendOne(std::span<const std::uint8_t> image);
   void AddKeys(std::int32_t recordNo, std::span<const std::uint8_t> image);
   void DeletedKey(std::span<const std::uint8_t> image, bool deleted, std::uint8_t* key) const;
 

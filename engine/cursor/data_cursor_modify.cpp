@@ -1,0 +1,608 @@
+// TDataCursor: inserting, modifying and deleting records, and record locks.
+//
+// Every modification runs in a write bracket (TWriteBracket): the table's
+// write lock, a refresh when the table changed since the cursor's snapshot,
+// and the nesting depth that lets the navigation used inside run directly.
+// Inside it the work happens in a fixed order, each step owned by a guard
+// declared in acquisition order:
+//   1. the record lock of the record concerned     TRecordLockGuard
+//   2. the undo of everything changed in the caches TModifyUndo
+//   3. the record's cache slot                      TRecordPin
+// Keys, the record image and blobs change only in the caches; the one write
+// to disk is WriteChanges at the end, before the write lock ends. A failure
+// before that point is undone by TModifyUndo: a cursor sharing the table
+// (outside a transaction) starts every modification with clean caches, so
+// dropping the caches and re-reading the headers gives back exactly the table
+// as it was; an exclusive cursor or a transaction, whose caches hold earlier
+// unwritten work, undoes its key changes one by one in reverse order instead.
+//
+// Record locks: one per cursor (LockedRecNo). The pessimistic protocol takes
+// it at the edit (GetCurrentRecord with lock) and keeps it until the post with
+// unlockAfter or UnlockCurrentRecord; the optimistic protocol holds it only
+// during a post or delete. Another cursor of this table meets the shared
+// table's in-process set (10258 at once), another program the OS lock
+// (10258 after the session's retries).
+
+#include <algorithm>
+#include <array>
+#include <cassert>
+#include <cstring>
+#include <functional>
+#include <limits>
+#include <optional>
+#include <vector>
+
+#include "engine/base/byte_order.h"
+#include "engine/base/engine_error.h"
+#include "engine/cursor/blob_buffer_set.h"
+#include "engine/cursor/data_cursor.h"
+#include "engine/cursor/operation_bracket.h"
+#include "engine/cursor/view_filter.h"
+#include "engine/index/keys.h"
+#include "engine/session/data_session.h"
+#include "engine/table/record_layout.h"
+
+namespace tarn {
+
+using TKeyBytes = std::array<std::uint8_t, KeyLimits::MaxKeySize>;
+using TTextKeys = std::vector<std::array<std::uint8_t, KeyLimits::TextKeySize>>;
+
+// The write lock of one modification (see the file comment). Nothing is
+// locked for an exclusive cursor.
+class TWriteBracket {
+ public:
+  explicit TWriteBracket(TDataCursor& cursor) : FCursor(cursor) {
+    ++cursor.FBracketDepth;
+    try {
+      if (!cursor.FExclusive) {
+        FWrite.emplace(*cursor.FTable);
+        if (FWrite->Changed() || cursor.SnapshotDiffers()) cursor.RecoverFromChange();
+      }
+    } catch (...) {
+      FWrite.reset();
+      --cursor.FBracketDepth;
+      throw;
+    }
+  }
+  ~TWriteBracket() {
+    FWrite.reset();
+    --FCursor.FBracketDepth;
+  }
+  TWriteBracket(const TWriteBracket&) = delete;
+  TWriteBracket& operator=(const TWriteBracket&) = delete;
+
+ private:
+  TDataCursor& FCursor;
+  std::optional<TTableWriteBracket> FWrite;
+};
+
+// A record lock taken for one operation, released at the end of the scope
+// unless Keep() hands it over to the cursor's edit state.
+class TRecordLockGuard {
+ public:
+  TRecordLockGuard(TDataCursor& cursor, std::int32_t recordNo) : FCursor(cursor), FRecordNo(recordNo) {
+    cursor.AcquireRecordLock(recordNo);
+  }
+  ~TRecordLockGuard() { Release(); }
+  TRecordLockGuard(const TRecordLockGuard&) = delete;
+  TRecordLockGuard& operator=(const TRecordLockGuard&) = delete;
+  void Keep() { FRecordNo = 0; }
+  void Release() noexcept {
+    if (FRecordNo == 0) return;
+    const std::int32_t n = std::exchange(FRecordNo, 0);
+    try {
+      FCursor.ReleaseRecordLock(n);
+    } catch (...) {
+      // The table counts the lock as released.
+    }
+  }
+
+ private:
+  TDataCursor& FCursor;
+  std::int32_t FRecordNo;
+};
+
+namespace {
+
+// Undoes the changes of a failed modification (see the file comment).
+class TModifyUndo {
+ public:
+  TModifyUndo(TDataTable& table, bool discard) : FTable(table), FDiscard(discard) {}
+  ~TModifyUndo() {
+    if (FDone) return;
+    if (FDiscard) {
+      FTable.DiscardBuffers(false, true);
+      return;
+    }
+    for (auto it = FSteps.rbegin(); it != FSteps.rend(); ++it) {
+      try {
+        it->Undo();
+      } catch (...) {
+        // Keep undoing the rest; the table's own check finds what is left.
+      }
+    }
+  }
+  TModifyUndo(const TModifyUndo&) = delete;
+  TModifyUndo& operator=(const TModifyUndo&) = delete;
+
+  // Records a step and its reverse.
+  template <class TFn>
+  void Step(TFn&& undo) {
+    if (!FDiscard) FSteps.push_back(TUndoStep{std::function<void()>(std::forward<TFn>(undo))});
+  }
+  void Commit() { FDone = true; }
+
+ private:
+  struct TUndoStep {
+    std::function<void()> Undo;
+  };
+  TDataTable& FTable;
+  bool FDiscard;
+  bool FDone = false;
+  std::vector<TUndoStep> FSteps;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------- record locks ----
+
+void TDataCursor::AcquireRecordLock(std::int32_t recordNo) {
+  if (FExclusive) return;
+  if (recordNo == 0) recordNo = FCurRecNo;
+  std::vector<std::uint8_t> bookmark(BookmarkSize());
+  GetBookmark(bookmark);
+  const bool wasReading = FTable->Reading();
+  const bool changed = FTable->LockCursorRecord(recordNo);
+  FLockedRecNo = recordNo;
+  // LockRecord leaves a read lock of its own for the caller to end.
+  struct TEndRead {
+    TDataTable& Table;
+    bool Own;
+    ~TEndRead() {
+      if (!Own || !Table.Reading()) return;
+      try {
+        Table.EndRead();
+      } catch (...) {
+        // The table counts the lock as released.
+      }
+    }
+  } endRead{*FTable, !wasReading && FTable->Reading()};
+  try {
+    if (changed || SnapshotDiffers()) RecoverFromChange();
+  } catch (...) {
+    ReleaseRecordLock(recordNo);
+    throw;
+  }
+}
+
+void TDataCursor::ReleaseRecordLock(std::int32_t recordNo) {
+  if (FExclusive) return;
+  if (recordNo == 0) recordNo = FLockedRecNo;
+  if (recordNo == 0) return;
+  if (FLockedRecNo == recordNo) FLockedRecNo = 0;
+  FTable->UnlockCursorRecord(recordNo);
+}
+
+void TDataCursor::UnlockCurrentRecord() {
+  CheckOpen();
+  if (FTable->Session().LockProtocol() == TLockProtocol::Optimistic) {
+    FRecordChanged = false;
+    return;
+  }
+  if (FLockedRecNo != 0) ReleaseRecordLock(FLockedRecNo);
+}
+
+TErrorCode TDataCursor::GetCurrentRecord(std::span<std::uint8_t> buffer, bool lock) {
+  if (!lock) return GetCurrentRecord(buffer);
+  return Run(false, [&]() -> TErrorCode {
+    if (FAtBOF || FAtEOF) return GetCurrentRecord(buffer);
+    const bool pessimistic = FTable->Session().LockProtocol() == TLockProtocol::Pessimistic;
+    if (pessimistic) {
+      const std::int32_t n = FCurRecNo;
+      const bool own = FLockedRecNo != n;
+      if (own) AcquireRecordLock(n);
+      try {
+        LoadCurrentRecord(true);
+        if (!FExclusive && !FCurRecord->SameAs(buffer)) Raise(TARN_KEYORRECDELETED);
+      } catch (...) {
+        if (own) ReleaseRecordLock(n);
+        throw;
+      }
+    } else {
+      LoadCurrentRecord(true);
+      if (!FCurRecord->SameAs(buffer)) Raise(TARN_KEYORRECDELETED);
+    }
+    return GetCurrentRecord(buffer);
+  });
+}
+
+// ------------------------------------------------------------- helpers ----
+
+void TDataCursor::WriteChanges(bool blobsChanged) {
+  if (!FExclusive) {
+    const bool flush = FTable->Session().ForceBufferFlush();
+    FTable->WriteBuffers(false, true, flush, blobsChanged && FTable->HasBlobFields(), true);
+  }
+  TakeSnapshot();
+}
+
+// The view follows the one record that changed: the live set and the visible
+// set gain or lose its bit (a filter or a key range means a full rebuild).
+// With reposition the cursor then stands on the record, or, after a delete,
+// on the record after it such that the next forward move lands there;
+// without, it goes back to where it stood before the change (saved), a crack
+// staying a crack.
+void TDataCursor::RepositionAfter(std::int32_t recordNo, bool inserted, bool deleted, bool reposition,
+                                  const TSavedPosition& saved) {
+  if (FBitmapMode && (AnyFilterActive() || (FRangeActive && !FNatural))) {
+    RebuildView();
+  } else {
+    ComputeRangeBounds();
+    if (FBitmapMode) {
+      const auto slots = static_cast<std::uint32_t>(RecordSlots());
+      FLiveSet->SetBitCount(slots);
+      FVisible->SetBitCount(slots);
+      const auto bit = static_cast<std::uint32_t>(recordNo);
+      if (inserted) {
+        FLiveSet->SetBit(bit);
+        FVisible->SetBit(bit);
+      }
+      if (deleted) {
+        FLiveSet->ClearBit(bit);
+        FVisible->ClearBit(bit);
+      }
+      FVisibleCount = FVisible->CountSet();
+    }
+  }
+  if (reposition && !deleted) {
+    FAtBOF = FAtEOF = false;
+    Resync();
+    return;
+  }
+  if (!reposition && saved.AtBOF) return SetToBeginInner();
+  if (!reposition && saved.AtEOF) return SetToEndInner();
+  FAtBOF = FAtEOF = false;
+  SetToBookmarkInner(saved.Bookmark, true);
+  if (!FAtBOF && !FAtEOF) {
+    std::vector<std::uint8_t> now(BookmarkSize());
+    GetBookmark(now);
+    FBeforeCurrent = CompareBookmarks(now, saved.Bookmark) > 0;
+  }
+}
+
+TDataCursor::TSavedPosition TDataCursor::SavePosition() const {
+  TSavedPosition saved{FAtBOF, FAtEOF, std::vector<std::uint8_t>(BookmarkSize())};
+  GetBookmark(saved.Bookmark);
+  return saved;
+}
+
+namespace {
+
+std::span<std::uint8_t> KeySpan(TKeyBytes& key, const TKeyDef& def) {
+  return std::span<std::uint8_t>(key).first(def.KeySize);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- insert ----
+
+void TDataCursor::InsertRecord(std::span<std::uint8_t> buffer, bool reposition) {
+  CheckRecordBuffer(buffer);
+  if (FReadOnly) Raise(TARN_OSEACCES);
+  const std::span<std::uint8_t> image = buffer.first(FRecordSize);
+  CheckConstraints(image);
+  TWriteBracket bracket(*this);
+  TDataFile& data = FTable->DataFile();
+  TIndexFile& index = FTable->IndexFile();
+  const TSavedPosition saved = SavePosition();
+  const std::int32_t n = data.AllocateRecordNo();
+  TRecordLockGuard lock(*this, n);
+  TModifyUndo undo(*FTable, !FExclusive && !FTable->InTransaction());
+
+  if (!FKeepAutoInc) {
+    std::int32_t next = data.GetLastAutoInc();
+    next = next == std::numeric_limits<std::int32_t>::max() ? 1 : next + 1;
+    PutLE32(image, RecordLayout::RecAutoInc, static_cast<std::uint32_t>(next));
+  }
+  const std::int32_t autoInc = static_cast<std::int32_t>(GetLE32(image, RecordLayout::RecAutoInc));
+
+  // Duplicate checks before anything changes.
+  TKeyBytes key{};
+  const int count = index.IndexCount();
+  const bool checks = !(FInternal && !FNatural);
+  if (checks) {
+    for (int slot = FirstKeySlot(); slot <= count; ++slot) {
+      const TKeyDef& def = index.KeyDef(slot);
+      BuildKey(def, image, KeySpan(key, def));
+      CheckDuplicate(slot, key.data());
+    }
+    if (FKeepAutoInc) {
+      DeletedKey(image, false, key.data());
+      CheckDuplicate(SysDeletedSlot, key.data());
+    }
+  }
+
+  for (int slot = FirstKeySlot(); slot <= count; ++slot) {
+    const TKeyDef& def = index.KeyDef(slot);
+    BuildKey(def, image, KeySpan(key, def));
+    AddKeyTo(slot, key.data(), n);
+    undo.Step([this, slot, k = key] { RemoveKeyFrom(slot, k.data()); });
+  }
+
+  TRecordPin pin = data.AllocateRecord(this);
+  if (!pin) Raise(TARN_FILECORRUPT);
+  assert(pin->RecordNo() == n);
+  // A reused slot goes back to the head of the free list with its old image;
+  // an appended one stays as a free slot of the file.
+  const std::vector<std::uint8_t> slotBefore(pin->Data().begin(), pin->Data().end());
+  const bool reusedSlot = pin->IsDeleted();
+  undo.Step([this, &data, n, slotBefore, reusedSlot, autoInc] {
+    TRecordPin p = data.GetRecord(this, n);
+    if (!p) return;
+    std::memcpy(p->MutableData().data(), slotBefore.data(), slotBefore.size());
+    if (!reusedSlot) {
+      PutLE32(p->MutableData(), RecordLayout::RecAutoInc, static_cast<std::uint32_t>(autoInc));
+      std::array<std::uint8_t, KeyLimits::DeletedKeySize> freeKey{};
+      DeletedKey(p->Data(), true, freeKey.data());
+      AddKeyTo(SysDeletedSlot, freeKey.data(), n);
+    }
+    data.FreeRecord(*p);
+    p->MarkModified();
+  });
+  std::array<std::uint8_t, KeyLimits::DeletedKeySize> newDeleted{};
+  DeletedKey(image, false, newDeleted.data());
+  if (pin->IsDeleted()) {
+    std::array<std::uint8_t, KeyLimits::DeletedKeySize> oldDeleted{};
+    DeletedKey(pin->Data(), true, oldDeleted.data());
+    RemoveKeyFrom(SysDeletedSlot, oldDeleted.data());
+    undo.Step([this, oldDeleted, n] { AddKeyTo(SysDeletedSlot, oldDeleted.data(), n); });
+  }
+  AddKeyTo(SysDeletedSlot, newDeleted.data(), n);
+  undo.Step([this, newDeleted] { RemoveKeyFrom(SysDeletedSlot, newDeleted.data()); });
+
+  // The record image in its slot.
+  pin->Clear(false);
+  const std::int32_t lastAutoInc = data.GetLastAutoInc();
+  undo.Step([&data, lastAutoInc] { data.SetLastAutoInc(lastAutoInc); });
+  if (FKeepAutoInc) {
+    if (autoInc > data.GetLastAutoInc()) data.SetLastAutoInc(autoInc);
+  } else {
+    const std::int32_t given = data.NextAutoInc();
+    assert(given == autoInc);
+    (void)given;
+  }
+  std::span<std::uint8_t> slot = pin->MutableData();
+  slot[RecordLayout::RecDeleted] = 0;
+  PutLE32(slot, RecordLayout::RecLink, static_cast<std::uint32_t>(n));
+  std::memcpy(slot.data() + RecordLayout::ControlSize, image.data() + RecordLayout::ControlSize,
+              FRecordSize - RecordLayout::ControlSize);
+  PutLE32(slot, RecordLayout::RecAutoInc, static_cast<std::uint32_t>(autoInc));
+  pin->MarkModified();
+  index.IncRecordCount();
+  undo.Step([&index] { index.DecRecordCount(); });
+
+  if (HasTextIndex()) {
+    TTextKeys words;
+    TextKeys(image, autoInc, false, words);
+    for (const auto& w : words) {
+      AddKeyTo(SysTextSlot, w.data(), n);
+      undo.Step([this, w] { RemoveKeyFrom(SysTextSlot, w.data()); });
+    }
+  }
+
+  const bool blobs = PostBlobs(image, slot, {});
+  std::memcpy(image.data(), slot.data(), FRecordSize);
+  if (reposition) {
+    FCurRecord->SetRecordNo(n);
+    std::memcpy(FCurRecord->MutableData().data(), slot.data(), FRecordSize);
+    FCurRecord->ClearModified();
+    FCurRecNo = n;
+  }
+  pin.Release();
+  WriteChanges(blobs);
+  undo.Commit();
+  FilterRecordAdded(n, image);
+  RepositionAfter(n, true, false, reposition, saved);
+}
+
+// ---------------------------------------------------------------- modify ----
+
+void TDataCursor::ModifyRecord(std::span<std::uint8_t> buffer, bool unlockAfter, bool reposition) {
+  CheckRecordBuffer(buffer);
+  if (FReadOnly) Raise(TARN_OSEACCES);
+  const std::span<std::uint8_t> image = buffer.first(FRecordSize);
+  CheckConstraints(image);
+  const bool optimistic = FTable->Session().LockProtocol() == TLockProtocol::Optimistic;
+  const std::vector<std::uint8_t> before(FCurRecord->Data().begin(), FCurRecord->Data().end());
+  TWriteBracket bracket(*this);
+  if (FAtBOF || FAtEOF || FCurRecNo == 0) Raise(TARN_NOCURRREC);
+  LoadCurrentRecord(true);
+  const std::int32_t n = FCurRecNo;
+  const TSavedPosition saved = SavePosition();
+  if (optimistic && !FExclusive &&
+      (FRecordChanged || !std::equal(before.begin(), before.end(), FCurRecord->Data().begin()))) {
+    FRecordChanged = true;
+    Raise(TARN_KEYORRECDELETED);
+  }
+  // A post holds the record's lock: the edit's, or one taken for the post.
+  std::optional<TRecordLockGuard> lock;
+  if (!FExclusive && FLockedRecNo != n) lock.emplace(*this, n);
+  if (FCurRecord->Data()[RecordLayout::RecDeleted] != 0) Raise(TARN_KEYORRECDELETED);
+  TDataFile& data = FTable->DataFile();
+  TIndexFile& index = FTable->IndexFile();
+  TModifyUndo undo(*FTable, !FExclusive && !FTable->InTransaction());
+
+  const std::vector<std::uint8_t> old(FCurRecord->Data().begin(), FCurRecord->Data().end());
+  const std::int32_t oldAutoInc = static_cast<std::int32_t>(GetLE32(old, RecordLayout::RecAutoInc));
+  if (FKeepAutoInc) {
+    const auto given = static_cast<std::int32_t>(GetLE32(image, RecordLayout::RecAutoInc));
+    if (given > data.GetLastAutoInc()) {
+      const std::int32_t last = data.GetLastAutoInc();
+      data.SetLastAutoInc(given);
+      undo.Step([&data, last] { data.SetLastAutoInc(last); });
+    }
+  } else {
+    PutLE32(image, RecordLayout::RecAutoInc, static_cast<std::uint32_t>(oldAutoInc));
+  }
+  const std::int32_t autoInc = static_cast<std::int32_t>(GetLE32(image, RecordLayout::RecAutoInc));
+
+  // Keys whose value changed: checked first, then replaced.
+  const int count = index.IndexCount();
+  const bool checks = !(FInternal && !FNatural);
+  struct TChange {
+    int Slot;
+    TKeyBytes Old;
+    TKeyBytes New;
+  };
+  std::vector<TChange> changes;
+  for (int slot = FirstKeySlot(); slot <= count; ++slot) {
+    const TKeyDef& def = index.KeyDef(slot);
+    TChange c{slot, {}, {}};
+    BuildKey(def, old, KeySpan(c.Old, def));
+    BuildKey(def, image, KeySpan(c.New, def));
+    if (std::memcmp(c.Old.data(), c.New.data(), def.KeySize) == 0) continue;
+    if (checks) CheckDuplicate(slot, c.New.data());
+    changes.push_back(c);
+  }
+  if (FKeepAutoInc && autoInc != oldAutoInc) {
+    TChange c{SysDeletedSlot, {}, {}};
+    DeletedKey(old, false, c.Old.data());
+    DeletedKey(image, false, c.New.data());
+    if (checks) CheckDuplicate(SysDeletedSlot, c.New.data());
+    changes.push_back(c);
+  }
+  // Everything that reads from disk comes before the first change: the words
+  // of both images, the blob chains a post rewrites or frees, the record slot.
+  TTextKeys oldWords;
+  TTextKeys newWords;
+  if (HasTextIndex()) {
+    TextKeys(old, oldAutoInc, true, oldWords);
+    TextKeys(image, autoInc, false, newWords);
+    if (autoInc == oldAutoInc) {
+      std::sort(oldWords.begin(), oldWords.end());
+      std::sort(newWords.begin(), newWords.end());
+      TTextKeys gone;
+      TTextKeys added;
+      std::set_difference(oldWords.begin(), oldWords.end(), newWords.begin(), newWords.end(),
+                          std::back_inserter(gone));
+      std::set_difference(newWords.begin(), newWords.end(), oldWords.begin(), oldWords.end(),
+                          std::back_inserter(added));
+      oldWords.swap(gone);
+      newWords.swap(added);
+    }
+  }
+  if (FExclusive || FTable->InTransaction()) PreloadBlobs(old);
+  TRecordPin pin = data.GetRecord(this, n);
+  if (!pin) Raise(TARN_FILECORRUPT);
+
+  for (const TChange& c : changes) {
+    RemoveKeyFrom(c.Slot, c.Old.data());
+    undo.Step([this, c, n] { AddKeyTo(c.Slot, c.Old.data(), n); });
+    AddKeyTo(c.Slot, c.New.data(), n);
+    undo.Step([this, c] { RemoveKeyFrom(c.Slot, c.New.data()); });
+  }
+
+  for (const auto& w : oldWords) {
+    RemoveKeyFrom(SysTextSlot, w.data());
+    undo.Step([this, w, n] { AddKeyTo(SysTextSlot, w.data(), n); });
+  }
+  for (const auto& w : newWords) {
+    AddKeyTo(SysTextSlot, w.data(), n);
+    undo.Step([this, w] { RemoveKeyFrom(SysTextSlot, w.data()); });
+  }
+
+  std::span<std::uint8_t> slot = pin->MutableData();
+  std::vector<std::uint8_t> next(old);
+  std::memcpy(next.data() + RecordLayout::ControlSize, image.data() + RecordLayout::ControlSize,
+              FRecordSize - RecordLayout::ControlSize);
+  PutLE32(next, RecordLayout::RecAutoInc, static_cast<std::uint32_t>(autoInc));
+  const std::vector<std::uint8_t> slotBefore(slot.begin(), slot.end());
+  undo.Step([this, &data, n, slotBefore] {
+    TRecordPin p = data.GetRecord(this, n);
+    if (p) {
+      std::memcpy(p->MutableData().data(), slotBefore.data(), slotBefore.size());
+      p->MarkModified();
+    }
+  });
+  std::memcpy(slot.data(), next.data(), FRecordSize);
+  const bool blobs = PostBlobs(image, slot, old);
+  pin->MarkModified();
+  std::memcpy(FCurRecord->MutableData().data(), slot.data(), FRecordSize);
+  FCurRecord->ClearModified();
+  pin.Release();
+  WriteChanges(blobs);
+  undo.Commit();
+  FilterRecordChanged(n, FCurRecord->Data());
+  std::memcpy(image.data(), FCurRecord->Data().data(), FRecordSize);
+  if (unlockAfter && !optimistic && FLockedRecNo == n && !lock) ReleaseRecordLock(n);
+  RepositionAfter(n, false, false, reposition, saved);
+}
+
+// ---------------------------------------------------------------- delete ----
+
+void TDataCursor::DeleteRecord(std::span<const std::uint8_t> buffer, bool reposition) {
+  CheckRecordBuffer(buffer);
+  if (FReadOnly) Raise(TARN_OSEACCES);
+  TWriteBracket bracket(*this);
+  if (FAtBOF || FAtEOF || FCurRecNo == 0) Raise(TARN_NOCURRREC);
+  const std::int32_t n = FCurRecNo;
+  const TSavedPosition saved = SavePosition();
+  LoadCurrentRecord(true);
+  std::optional<TRecordLockGuard> lock;
+  if (!FExclusive && FTable->CursorLocked(n)) {
+    if (FLockedRecNo != n) Raise(TARN_RECLOCKFAILED);
+    if (FBlobs) FBlobs->Free(true);
+  } else {
+    if (!FExclusive && !FCurRecord->SameAs(buffer.first(FRecordSize))) Raise(TARN_KEYORRECDELETED);
+    lock.emplace(*this, n);
+  }
+  if (FCurRecord->Data()[RecordLayout::RecDeleted] != 0) Raise(TARN_KEYORRECDELETED);
+  TDataFile& data = FTable->DataFile();
+  TIndexFile& index = FTable->IndexFile();
+  TModifyUndo undo(*FTable, !FExclusive && !FTable->InTransaction());
+  const std::vector<std::uint8_t> old(FCurRecord->Data().begin(), FCurRecord->Data().end());
+  const std::int32_t autoInc = static_cast<std::int32_t>(GetLE32(old, RecordLayout::RecAutoInc));
+  // Reads before the first change (see ModifyRecord).
+  TTextKeys words;
+  if (HasTextIndex()) TextKeys(old, autoInc, true, words);
+  if (FExclusive || FTable->InTransaction()) PreloadBlobs(old);
+  TRecordPin pin = data.GetRecord(this, n);
+  if (!pin) Raise(TARN_FILECORRUPT);
+
+  TKeyBytes key{};
+  for (int slot = FirstKeySlot(); slot <= index.IndexCount(); ++slot) {
+    const TKeyDef& def = index.KeyDef(slot);
+    BuildKey(def, old, KeySpan(key, def));
+    RemoveKeyFrom(slot, key.data());
+    undo.Step([this, slot, k = key, n] { AddKeyTo(slot, k.data(), n); });
+  }
+  std::array<std::uint8_t, KeyLimits::DeletedKeySize> live{};
+  std::array<std::uint8_t, KeyLimits::DeletedKeySize> dead{};
+  DeletedKey(old, false, live.data());
+  DeletedKey(old, true, dead.data());
+  RemoveKeyFrom(SysDeletedSlot, live.data());
+  undo.Step([this, live, n] { AddKeyTo(SysDeletedSlot, live.data(), n); });
+  AddKeyTo(SysDeletedSlot, dead.data(), n);
+  undo.Step([this, dead] { RemoveKeyFrom(SysDeletedSlot, dead.data()); });
+  index.DecRecordCount();
+  undo.Step([&index] { index.IncRecordCount(); });
+
+  for (const auto& w : words) {
+    RemoveKeyFrom(SysTextSlot, w.data());
+    undo.Step([this, w, n] { AddKeyTo(SysTextSlot, w.data(), n); });
+  }
+
+  const bool blobs = DeleteBlobs(old, n);
+  data.FreeRecord(*pin);
+  pin->MarkModified();
+  pin.Release();
+  WriteChanges(blobs);
+  undo.Commit();
+  FilterRecordDeleted(n);
+  FCurRecord->MutableData()[RecordLayout::RecDeleted] = 1;
+  // The edit lock of a record that is gone ends with it.
+  if (!lock && FLockedRecNo == n) ReleaseRecordLock(n);
+  RepositionAfter(n, false, true, reposition, saved);
+}
+
+}  // namespace tarn
