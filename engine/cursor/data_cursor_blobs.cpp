@@ -98,7 +98,7 @@ TErrorCode TDataCursor::ReadBlob(int fieldNo, std::span<const std::uint8_t> buff
   const std::span<const std::uint8_t> data = entry->Buffer->Data();
   const std::size_t from = std::min<std::size_t>(offset, data.size());
   const std::size_t n = std::min<std::size_t>({length, data.size() - from, dest.size()});
-  std::memcpy(dest.data(), data.data() + from, n);
+  if (n > 0) std::memcpy(dest.data(), data.data() + from, n);  // an empty blob has no data pointer
   count = static_cast<std::uint32_t>(n);
   return static_cast<std::uint64_t>(offset) + length > data.size() ? TARN_ENDOFBLOB : TARN_NONE;
 }
