@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_owners.h"
 #include "engine/blob/blob_buffer.h"
 #include "engine/blob/blob_file.h"
 #include "engine/blob/blob_owner.h"
@@ -22,23 +23,6 @@ namespace {
 
 using namespace tarn;
 
-// The session's default settings, no encryption, no transaction.
-class TBenchOwner : public TBlobOwner {
- public:
-  bool IsEncrypted() const override { return false; }
-  std::int32_t MaxBlobBufferSize() const override { return 32768; }
-  std::int32_t MaxBlobBufferCount() const override { return 8192; }
-  bool ForceBufferFlush() const override { return false; }
-  bool StrictChangeDetection() const override { return false; }
-  bool InTransaction() const override { return false; }
-  void MarkDataWritten() override {}
-  std::int32_t NextBlobStamp() override { return ++FStamp; }
-  std::string_view TableName() const override { return "Bench"; }
-  std::string_view DatabaseName() const override { return "Bench"; }
-
- private:
-  std::int32_t FStamp = 0;
-};
 
 struct TRef {
   std::int32_t First;
@@ -62,7 +46,7 @@ void BM_BlobWriteRead(benchmark::State& state) {
   const auto count = static_cast<std::int64_t>(state.range(1));
   const auto size = static_cast<std::size_t>(state.range(2));
   const std::string path = BenchPath();
-  TBenchOwner owner;
+  bench::TBenchBlobOwner owner;
   std::vector<std::uint8_t> value(size);
   for (std::size_t i = 0; i < size; ++i) value[i] = static_cast<std::uint8_t>(i * 31 + 7);
 

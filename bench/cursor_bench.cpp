@@ -34,18 +34,6 @@ using namespace tarn;
 
 constexpr int RecordCount = 1'000'000;
 
-class TBenchContext : public TTreeContext {
- public:
-  explicit TBenchContext(int slot) : FSlot(slot) {}
-  int IndexSlot() const override { return FSlot; }
-  TDescentPath& Path() override { return FPath; }
-  bool TableChanged() override { return false; }
-
- private:
-  int FSlot;
-  TDescentPath FPath;
-};
-
 // The table, built once for every benchmark of the program.
 struct TBenchTable {
   std::string Dir;
@@ -114,8 +102,8 @@ struct TBenchTable {
     TDataFile& data = table.DataFile();
     TIndexFile& index = table.IndexFile();
     TBTree tree(index);
-    TBenchContext primary(0);
-    TBenchContext deleted(SysDeletedSlot);
+    TFixedTreeContext primary(0);
+    TFixedTreeContext deleted(SysDeletedSlot);
     std::vector<std::int32_t> nums(RecordCount);
     std::iota(nums.begin(), nums.end(), 1);
     std::shuffle(nums.begin(), nums.end(), std::mt19937(7));
@@ -252,7 +240,7 @@ void CursorRangeCount(benchmark::State& state) {
 
 void TreeScan(benchmark::State& state) {
   TIndexFile& index = Table().Cursor(false, false).Table().IndexFile();
-  TBenchContext ctx(0);
+  TFixedTreeContext ctx(0);
   TBTree tree(index);
   for (auto _ : state) {
     std::int64_t n = 0;
@@ -272,7 +260,7 @@ void TreeScan(benchmark::State& state) {
 
 void TreeSeeks(benchmark::State& state) {
   TIndexFile& index = Table().Cursor(false, false).Table().IndexFile();
-  TBenchContext ctx(0);
+  TFixedTreeContext ctx(0);
   TBTree tree(index);
   std::mt19937 random(3);
   std::vector<std::vector<std::uint8_t>> keys;
@@ -291,7 +279,7 @@ void TreeSeeks(benchmark::State& state) {
 
 void TreeSeqNo(benchmark::State& state) {
   TIndexFile& index = Table().Cursor(false, false).Table().IndexFile();
-  TBenchContext ctx(0);
+  TFixedTreeContext ctx(0);
   TBTree tree(index);
   std::mt19937 random(5);
   const int rounds = 200000;
@@ -309,7 +297,7 @@ void TreeSeqNo(benchmark::State& state) {
 
 void TreeRangeCount(benchmark::State& state) {
   TIndexFile& index = Table().Cursor(false, false).Table().IndexFile();
-  TBenchContext ctx(0);
+  TFixedTreeContext ctx(0);
   TBTree tree(index);
   std::mt19937 random(9);
   const int rounds = 20000;

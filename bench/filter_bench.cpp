@@ -94,11 +94,11 @@ class TBenchTable : public TFilterCursor, public TExpRecordSource {
   const TKeyDef& FilterKeyDef(int slot) override { return FTable->IndexFile().KeyDef(slot); }
   bool IndexHasCounts(int slot) override { return !FTable->IndexFile().Descriptor(slot).NoCounts; }
   std::int64_t CountKeyRange(int slot, const std::uint8_t* low, const std::uint8_t* high) override {
-    FContext.Slot = slot;
+    FContext.SetSlot(slot);
     return CountIndexRange(FTable->IndexFile(), FContext, low, high);
   }
   bool CollectKeyRange(int slot, const std::uint8_t* low, const std::uint8_t* high, TRecordsBitmap& bitmap) override {
-    FContext.Slot = slot;
+    FContext.SetSlot(slot);
     const bool ok = CollectIndexRange(FTable->IndexFile(), FContext, low, high, bitmap);
     KeysRead += bitmap.CountSet();
     return ok;
@@ -125,14 +125,6 @@ class TBenchTable : public TFilterCursor, public TExpRecordSource {
   std::optional<std::int32_t> LastAutoInc(std::string_view) override { return std::nullopt; }
 
  private:
-  class TContext : public TTreeContext {
-   public:
-    int Slot = 0;
-    TDescentPath PathData;
-    int IndexSlot() const override { return Slot; }
-    TDescentPath& Path() override { return PathData; }
-    bool TableChanged() override { return false; }
-  };
 
   void Fill() {
     TDataFile& data = FTable->DataFile();
@@ -159,10 +151,10 @@ class TBenchTable : public TFilterCursor, public TExpRecordSource {
       pin->MarkModified();
       std::array<std::uint8_t, KeyLimits::MaxKeySize> key{};
       BuildKey(amountDef, record, std::span(key.data(), amountDef.KeySize));
-      FContext.Slot = 1;
+      FContext.SetSlot(1);
       tree.AddKey(FContext, key.data(), recordNo);
       words.BuildKeys(3, title.data(), title.size(), autoInc, textKeys);
-      FContext.Slot = KeyLimits::TextSlot;
+      FContext.SetSlot(KeyLimits::TextSlot);
       for (const TTextKey& k : textKeys) tree.AddKey(FContext, k.data(), recordNo);
       index.IncRecordCount();
       if (i % 65536 == 65535) {
@@ -176,7 +168,7 @@ class TBenchTable : public TFilterCursor, public TExpRecordSource {
   std::string FPath;
   TDataSession FSession;
   TDataTable* FTable = nullptr;
-  TContext FContext;
+  TFixedTreeContext FContext;
   TRecordPin FCurrent;
 };
 

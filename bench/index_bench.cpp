@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_owners.h"
 #include "engine/index/btree.h"
 #include "engine/index/index_file.h"
 #include "engine/table/field_types.h"
@@ -19,37 +20,6 @@
 namespace {
 
 using namespace tarn;
-
-class TBenchOwner : public TIndexOwner {
- public:
-  std::int32_t BufferSize = 16384;
-  std::string Dir;
-  bool IsEncrypted() const override { return false; }
-  std::int32_t MaxIndexBufferSize() const override { return BufferSize; }
-  bool ForceBufferFlush() const override { return false; }
-  bool StrictChangeDetection() const override { return false; }
-  std::string_view PrivateDir() const override { return Dir; }
-  bool InTransaction() const override { return false; }
-  void MarkDataWritten() override {}
-  std::uint16_t LanguageId() const override { return 0; }
-  std::uint16_t SortId() const override { return 0; }
-  int TableFieldCount() const override { return 1; }
-  TIndexFieldInfo TableField(int) const override { return {TKeyField{FieldType::Bytes, 8, 0, true}, 0, "K"}; }
-  std::string_view TableName() const override { return "BENCH"; }
-  std::string_view DatabaseName() const override { return Dir; }
-};
-
-class TBenchContext : public TTreeContext {
- public:
-  explicit TBenchContext(int slot) : FSlot(slot) {}
-  int IndexSlot() const override { return FSlot; }
-  TDescentPath& Path() override { return FPath; }
-  bool TableChanged() override { return false; }
-
- private:
-  int FSlot;
-  TDescentPath FPath;
-};
 
 void InsertAndLookUp(benchmark::State& state) {
   const auto compression = static_cast<TKeyCompression>(state.range(0));
@@ -63,7 +33,7 @@ void InsertAndLookUp(benchmark::State& state) {
   for (auto& k : keys) k = random();
 
   for (auto _ : state) {
-    TBenchOwner owner;
+    bench::TBenchIndexOwner owner;
     owner.BufferSize = cacheBytes;
     owner.Dir = dir + "/";
     TIndexFile file(owner);
@@ -76,7 +46,7 @@ void InsertAndLookUp(benchmark::State& state) {
     def.Compression = compression;
     def.FieldCount = 1;
     def.FieldNumbers[0] = 1;
-    TBenchContext ctx(file.AddIndexDescriptor(def));
+    TFixedTreeContext ctx(file.AddIndexDescriptor(def));
     TBTree tree(file);
     std::uint8_t key[8];
     auto encode = [&](std::uint64_t v) {

@@ -42,6 +42,7 @@
 #include "engine/blob/blob_buffer.h"
 #include "engine/blob/blob_file.h"
 #include "engine/blob/blob_owner.h"
+#include "bench/bench_owners.h"
 #include "engine/index/btree.h"
 #include "engine/index/index_file.h"
 #include "engine/table/data_file.h"
@@ -237,42 +238,10 @@ TTimes SqliteBlobs(const std::string& dir, std::int32_t count, std::size_t size)
 
 // ---------------------------------------------------------------- Tarn side
 
-class TIndexBenchOwner : public TIndexOwner {
- public:
-  std::int32_t BufferSize = 16384;
-  bool Transaction = false;
-  std::string Dir;
-  bool IsEncrypted() const override { return false; }
-  std::int32_t MaxIndexBufferSize() const override { return BufferSize; }
-  bool ForceBufferFlush() const override { return false; }
-  bool StrictChangeDetection() const override { return false; }
-  std::string_view PrivateDir() const override { return Dir; }
-  bool InTransaction() const override { return Transaction; }
-  void MarkDataWritten() override {}
-  std::uint16_t LanguageId() const override { return 0; }
-  std::uint16_t SortId() const override { return 0; }
-  int TableFieldCount() const override { return 1; }
-  TIndexFieldInfo TableField(int) const override { return {TKeyField{FieldType::Bytes, 8, 0, true}, 0, "K"}; }
-  std::string_view TableName() const override { return "BENCH"; }
-  std::string_view DatabaseName() const override { return Dir; }
-};
-
-class TIndexBenchContext : public TTreeContext {
- public:
-  explicit TIndexBenchContext(int slot) : FSlot(slot) {}
-  int IndexSlot() const override { return FSlot; }
-  TDescentPath& Path() override { return FPath; }
-  bool TableChanged() override { return false; }
-
- private:
-  int FSlot;
-  TDescentPath FPath;
-};
-
 TTimes TarnIndex(const std::string& dir, const std::vector<std::uint64_t>& keys, std::int32_t cacheBytes,
                  bool transaction) {
   const std::string path = dir + "/BENCH.IDX";
-  TIndexBenchOwner owner;
+  bench::TBenchIndexOwner owner;
   owner.BufferSize = cacheBytes;
   owner.Dir = dir + "/";
   TTimes t;
@@ -289,7 +258,7 @@ TTimes TarnIndex(const std::string& dir, const std::vector<std::uint64_t>& keys,
     def.FieldCount = 1;
     def.FieldNumbers[0] = 1;
     slot = file.AddIndexDescriptor(def);
-    TIndexBenchContext ctx(slot);
+    TFixedTreeContext ctx(slot);
     TBTree tree(file);
     owner.Transaction = transaction;
     const double t0 = CpuSeconds();
@@ -307,7 +276,7 @@ TTimes TarnIndex(const std::string& dir, const std::vector<std::uint64_t>& keys,
     TIndexFile file(owner);
     file.SetFileName(path);
     file.OpenFile();
-    TIndexBenchContext ctx(slot);
+    TFixedTreeContext ctx(slot);
     TBTree tree(file);
     const double t0 = CpuSeconds();
     std::size_t found = 0;
@@ -400,28 +369,10 @@ TTimes TarnRecords(const std::string& dir, std::int32_t count, std::int32_t cach
   return t;
 }
 
-class TBlobBenchOwner : public TBlobOwner {
- public:
-  std::int32_t BufferSize = 32768;
-  bool IsEncrypted() const override { return false; }
-  std::int32_t MaxBlobBufferSize() const override { return BufferSize; }
-  std::int32_t MaxBlobBufferCount() const override { return 8192; }
-  bool ForceBufferFlush() const override { return false; }
-  bool StrictChangeDetection() const override { return false; }
-  bool InTransaction() const override { return false; }
-  void MarkDataWritten() override {}
-  std::int32_t NextBlobStamp() override { return ++FStamp; }
-  std::string_view TableName() const override { return "Bench"; }
-  std::string_view DatabaseName() const override { return "Bench"; }
-
- private:
-  std::int32_t FStamp = 0;
-};
-
 TTimes TarnBlobs(const std::string& dir, std::int32_t count, std::size_t size, std::int32_t cacheBytes) {
   const std::string path = dir + "/BENCH.BLB";
   constexpr std::int32_t BlockSize = 512;
-  TBlobBenchOwner owner;
+  bench::TBenchBlobOwner owner;
   owner.BufferSize = cacheBytes;
   std::vector<std::uint8_t> value(size);
   for (std::size_t i = 0; i < size; ++i) value[i] = static_cast<std::uint8_t>(i * 31 + 7);

@@ -83,17 +83,6 @@ class TFuzzCursor : public TTableCursor {
   bool RequestPassword() override { return false; }
 };
 
-class TSlotContext : public TTreeContext {
- public:
-  int Slot = 0;
-  int IndexSlot() const override { return Slot; }
-  TDescentPath& Path() override { return FPath; }
-  bool TableChanged() override { return false; }
-
- private:
-  TDescentPath FPath;
-};
-
 void ReadRecords(TDataTable& table) {
   TDataFile& data = table.DataFile();
   const std::span<const TFieldDesc> defs = data.FieldDefs();
@@ -116,21 +105,21 @@ void ReadRecords(TDataTable& table) {
 void WalkIndexes(TDataTable& table) {
   TIndexFile& index = table.IndexFile();
   TBTree tree(index);
-  TSlotContext ctx;
+  TFixedTreeContext ctx;
   std::vector<int> slots;
   for (int slot = index.NoPrimaryIndex() ? 1 : 0; slot <= index.IndexCount(); ++slot)
     slots.push_back(slot);
   slots.push_back(SysDeletedSlot);
   slots.push_back(SysTextSlot);
   for (const int slot : slots) {
-    ctx.Slot = slot;
+    ctx.SetSlot(slot);
     std::int64_t visited = 0;
     tree.Check(ctx, [&](const std::uint8_t*, std::int32_t) { ++visited; });
     if (slot == SysTextSlot || index.Descriptor(slot).NoCounts) continue;
     const std::int64_t keys = tree.KeyCount(ctx);
     for (const std::int64_t n : {std::int64_t{1}, keys / 2, keys, keys + 1}) tree.FindSeqNo(ctx, n);
   }
-  ctx.Slot = SysTextSlot;
+  ctx.SetSlot(SysTextSlot);
   TTextIndexParams params;
   (void)TTextParamsChain(index).Read(ctx, params);
 }

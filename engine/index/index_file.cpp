@@ -235,10 +235,7 @@ void TIndexFile::CompleteHeaderWrite() {
 bool TIndexFile::HasUnwrittenChanges() const {
   if (FHeaderDirty) return true;
   for (int s = 0; s < IndexSlotCount; ++s) {
-    if (SlotTemporary(s)) continue;
-    for (const auto& p : FCaches[s].Pages()) {
-      if (p->Dirty()) return true;
-    }
+    if (!SlotTemporary(s) && FCaches[s].AnyDirty()) return true;
   }
   return false;
 }

@@ -96,6 +96,12 @@ std::vector<TPage*> TPageCache::Pages() const {
   return pages;
 }
 
+bool TPageCache::AnyDirty() const {
+  for (const TPage* p = FHead; p != nullptr; p = p->FNextUsed)
+    if (p->Dirty()) return true;
+  return false;
+}
+
 TPage* TPageCache::Victim(bool dirtyToo, bool keepInterior) const {
   for (TPage* p = FTail; p != nullptr; p = p->FPrevUsed) {
     if (p->Pins() != 0 || (p->Dirty() && !dirtyToo) || (keepInterior && IsInterior(*p))) continue;

@@ -72,6 +72,8 @@ class TPageCache {
   bool IsFull() const { return Size() >= FRoom; }
   // Pages in page-number order (for flushing and checks).
   std::vector<TPage*> Pages() const;
+  // True when some cached page is dirty; walks the list, allocates nothing.
+  bool AnyDirty() const;
   // Empties the cache, handing every page to `sink`. Each page leaves the
   // cache before it is handed over, so a sink that throws leaves the rest
   // cached.

@@ -47,4 +47,19 @@ class TTreeContext {
   virtual bool TableChanged() = 0;
 };
 
+// The context of an index nobody else can change while it is used: a table
+// being created, or files a single program holds. It never reports a change.
+class TFixedTreeContext : public TTreeContext {
+ public:
+  explicit TFixedTreeContext(int slot = 0) : FSlot(slot) {}
+  int IndexSlot() const override { return FSlot; }
+  void SetSlot(int slot) { FSlot = slot; }
+  TDescentPath& Path() override { return FPath; }
+  bool TableChanged() override { return false; }
+
+ private:
+  int FSlot;
+  TDescentPath FPath;
+};
+
 }  // namespace tarn

@@ -34,18 +34,6 @@ std::uint16_t RandomReadSlot() {
   return slot == 0 ? 1 : slot;
 }
 
-// The tree context of a table being created: nobody else has its files yet,
-// so there is never a change to see.
-class TCreationContext : public TTreeContext {
- public:
-  int IndexSlot() const override { return SysTextSlot; }
-  TDescentPath& Path() override { return FPath; }
-  bool TableChanged() override { return false; }
-
- private:
-  TDescentPath FPath;
-};
-
 bool ValidRecordNo(std::int32_t recordNo) { return recordNo >= 1 && recordNo <= LockRange::MaxRecord; }
 
 // Gives a lock back; false when it was held and the release was refused.
@@ -246,7 +234,7 @@ void TDataTable::CreateTable(const TTableDefinition& def) {
     const bool textIndex = def.TextIndex && def.TextIndex->FieldCount > 0;
     if (textIndex) FIndexFile.SetTextDescriptor(*def.TextIndex);
     if (textIndex || def.TextParams) {
-      TCreationContext ctx;
+      TFixedTreeContext ctx(SysTextSlot);  // nobody else has the new files yet
       TTextParamsChain(FIndexFile).Write(ctx, def.TextParams ? *def.TextParams : TTextIndexParams::Defaults());
     }
     if (HasBlobFields()) {

@@ -13,18 +13,6 @@
 namespace tarn {
 namespace {
 
-class TPathContext : public TTreeContext {
- public:
-  explicit TPathContext(int slot) : FSlot(slot) {}
-  int IndexSlot() const override { return FSlot; }
-  TDescentPath& Path() override { return FPath; }
-  bool TableChanged() override { return false; }
-
- private:
-  int FSlot;
-  TDescentPath FPath;
-};
-
 class DescentPathTest : public cursor_testing::TCursorFixture {};
 
 TEST_F(DescentPathTest, AfterSplitsThePathNamesTheNewKeyAndEveryParent) {
@@ -43,7 +31,7 @@ TEST_F(DescentPathTest, AfterSplitsThePathNamesTheNewKeyAndEveryParent) {
   for (const auto [slot, keys, wantDepth] :
        {TRun{0, 3000, 2}, TRun{2, 3000, 2}, TRun{4, 20000, 3}}) {
     SCOPED_TRACE(slot);
-    TPathContext ctx(slot);
+    TFixedTreeContext ctx(slot);
     const TKeyDef def = index.KeyDef(slot);
     int depth = 0;
     for (int i = 0; i < keys; ++i) {

@@ -33,19 +33,6 @@ TIndexDescriptor OneField(const char* name, std::int16_t field, const std::vecto
   return d;
 }
 
-// A tree context for reading one slot outside any cursor.
-class TCheckContext : public TTreeContext {
- public:
-  explicit TCheckContext(int slot) : FSlot(slot) {}
-  int IndexSlot() const override { return FSlot; }
-  TDescentPath& Path() override { return FPath; }
-  bool TableChanged() override { return false; }
-
- private:
-  int FSlot;
-  TDescentPath FPath;
-};
-
 using TEntry = std::pair<std::vector<std::uint8_t>, std::int32_t>;
 
 std::span<const std::uint8_t> Chars(const std::string& s) {
@@ -159,7 +146,7 @@ void CheckTable(TDataCursor& cursor, const TModel& model) {
   // Every index: its own check, then its entries against the model's keys.
   const TTextKeyBuilder words(TTextIndexParams::Defaults(), 0, 0);
   auto expectSlot = [&](int slot, std::vector<TEntry> want) {
-    TCheckContext ctx(slot);
+    TFixedTreeContext ctx(slot);
     std::vector<TEntry> got;
     const TKeyDef& def = index.KeyDef(slot);
     const TTreeCheck check = tree.Check(ctx, [&](const std::uint8_t* key, std::int32_t ref) {

@@ -243,17 +243,6 @@ TEST_F(DataTableTest, DirectoryTablesAreClosedWithTheSession) {
 
 // ---- the full-text index ("Sys Text", slot 32) ----
 
-// A context on slot 32 for reading the text-parameter chain.
-class TTextSlotContext : public TTreeContext {
- public:
-  int IndexSlot() const override { return SysTextSlot; }
-  TDescentPath& Path() override { return FPath; }
-  bool TableChanged() override { return false; }
-
- private:
-  TDescentPath FPath;
-};
-
 // Full text over "Name" (string) and "Memo" (memo).
 TTableDefinition FullTextDefinition(bool encrypted) {
   TTableDefinition def = SampleDefinition(true, encrypted, "Secret");
@@ -290,7 +279,7 @@ TEST_F(DataTableTest, AFullTextIndexOverAStringAndAMemoIsCreatedReopenedAndVerif
     EXPECT_EQ(text.RootPage, 0);
     ASSERT_NE(text.TextParamsPage, 0);
 
-    TTextSlotContext ctx;
+    TFixedTreeContext ctx(SysTextSlot);
     TTextIndexParams read;
     ASSERT_TRUE(TTextParamsChain(t.IndexFile()).Read(ctx, read));
     TTextIndexParams expected = *def.TextParams;
@@ -308,7 +297,7 @@ TEST_F(DataTableTest, AFullTextIndexWithoutParametersGetsTheDefaults) {
   Create("Quiz", def);
   TFakeCursor cursor;
   TDataTable& t = FDir.OpenTableForCursor("Quiz", {}, cursor);
-  TTextSlotContext ctx;
+  TFixedTreeContext ctx(SysTextSlot);
   TTextIndexParams read;
   ASSERT_TRUE(TTextParamsChain(t.IndexFile()).Read(ctx, read));
   const TTextIndexParams defaults = TTextIndexParams::Defaults();

@@ -80,17 +80,6 @@ struct THooksReset {
   }
 };
 
-// The tree context of the test's page allocations (slot 0, never a change).
-class TQuietContext : public TTreeContext {
- public:
-  int IndexSlot() const override { return 0; }
-  TDescentPath& Path() override { return FPath; }
-  bool TableChanged() override { return false; }
-
- private:
-  TDescentPath FPath;
-};
-
 // A session of this process on the table, with short retries.
 struct TUser {
   explicit TUser(const std::string& path, TTableOpenOptions options = {}) {
@@ -143,7 +132,7 @@ void ChangeAll(TDataTable& t) {
     added->MutableData()[10] = 'n';
     added->MarkModified();
   }
-  TQuietContext ctx;
+  TFixedTreeContext ctx;
   TPagePin page = t.IndexFile().AllocPage(ctx);
   page.Release();
   t.IndexFile().IncRecordCount();

@@ -1,0 +1,58 @@
+#pragma once
+// Owners of bare index and blob files in the benchmarks: no encryption, no
+// language, caches of BufferSize bytes.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "engine/blob/blob_owner.h"
+#include "engine/index/index_owner.h"
+#include "engine/table/field_types.h"
+
+namespace bench {
+
+// An index file with one 8-byte bytes field "K".
+
+class TBenchIndexOwner : public tarn::TIndexOwner {
+ public:
+  std::int32_t BufferSize = 16384;
+  bool Transaction = false;
+  std::string Dir;
+  bool IsEncrypted() const override { return false; }
+  std::int32_t MaxIndexBufferSize() const override { return BufferSize; }
+  bool ForceBufferFlush() const override { return false; }
+  bool StrictChangeDetection() const override { return false; }
+  std::string_view PrivateDir() const override { return Dir; }
+  bool InTransaction() const override { return Transaction; }
+  void MarkDataWritten() override {}
+  std::uint16_t LanguageId() const override { return 0; }
+  std::uint16_t SortId() const override { return 0; }
+  int TableFieldCount() const override { return 1; }
+  tarn::TIndexFieldInfo TableField(int) const override {
+    return {tarn::TKeyField{tarn::FieldType::Bytes, 8, 0, true}, 0, "K"};
+  }
+  std::string_view TableName() const override { return "BENCH"; }
+  std::string_view DatabaseName() const override { return Dir; }
+};
+
+// A blob file whose stamps count up from 1.
+class TBenchBlobOwner : public tarn::TBlobOwner {
+ public:
+  std::int32_t BufferSize = 32768;
+  bool IsEncrypted() const override { return false; }
+  std::int32_t MaxBlobBufferSize() const override { return BufferSize; }
+  std::int32_t MaxBlobBufferCount() const override { return 8192; }
+  bool ForceBufferFlush() const override { return false; }
+  bool StrictChangeDetection() const override { return false; }
+  bool InTransaction() const override { return false; }
+  void MarkDataWritten() override {}
+  std::int32_t NextBlobStamp() override { return ++FStamp; }
+  std::string_view TableName() const override { return "Bench"; }
+  std::string_view DatabaseName() const override { return "Bench"; }
+
+ private:
+  std::int32_t FStamp = 0;
+};
+
+}  // namespace bench
