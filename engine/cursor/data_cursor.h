@@ -493,6 +493,12 @@ class TDataCursor final : public TTableCursor,
   // Descends from the root. choose(page) gives the entry to follow (and at
   // the leaf the landing slot). False for an empty index.
   bool Descend(TSpot& spot, TPagePin& leaf, TChooser choose);
+  // Descends by key with the positioned search at each level; without an
+  // equal key the leaf slot is the first key after it (after) or the last
+  // before it. *found, when given, says whether the leaf holds an equal key.
+  bool DescendToKey(const std::uint8_t* key, bool after, TSpot& spot, TPagePin& leaf, bool* found = nullptr);
+  // Descends to the key with that sequence number over the subtree counts.
+  bool DescendToSeqNo(std::int64_t seqNo, TSpot& spot, TPagePin& leaf);
   int CompareKey(const std::uint8_t* a, const std::uint8_t* b) const;
   bool BelowLow(const std::uint8_t* key) const;
   bool AboveHigh(const std::uint8_t* key) const;

@@ -69,6 +69,29 @@ int TDataCursor::CompareKey(const std::uint8_t* a, const std::uint8_t* b) const 
   return CompareKeys(FKeyDef, a, b, FKeyDef.KeySize);
 }
 
+bool TDataCursor::DescendToKey(const std::uint8_t* key, bool after, TSpot& spot, TPagePin& leaf, bool* found) {
+  return Descend(spot, leaf, [&](const TPage& page) {
+    bool hit = false;
+    const int pos = page.SearchPositioned(
+        key, [&](const std::uint8_t* a, const std::uint8_t* b) { return CompareKey(a, b); }, after, hit);
+    if (found != nullptr && page.IsLeaf()) *found = hit;
+    return pos;
+  });
+}
+
+bool TDataCursor::DescendToSeqNo(std::int64_t seqNo, TSpot& spot, TPagePin& leaf) {
+  std::int64_t wanted = seqNo;
+  return Descend(spot, leaf, [&](const TPage& page) {
+    if (page.IsLeaf()) return static_cast<int>(std::min<std::int64_t>(wanted, page.EntryCount()));
+    int pos = 1;
+    while (pos < page.EntryCount() && wanted > page.Count(pos)) {
+      wanted -= page.Count(pos);
+      ++pos;
+    }
+    return pos;
+  });
+}
+
 bool TDataCursor::BelowLow(const std::uint8_t* key) const {
   return FRangeActive && CompareKey(key, FRangeLow.data()) < 0;
 }
@@ -155,18 +178,8 @@ void TDataCursor::GotoFirst() {
   if (ViewEmpty()) return ClearPosition();
   TSpot spot;
   TPagePin leaf;
-  const bool reached = FRangeActive
-                           ? Descend(spot, leaf,
-                                     [&](const TPage& page) {
-                                       bool found = false;
-                                       return page.SearchPositioned(
-                                           FRangeLow.data(),
-                                           [&](const std::uint8_t* a, const std::uint8_t* b) {
-                                             return CompareKey(a, b);
-                                           },
-                                           true, found);
-                                     })
-                           : Descend(spot, leaf, [](const TPage&) { return 1; });
+  const bool reached = FRangeActive ? DescendToKey(FRangeLow.data(), true, spot, leaf)
+                                    : Descend(spot, leaf, [](const TPage&) { return 1; });
   if (!reached) return ClearPosition();
   if (FRangeActive) {
     if (BelowLow(leaf->Key(spot.Slot))) {
@@ -189,18 +202,8 @@ void TDataCursor::GotoLast() {
   if (ViewEmpty()) return ClearPosition();
   TSpot spot;
   TPagePin leaf;
-  const bool reached =
-      FRangeActive ? Descend(spot, leaf,
-                             [&](const TPage& page) {
-                               bool found = false;
-                               return page.SearchPositioned(
-                                   FRangeHigh.data(),
-                                   [&](const std::uint8_t* a, const std::uint8_t* b) {
-                                     return CompareKey(a, b);
-                                   },
-                                   false, found);
-                             })
-                   : Descend(spot, leaf, [](const TPage& page) { return page.EntryCount(); });
+  const bool reached = FRangeActive ? DescendToKey(FRangeHigh.data(), false, spot, leaf)
+                                    : Descend(spot, leaf, [](const TPage& page) { return page.EntryCount(); });
   if (!reached) return ClearPosition();
   if (FRangeActive) {
     if (AboveHigh(leaf->Key(spot.Slot))) {
@@ -240,16 +243,7 @@ bool TDataCursor::MoveByCounts(std::int64_t n) {
   }
   TSpot spot;
   TPagePin leaf;
-  std::int64_t wanted = landing;
-  const bool reached = Descend(spot, leaf, [&](const TPage& page) {
-    if (page.IsLeaf()) return static_cast<int>(std::min<std::int64_t>(wanted, page.EntryCount()));
-    int pos = 1;
-    while (pos < page.EntryCount() && wanted > page.Count(pos)) {
-      wanted -= page.Count(pos);
-      ++pos;
-    }
-    return pos;
-  });
+  const bool reached = DescendToSeqNo(landing, spot, leaf);
   if (!reached) {
     ClearPosition();
     return true;
@@ -285,15 +279,7 @@ void TDataCursor::MoveSteps(std::int64_t n) {
         FCurPage.Key(std::clamp(FCurSlot, 1, std::max(1, FCurPage.EntryCount()))),
         FCurPage.Key(std::clamp(FCurSlot, 1, std::max(1, FCurPage.EntryCount()))) +
             FKeyDef.KeySize);
-    bool found = false;
-    if (!Descend(spot, leaf, [&](const TPage& page) {
-          const int pos = page.SearchPositioned(
-              key.data(),
-              [&](const std::uint8_t* a, const std::uint8_t* b) { return CompareKey(a, b); },
-              !forward, found);
-          return pos;
-        }))
-      return ClearPosition();
+    if (!DescendToKey(key.data(), !forward, spot, leaf)) return ClearPosition();
     // Landed past the key already (it sorts before every key of its leaf, or
     // after every one going back): that key is the first step.
     const int order = CompareKey(leaf->Key(spot.Slot), key.data());
@@ -346,14 +332,7 @@ bool TDataCursor::SeekKey(const std::uint8_t* key, bool keepCracks) {
   bool found = false;
   TSpot spot;
   TPagePin leaf;
-  const bool reached = Descend(spot, leaf, [&](const TPage& page) {
-    bool hit = false;
-    const int pos = page.SearchPositioned(
-        key, [&](const std::uint8_t* a, const std::uint8_t* b) { return CompareKey(a, b); }, true,
-        hit);
-    if (page.IsLeaf()) found = hit;
-    return pos;
-  });
+  const bool reached = DescendToKey(key, true, spot, leaf, &found);
   if (!reached) {
     ClearPosition();
     return false;
@@ -437,18 +416,9 @@ bool TDataCursor::SetToSeqNoInner(std::int64_t n) {
       return false;
     }
   }
-  std::int64_t wanted = n + FRangeFirst - 1;
   TSpot spot;
   TPagePin leaf;
-  const bool reached = Descend(spot, leaf, [&](const TPage& page) {
-    if (page.IsLeaf()) return static_cast<int>(std::min<std::int64_t>(wanted, page.EntryCount()));
-    int pos = 1;
-    while (pos < page.EntryCount() && wanted > page.Count(pos)) {
-      wanted -= page.Count(pos);
-      ++pos;
-    }
-    return pos;
-  });
+  const bool reached = DescendToSeqNo(n + FRangeFirst - 1, spot, leaf);
   if (!reached) {
     ClearPosition();
     LoadCurrentRecord(true);

@@ -186,16 +186,7 @@ void TDataCursor::CollectSeqRange(std::int64_t first, std::int64_t last, TRecord
   if (first > last) return;
   TSpot spot;
   TPagePin leaf;
-  std::int64_t wanted = first;
-  const bool reached = Descend(spot, leaf, [&](const TPage& page) {
-    if (page.IsLeaf()) return static_cast<int>(std::min<std::int64_t>(wanted, page.EntryCount()));
-    int pos = 1;
-    while (pos < page.EntryCount() && wanted > page.Count(pos)) {
-      wanted -= page.Count(pos);
-      ++pos;
-    }
-    return pos;
-  });
+  const bool reached = DescendToSeqNo(first, spot, leaf);
   if (!reached) return;
   for (std::int64_t n = first; n <= last; ++n) {
     into.SetBit(static_cast<std::uint32_t>(leaf->Ref(spot.Slot)));
