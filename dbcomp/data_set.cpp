@@ -51,6 +51,7 @@ void TDataSet::Open() {
     FCalcStorage.assign(size, 0);
     FActiveBuffer = FActiveStorage;
     FRecordModified = false;
+    FieldsBoundHook();
     ReadFirst();
   } catch (...) {
     UnbindFields();
@@ -452,6 +453,77 @@ void TDataSet::Edit() {
   assert(CheckInvariants());
 }
 
+void TDataSet::Insert() {
+  CheckBrowseMode();
+  if (!CanModify()) DatabaseError(Msg::DataSetReadOnly);
+  FOldBuffer = FActiveStorage;
+  FInsertHadRecord = FHasRecord;
+  std::vector<std::uint8_t> fresh(FActiveStorage.size(), 0);
+  InternalInitRecord(fresh);  // raises: still browsing
+  SetRecInfo(fresh, -1, TBookmarkFlag::Inserted);
+  std::copy(fresh.begin(), fresh.end(), FActiveStorage.begin());
+  SetState(TDataSetState::Insert);
+  try {
+    NewRecordHook();
+    if (OnNewRecord) OnNewRecord(*this);
+  } catch (...) {
+    Cancel();
+    throw;
+  }
+  FRecordModified = false;
+  DataEvent(TDataEvent::DataSetChange);
+  assert(CheckInvariants());
+}
+
+void TDataSet::Append() {
+  CheckBrowseMode();
+  Last();
+  Insert();
+}
+
+void TDataSet::Delete() {
+  CheckActive();
+  if (FState == TDataSetState::Insert) {
+    Cancel();
+    return;
+  }
+  if (!FHasRecord) DatabaseError(Msg::DataSetEmpty);
+  CheckBrowseMode();
+  if (!CanModify()) DatabaseError(Msg::DataSetReadOnly);
+  InternalSetToRecord(FActiveBuffer);
+  InternalDelete(FActiveBuffer);
+  SyncToStorage();
+}
+
+void TDataSet::InternalInitRecord(std::span<std::uint8_t>) { DatabaseError(Msg::DataSetReadOnly); }
+
+void TDataSet::InternalDelete(std::span<const std::uint8_t>) { DatabaseError(Msg::DataSetReadOnly); }
+
+void TDataSet::SyncToStorage() {
+  std::vector<std::uint8_t> scratch(FActiveStorage.size(), 0);
+  TGetResult r = GetRecord(scratch, TGetMode::Current, false);
+  bool atEnd = false;
+  if (r != TGetResult::OK) {
+    r = GetRecord(scratch, TGetMode::Next, true);
+    if (r != TGetResult::OK) {
+      atEnd = true;
+      r = GetRecord(scratch, TGetMode::Prior, true);
+    }
+  }
+  if (r == TGetResult::OK) {
+    std::copy(scratch.begin(), scratch.end(), FActiveStorage.begin());
+    FHasRecord = true;
+    GetCalcFields(FActiveBuffer);
+    FAtBeginning = false;
+    FAtEnd = atEnd;
+  } else {
+    ClearActiveBuffer();
+    FAtBeginning = FAtEnd = true;
+  }
+  DataEvent(TDataEvent::DataSetChange);
+  if (AfterScroll) AfterScroll(*this);
+}
+
 void TDataSet::UpdateRecord() {
   if (!IsEditOrInsert(FState) && FState != TDataSetState::SetKey) DatabaseError(Msg::NotEditing);
   DataEvent(TDataEvent::UpdateRecord);
@@ -466,6 +538,7 @@ void TDataSet::Post() {
   DataEvent(TDataEvent::CheckBrowseMode);
   if (BeforePost) BeforePost(*this);
   InternalPost(FActiveBuffer);  // raises: still editing, buffer untouched
+  if (FState == TDataSetState::Insert) FHasRecord = true;
   SetState(TDataSetState::Browse);
   ResyncCurrent();
   DataEvent(TDataEvent::DataSetChange);
@@ -481,8 +554,9 @@ void TDataSet::Cancel() {
   if (!IsEditOrInsert(FState)) return;
   const bool wasEditing = FState == TDataSetState::Edit;
   InternalCancel(wasEditing);
-  if (wasEditing && FOldBuffer.size() == FActiveStorage.size())
+  if (FOldBuffer.size() == FActiveStorage.size())
     std::copy(FOldBuffer.begin(), FOldBuffer.end(), FActiveStorage.begin());
+  if (!wasEditing && !FInsertHadRecord) ClearActiveBuffer();
   SetState(TDataSetState::Browse);
   ResyncCurrent();
   DataEvent(TDataEvent::DataSetChange);

@@ -124,8 +124,18 @@ class TDataSet {
   void Post();
   // Ends an edit: gives up the lock taken by Edit, frees the record's blob
   // buffers, discards the buffer's changes, state Browse, reads the current
-  // record again. Does nothing in Browse.
+  // record again. Does nothing in Browse. Cancelling an insert goes back to
+  // the record that was current before it.
   void Cancel();
+  // Leaves edit mode, checks that the dataset can be modified and starts a
+  // new record (the concrete dataset initialises it; OnNewRecord may fill
+  // it); state Insert. Post stores it and makes it the current record.
+  void Insert();
+  // As Insert; the dataset first moves to its end.
+  void Append();
+  // Deletes the current record (an insert in progress is cancelled instead)
+  // and stands on the record after it, else the one before it.
+  void Delete();
   // Leaving edit mode: in Edit or Insert, the links write their pending
   // values, then Post when RecordModified() or else Cancel. In SetKey the key
   // is applied. Requires: Active (raises otherwise).
@@ -168,6 +178,7 @@ class TDataSet {
   std::function<void(TDataSet&)> BeforePost;
   std::function<void(TDataSet&)> AfterPost;
   std::function<void(TDataSet&)> AfterScroll;
+  std::function<void(TDataSet&)> OnNewRecord;
 
   // The record buffer of the current state, the information part decoded.
   std::int32_t RecordSequence() const;
@@ -195,6 +206,18 @@ class TDataSet {
   virtual void InternalPost(std::span<const std::uint8_t> buffer) = 0;
   // Gives up the edit lock (when wasEditing) and frees the buffer's blob buffers.
   virtual void InternalCancel(bool wasEditing) = 0;
+  // A new record: initialises the buffer's record part (default: raises
+  // "Cannot modify a read-only dataset."). The record information is set by
+  // the caller.
+  virtual void InternalInitRecord(std::span<std::uint8_t> buffer);
+  // Deletes the record of the buffer (default: raises as above).
+  virtual void InternalDelete(std::span<const std::uint8_t> buffer);
+  // Called by Open once the fields are bound and the buffers made, before the
+  // first record is read (filters that look at fields are made here).
+  virtual void FieldsBoundHook() {}
+  // Called after InternalInitRecord, before OnNewRecord (the table component
+  // fills the master link fields here).
+  virtual void NewRecordHook() {}
   // Applies the key buffer of SetKey state; default: back to Browse.
   virtual void InternalApplyKey();
   // Field values of a buffer, in the concrete layout. Read answers false for null.
@@ -244,6 +267,12 @@ class TDataSet {
     TDataSetState FOldState;
     std::span<std::uint8_t> FOldBuffer;
   };
+  // The storage stands on a record (a key search, a bookmark, a locate): reads
+  // it into the active buffer. When there is none there, the record after the
+  // position, else the one before; else the dataset is empty. Links see
+  // DataSetChange, then AfterScroll.
+  void SyncToStorage();
+  bool HasRecord() const noexcept { return FHasRecord; }
   // Runs OnCalcFields on the buffer when there are calculated fields.
   void GetCalcFields(std::span<std::uint8_t> buffer);
   // Close for destructors: leaves edit mode (posting, else cancelling),
@@ -286,6 +315,7 @@ class TDataSet {
   bool FAtEnd = false;
   bool FRecordModified = false;
   bool FInCheckBrowseMode = false;
+  bool FInsertHadRecord = false;  // Insert began on a current record
 };
 
 }  // namespace dbcomp

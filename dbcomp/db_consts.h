@@ -36,6 +36,22 @@ inline constexpr std::string_view SessionActive = "Cannot perform this operation
 inline constexpr std::string_view AutoSessionActive = "Cannot perform this operation on the active auto-session.";
 inline constexpr std::string_view AutoSessionOnly = "The active auto-session can be the only active session.";
 inline constexpr std::string_view AutoSessionExists = "This auto-session already exists.";
+// Databases and tables.
+inline constexpr std::string_view DatabaseNameMissing = "Database name is missing.";
+inline constexpr std::string_view InvalidDatabaseName = "Database name %s is not valid.";
+inline constexpr std::string_view DuplicateDatabaseName = "Database name %s already exists.";
+inline constexpr std::string_view DatabaseOpen = "Cannot perform this operation on an open database.";
+inline constexpr std::string_view DatabaseClosed = "Cannot perform this operation on a closed database.";
+inline constexpr std::string_view InTransaction = "Database %s already has an active transaction.";
+inline constexpr std::string_view NotInTransaction = "Database %s has no active transaction.";
+inline constexpr std::string_view NoTableName = "Missing table name.";
+inline constexpr std::string_view FieldIndexError = "Field index out of range.";
+inline constexpr std::string_view IndexFieldMissing = "Cannot access index field %s.";
+inline constexpr std::string_view NoFieldIndexes = "No index for fields '%s'";
+inline constexpr std::string_view NoInMemoryFields =
+    "You must define at least one field before you can open an in-memory table at design-time";
+inline constexpr std::string_view RecordNotFound = "Record not found.";
+inline constexpr std::string_view NotBrowsing = "Cannot perform this operation on a dataset that is not in browse mode.";
 }  // namespace Msg
 
 // Fills the placeholders of a message left to right: each "%s" or "%d" takes

@@ -1,15 +1,18 @@
 #include "dbcomp/session.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cassert>
 #include <mutex>
 #include <string>
 
 #include "dbcomp/component_owner.h"
+#include "dbcomp/database.h"
 #include "dbcomp/db_consts.h"
 #include "dbcomp/password_hook.h"
 #include "dbcomp/session_client.h"
 #include "dbcomp/session_list.h"
+#include "engine/base/names.h"
 #include "engine/session/data_session.h"
 
 namespace dbcomp {
@@ -39,6 +42,9 @@ TTarnSession::TTarnSession(TTarnSessionList& list, std::string name, TComponentO
 TTarnSession::~TTarnSession() {
   assert(FEnterCount == 0);  // freed inside its own Enter/Leave: the lock would stay taken
   Stop();
+  // Databases made by others outlive the session without it.
+  for (TTarnDatabase* database : FDatabases) database->SessionGone();
+  FDatabases.clear();
   ReleaseAutoSessionNumber();
   if (FOwner != nullptr) FOwner->RemoveSession(*this);
 }
@@ -122,6 +128,15 @@ void TTarnSession::Stop() noexcept {
     return;
   }
   GCurrentSession = FEngineSession;
+  // Databases last to first: temporary ones are freed, the others closed.
+  for (std::size_t i = FDatabases.size(); i-- > 0;) {
+    if (i >= FDatabases.size()) continue;
+    TTarnDatabase* database = FDatabases[i];
+    if (database->Temporary())
+      FreeTemporary(*database);
+    else
+      database->CloseNoThrow();
+  }
   // The engine session's destructor closes its directories and their tables.
   FEngineSession = nullptr;
   FActive = false;
@@ -364,6 +379,78 @@ void TTarnSession::Enter() {
 void TTarnSession::Leave() noexcept {
   if (FEnterCount == 0) return;
   if (--FEnterCount == 0) FList.Lock().unlock();
+}
+
+}  // namespace dbcomp
+
+namespace dbcomp {
+
+// -------------------------------------------------------------- databases ----
+
+void TTarnSession::AddDatabase(TTarnDatabase& database) {
+  if (std::find(FDatabases.begin(), FDatabases.end(), &database) == FDatabases.end())
+    FDatabases.push_back(&database);
+}
+
+void TTarnSession::RemoveDatabase(TTarnDatabase& database) noexcept {
+  FDatabases.erase(std::remove(FDatabases.begin(), FDatabases.end(), &database), FDatabases.end());
+}
+
+void TTarnSession::FreeTemporary(TTarnDatabase& database) noexcept {
+  for (auto it = FTemporaryDatabases.begin(); it != FTemporaryDatabases.end(); ++it) {
+    if (it->get() != &database) continue;
+    std::unique_ptr<TTarnDatabase> owned = std::move(*it);
+    FTemporaryDatabases.erase(it);
+    owned.reset();  // closes it and leaves the list
+    return;
+  }
+}
+
+TTarnDatabase* TTarnSession::FindDatabase(std::string_view name) const {
+  for (TTarnDatabase* database : FDatabases)
+    if (tarn::SameText(database->DatabaseName(), name)) return database;
+  return nullptr;
+}
+
+TTarnDatabase& TTarnSession::OpenDatabase(std::string_view name, TComponentOwner* owner) {
+  TSessionGuard guard(*this);
+  const std::string normal = NormalizeName(name);
+  TTarnDatabase* found = nullptr;
+  for (TTarnDatabase* database : FDatabases)
+    if (tarn::SameText(database->DatabaseName(), normal) && database->Owner() == owner &&
+        database->HandleShared()) {
+      found = database;
+      break;
+    }
+  if (found == nullptr) found = FindDatabase(normal);
+  if (found != nullptr) {
+    found->Open();
+    ++found->FUseCount;
+    return *found;
+  }
+  auto made = std::unique_ptr<TTarnDatabase>(new TTarnDatabase(*this, normal));
+  if (!tarn::SameText(normal, MemoryDatabaseName)) made->FDirectory = normal;
+  if (FSessionType == TSessionType::stRemote) made->FRemoteDatabase = normal;
+  made->FKeepConnection = FKeepConnections;
+  TTarnDatabase& database = *made;
+  FTemporaryDatabases.push_back(std::move(made));
+  try {
+    database.Open();
+  } catch (...) {
+    FreeTemporary(database);
+    throw;
+  }
+  ++database.FUseCount;
+  return database;
+}
+
+void TTarnSession::CloseDatabase(TTarnDatabase& database) {
+  if (database.FUseCount > 0) --database.FUseCount;
+  if (database.FUseCount > 0 || database.KeepConnection()) return;
+  if (database.Temporary() && database.FSession == this)
+    FreeTemporary(database);
+  else
+    database.Close();
 }
 
 }  // namespace dbcomp

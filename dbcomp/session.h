@@ -39,6 +39,7 @@ class TDataSession;
 namespace dbcomp {
 
 class TComponentOwner;
+class TTarnDatabase;
 class TTarnSessionList;
 
 enum class TLockProtocol : std::uint8_t { lpPessimistic = 0, lpOptimistic = 1 };
@@ -166,6 +167,22 @@ class TTarnSession {
   // A copy of the engine session's list; empty while inactive.
   std::vector<std::string> Passwords() const;
 
+  // ---- databases ----
+  // The first database of the session whose DatabaseName equals name
+  // (ignoring case), or null.
+  TTarnDatabase* FindDatabase(std::string_view name) const;
+  // Inside Enter/Leave: a database of the session with that name and owner
+  // and HandleShared on, else any database with that name; without one a
+  // temporary database owned by the session (Directory = name unless the name
+  // is "Memory"; KeepConnection = KeepConnections). Connects it (a new one is
+  // freed again when that fails), adds one to its use count and returns it.
+  TTarnDatabase& OpenDatabase(std::string_view name, TComponentOwner* owner = nullptr);
+  // One use less (not below 0); at 0 with KeepConnection off a temporary
+  // database is freed, any other one disconnected.
+  void CloseDatabase(TTarnDatabase& database);
+  // The databases of the session, in registration order (a snapshot).
+  std::vector<TTarnDatabase*> Databases() const { return FDatabases; }
+
   // ---- the engine's callbacks ----
   // The password callback: the engine asks it when an encrypted table's
   // password is not in the list. OnPassword when set (Continue starts false),
@@ -203,6 +220,11 @@ class TTarnSession {
 
  private:
   friend class TTarnSessionList;
+  friend class TTarnDatabase;
+  void AddDatabase(TTarnDatabase& database);
+  void RemoveDatabase(TTarnDatabase& database) noexcept;
+  // Frees a temporary database of this session.
+  void FreeTemporary(TTarnDatabase& database) noexcept;
   // Defaults; registered with owner when given. The list checks the owner
   // rules first.
   TTarnSession(TTarnSessionList& list, std::string name, TComponentOwner* owner, bool firstSession);
@@ -249,6 +271,9 @@ class TTarnSession {
   // The engine session while active: the process-wide one for the first
   // session, otherwise FOwnEngineSession.
   tarn::TDataSession* FEngineSession = nullptr;
+  // Every database registered with the session; the temporary ones are owned.
+  std::vector<TTarnDatabase*> FDatabases;
+  std::vector<std::unique_ptr<TTarnDatabase>> FTemporaryDatabases;
   std::unique_ptr<tarn::TDataSession> FOwnEngineSession;
   int FEnterCount = 0;
   bool FFirstSession;

@@ -1,6 +1,6 @@
 #include "dbcomp/table_factory.h"
 
-#include "engine/base/error_context.h"
+#include "dbcomp/tarn_table.h"
 
 namespace dbcomp {
 
@@ -13,9 +13,11 @@ TTableFactory& InstalledFactory() {
   return factory;
 }
 
-// No table component is linked in: every table is missing.
-std::unique_ptr<TDataSet> NoTable(const std::string& databaseName, const std::string& tableName) {
-  tarn::RaiseEngineError(tarn::TARN_OSENOENT, {.Database = databaseName, .Table = tableName});
+std::unique_ptr<TDataSet> MakeTable(const std::string& databaseName, const std::string& tableName) {
+  auto table = std::make_unique<TTarnTable>();
+  table->SetDatabaseName(databaseName);
+  table->SetTableName(tableName);
+  return table;
 }
 
 }  // namespace
@@ -31,7 +33,7 @@ std::unique_ptr<TDataSet> CreateTable(std::string_view databaseName, std::string
   const std::string database = NormalizeDatabaseName(databaseName);
   const std::string table(tableName.substr(0, MaxName));
   const TTableFactory& factory = InstalledFactory();
-  return factory ? factory(database, table) : NoTable(database, table);
+  return factory ? factory(database, table) : MakeTable(database, table);
 }
 
 TTableFactory SetTableFactory(TTableFactory factory) {

@@ -2,9 +2,8 @@
 // Creates the dataset of a named table in a database (a directory or the
 // name of a database component): the application's way to its table
 // component. The factory gives back a closed dataset with the names set; the
-// caller opens it. Until a table component is installed the factory raises
-// the engine's error for a missing table (11010, naming the table), exactly
-// as opening a table whose files do not exist does.
+// caller opens it. The built-in factory makes a table component (TTarnTable);
+// tests install one that makes an in-memory dataset instead.
 
 #include <functional>
 #include <memory>

@@ -11,6 +11,7 @@
 #include "dbcomp/db_consts.h"
 #include "dbcomp/session_list.h"
 #include "dbcomp/table_factory.h"
+#include "dbcomp/tarn_table.h"
 #include "engine/base/engine_error.h"
 #include "engine/session/data_session.h"
 
@@ -349,15 +350,18 @@ TEST(SessionTest, RemoteLoginAndTraceCallbacks) {
 
 TEST(SessionTest, NoComponentLayerNoSessions) { EXPECT_THROW(Sessions(), tarn::EDatabaseError); }
 
-TEST(TableFactoryTest, WithoutATableComponentEveryTableIsMissing) {
+TEST(TableFactoryTest, TheBuiltInFactoryMakesATableComponentThatFindsNoTableThere) {
+  TComponentLayer layer;
+  std::unique_ptr<TDataSet> table = CreateTable("C:/T30G", "velmorn2");
+  ASSERT_NE(dynamic_cast<TTarnTable*>(table.get()), nullptr);
+  EXPECT_EQ(static_cast<TTarnTable&>(*table).DatabaseName(), "C:\\T30G");
   try {
-    CreateTable("C:/T30G", "velmorn2");
+    table->Open();
     FAIL();
   } catch (const tarn::ETarnEngineError& e) {
     EXPECT_EQ(e.ErrorCode(), tarn::TARN_OSENOENT);
-    EXPECT_EQ(e.ErrorTable(), "velmorn2");
-    EXPECT_EQ(e.ErrorDatabase(), "C:\\T30G");
-    EXPECT_STREQ(e.what(), "Tarn Engine Error # 11010 Table 'velmorn2' does not exist");
+    EXPECT_EQ(e.ErrorTable(), "C:\\T30G\\velmorn2.DAT");
+    EXPECT_STREQ(e.what(), "Tarn Engine Error # 11010 Table 'C:\\T30G\\velmorn2.DAT' does not exist");
   }
 }
 
@@ -372,7 +376,7 @@ TEST(TableFactoryTest, TheInstalledFactoryGetsTheNormalisedNames) {
   CreateTable(std::string(300, 'x'), "t");
   EXPECT_EQ(seen.size(), 255u + 2u);
   SetTableFactory(previous);
-  EXPECT_THROW(CreateTable("x", "t"), tarn::ETarnEngineError);
+  EXPECT_NE(dynamic_cast<TTarnTable*>(CreateTable("x", "t").get()), nullptr);
 }
 
 }  // namespace

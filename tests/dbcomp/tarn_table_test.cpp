@@ -1,0 +1,448 @@
+// The table component on real table files: open and close, navigation,
+// editing with its locks, blobs, the database it finds, index selection, key
+// searches, ranges, bookmarks and counts, filters, and the errors of opening.
+
+#include "dbcomp/tarn_table.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "dbcomp/data_source.h"
+#include "dbcomp/database.h"
+#include "dbcomp/db_consts.h"
+#include "dbcomp/encrypted_table.h"
+#include "dbcomp/session.h"
+#include "dbcomp/session_list.h"
+#include "engine/base/engine_error.h"
+#include "table_fixture.h"
+
+namespace dbcomp {
+namespace {
+
+using dbcomp_testing::TableTest;
+using Strings = std::vector<std::string>;
+
+template <class TFn>
+std::string MessageOf(TFn&& fn) {
+  try {
+    fn();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "(nothing raised)";
+}
+
+template <class TFn>
+int CodeOf(TFn&& fn) {
+  try {
+    fn();
+  } catch (const tarn::ETarnEngineError& e) {
+    return e.ErrorCode();
+  }
+  return 0;
+}
+
+TEST_F(TableTest, OpensInPrimaryKeyOrderAndWalksBothWays) {
+  auto table = NewTable();
+  table->Open();
+  EXPECT_EQ(table->State(), TDataSetState::Browse);
+  EXPECT_TRUE(table->AtBeginning());
+  EXPECT_EQ(Column(*table, "Id"), (Strings{"1", "2", "3", "4", "5", "6"}));
+  EXPECT_TRUE(table->AtEnd());
+  EXPECT_EQ(table->FieldByName("Id").AsInteger(), 6) << "Next at the end keeps the last record";
+  table->Next();
+  EXPECT_EQ(table->FieldByName("Id").AsInteger(), 6);
+  table->Prior();
+  EXPECT_EQ(table->FieldByName("Id").AsInteger(), 5);
+  EXPECT_TRUE(table->FieldByName("Name").IsNull());
+  table->Last();
+  EXPECT_EQ(table->FieldByName("Name").AsString(), "Anders");
+  table->First();
+  table->Prior();
+  EXPECT_TRUE(table->AtBeginning());
+  EXPECT_EQ(table->FieldByName("Id").AsInteger(), 1);
+  EXPECT_EQ(table->FieldDefs().size(), 5u);
+  EXPECT_EQ(table->FieldByName("Note").DataType(), TFieldType::Memo);
+  table->Close();
+  EXPECT_FALSE(table->Active());
+  EXPECT_EQ(table->FieldCount(), 0u) << "created fields go with the close";
+}
+
+TEST_F(TableTest, AnEmptyTableIsAtBothEndsWithEveryFieldNull) {
+  auto table = NewTable();
+  table->Open();
+  while (!table->IsEmpty()) table->Delete();
+  table->First();
+  EXPECT_TRUE(table->AtBeginning());
+  EXPECT_TRUE(table->AtEnd());
+  for (std::size_t i = 0; i < table->FieldCount(); ++i) EXPECT_TRUE(table->Fields(i).IsNull());
+  EXPECT_EQ(table->RecordCount(), 0);
+}
+
+TEST_F(TableTest, EditAndMoveStoresTheChangeForTheNextOpen) {
+  {
+    auto table = NewTable();
+    table->Open();
+    table->Edit();
+    table->FieldByName("City").SetAsString("Tromso");
+    table->FieldByName("Note").SetAsString("moved north");
+    table->Next();  // posts
+    EXPECT_EQ(table->State(), TDataSetState::Browse);
+    EXPECT_EQ(table->FieldByName("Id").AsInteger(), 2);
+    // Edit and Next without a write cancel instead of posting.
+    table->Edit();
+    table->Next();
+    EXPECT_EQ(table->State(), TDataSetState::Browse);
+  }
+  auto again = NewTable();
+  again->Open();
+  EXPECT_EQ(again->FieldByName("City").AsString(), "Tromso");
+  EXPECT_EQ(again->FieldByName("Note").AsString(), "moved north");
+  again->Next();
+  EXPECT_EQ(again->FieldByName("City").AsString(), "Bergen");
+}
+
+TEST_F(TableTest, AnEditLocksTheRecordUntilPostOrCancel) {
+  auto first = NewTable();
+  auto second = NewTable();
+  first->Open();
+  second->Open();
+  first->Edit();
+  EXPECT_EQ(CodeOf([&] { second->Edit(); }), tarn::TARN_RECLOCKFAILED);
+  EXPECT_EQ(second->State(), TDataSetState::Browse) << "a failed Edit stays in browse";
+  first->Cancel();
+  second->Edit();
+  second->FieldByName("Age").SetAsInteger(32);
+  second->Post();
+  first->Refresh();
+  EXPECT_EQ(first->FieldByName("Age").AsInteger(), 32);
+}
+
+TEST_F(TableTest, WritingOutsideEditAndAFailedPostKeepTheirStates) {
+  auto table = NewTable();
+  table->Open();
+  EXPECT_EQ(MessageOf([&] { table->FieldByName("Name").SetAsString("X"); }), std::string(Msg::NotEditing));
+  table->Next();
+  table->Edit();
+  table->FieldByName("Id").SetAsInteger(1);  // the primary key of record 1
+  EXPECT_EQ(CodeOf([&] { table->Post(); }), tarn::TARN_KEYVIOL);
+  EXPECT_EQ(table->State(), TDataSetState::Edit);
+  EXPECT_EQ(table->FieldByName("Id").AsInteger(), 1) << "the buffer is unchanged";
+  table->Cancel();
+  EXPECT_EQ(table->FieldByName("Id").AsInteger(), 2);
+}
+
+TEST_F(TableTest, InsertAppendDeleteAndCancelledInserts) {
+  auto table = NewTable();
+  table->Open();
+  table->Next();
+  table->Insert();
+  EXPECT_EQ(table->State(), TDataSetState::Insert);
+  EXPECT_TRUE(table->FieldByName("Id").IsNull());
+  table->Cancel();
+  EXPECT_EQ(table->FieldByName("Id").AsInteger(), 2) << "back on the record current before";
+  dbcomp_testing::AppendPerson(*table, {10, "Zed", "Molde", 50, "new"});
+  EXPECT_EQ(table->FieldByName("Id").AsInteger(), 10) << "the stored record is current";
+  EXPECT_EQ(table->RecordCount(), 7);
+  ASSERT_TRUE(table->Locate("Id", {"3"}));
+  table->Delete();
+  EXPECT_EQ(table->FieldByName("Id").AsInteger(), 4) << "the record after the deleted one";
+  table->Last();
+  table->Delete();
+  EXPECT_EQ(table->FieldByName("Id").AsInteger(), 6) << "the last deleted: the one before it";
+  EXPECT_EQ(Column(*table, "Id"), (Strings{"1", "2", "4", "5", "6"}));
+}
+
+TEST_F(TableTest, BlobsAreReadWrittenAndClearedThroughTheirFields) {
+  auto table = NewTable();
+  table->Open();
+  EXPECT_EQ(table->FieldByName("Note").AsString(), "likes tea");
+  table->Next();
+  EXPECT_TRUE(table->FieldByName("Note").IsNull());
+  table->Edit();
+  const std::string big(20000, 'x');
+  table->FieldByName("Note").SetAsString(big);
+  EXPECT_EQ(table->FieldByName("Note").AsString(), big) << "the edit sees its own blob";
+  table->Post();
+  table->Prior();
+  table->Edit();
+  table->FieldByName("Note").Clear();
+  table->Post();
+  table->Close();
+  table->Open();
+  EXPECT_TRUE(table->FieldByName("Note").IsNull());
+  table->Next();
+  EXPECT_EQ(table->FieldByName("Note").AsString(), big);
+}
+
+TEST_F(TableTest, AMissingTableIs11010AndLeavesNothingHeld) {
+  TTarnTable table;
+  table.SetDatabaseName(Dir.Path());
+  table.SetTableName("Nowhere");
+  EXPECT_EQ(CodeOf([&] { table.Open(); }), tarn::TARN_OSENOENT);
+  EXPECT_FALSE(table.Active());
+  EXPECT_EQ(table.Database(), nullptr);
+  TTarnDatabase* temporary = DefaultSession().FindDatabase(NormalizeName(Dir.Path()));
+  ASSERT_NE(temporary, nullptr);
+  EXPECT_EQ(temporary->UseCount(), 0);
+  TTarnTable nameless;
+  nameless.SetDatabaseName(Dir.Path());
+  EXPECT_EQ(MessageOf([&] { nameless.Open(); }), std::string(Msg::NoTableName));
+}
+
+TEST_F(TableTest, TwoTablesOfOneDirectoryShareATemporaryDatabaseThatStaysConnected) {
+  auto a = NewTable();
+  auto b = NewTable();
+  a->Open();
+  b->Open();
+  ASSERT_NE(a->Database(), nullptr);
+  EXPECT_EQ(a->Database(), b->Database());
+  TTarnDatabase* database = a->Database();
+  EXPECT_TRUE(database->Temporary());
+  EXPECT_EQ(database->Directory(), NormalizeName(Dir.Path()));
+  EXPECT_EQ(database->UseCount(), 2);
+  a->Close();
+  b->Close();
+  EXPECT_EQ(database->UseCount(), 0);
+  EXPECT_TRUE(database->Connected()) << "KeepConnections is on";
+  // Without KeepConnections the last close frees it.
+  DefaultSession().SetKeepConnections(false);
+  TTarnTable c;
+  c.SetDatabaseName(Dir.File("."));
+  c.SetTableName("People");
+  c.Open();
+  TTarnDatabase* other = c.Database();
+  c.Close();
+  EXPECT_EQ(DefaultSession().FindDatabase(NormalizeName(Dir.File("."))), nullptr);
+  EXPECT_NE(other, database);
+  DefaultSession().SetKeepConnections(true);
+}
+
+TEST_F(TableTest, ATableNameWithADirectorySetsTheDatabaseName) {
+  TTarnTable table;
+  table.SetTableName(Dir.File("People"));
+  EXPECT_EQ(table.TableName(), "People");
+  EXPECT_EQ(table.DatabaseName(), NormalizeName(Dir.Path() + "/"));
+  EXPECT_EQ(table.DatabaseName().back(), '\\');
+  table.Open();
+  EXPECT_EQ(table.RecordCount(), 6);
+}
+
+TEST_F(TableTest, ADatabaseComponentNamesTheDirectory) {
+  TTarnDatabase database;
+  database.SetName("PeopleDb");
+  EXPECT_EQ(MessageOf([&] { database.SetDatabaseName("C:Quiz"); }),
+            "PeopleDb: Database name C:Quiz is not valid.");
+  database.SetDatabaseName("Quiz");
+  database.SetDirectory(Dir.Path());
+  TTarnTable table;
+  table.SetDatabaseName("quiz");
+  table.SetTableName("People");
+  table.Open();
+  EXPECT_EQ(table.Database(), &database);
+  EXPECT_TRUE(database.Connected());
+  EXPECT_EQ(MessageOf([&] { database.SetDirectory("/tmp"); }),
+            "PeopleDb: Cannot perform this operation on an open database.");
+  TTarnDatabase twin;
+  EXPECT_EQ(MessageOf([&] { twin.SetDatabaseName("QUIZ"); }), "Database name QUIZ already exists.");
+  database.Close();
+  EXPECT_FALSE(table.Active()) << "closing the database closes its tables";
+  EXPECT_EQ(MessageOf([&] { database.StartTransaction(); }),
+            "PeopleDb: Cannot perform this operation on a closed database.");
+  TTarnDatabase nameless;
+  EXPECT_EQ(MessageOf([&] { nameless.Open(); }), std::string(Msg::DatabaseNameMissing));
+}
+
+TEST_F(TableTest, IndexSelectionByNameAndByFields) {
+  auto table = NewTable();
+  table->SetIndexName("ByName");
+  table->Open();
+  EXPECT_EQ(Column(*table, "Id"), (Strings{"5", "6", "1", "2", "3", "4"})) << "null first, case ignored";
+  table->SetIndexFieldNames("city; NAME");
+  EXPECT_EQ(table->IndexName(), "");
+  EXPECT_EQ(Column(*table, "Id"), (Strings{"4", "5", "2", "6", "1", "3"}));
+  table->SetIndexFieldNames("City");  // the first index that begins with it
+  EXPECT_EQ(table->IndexFieldCount(), 2);
+  EXPECT_EQ(table->IndexFields(1).FieldName(), "Name");
+  EXPECT_EQ(MessageOf([&] { table->IndexFields(2); }), std::string(Msg::FieldIndexError));
+  EXPECT_EQ(MessageOf([&] { table->SetIndexFieldNames("Note"); }), "No index for fields 'Note'");
+  table->SetIndexName("");
+  EXPECT_EQ(Column(*table, "Id"), (Strings{"1", "2", "3", "4", "5", "6"}));
+  table->UpdateIndexDefs();
+  ASSERT_EQ(table->IndexDefs().size(), 4u);
+  EXPECT_TRUE(table->IndexDefs()[0].Options.Primary);
+  EXPECT_EQ(table->IndexDefs()[2].Fields, "City;Name");
+  EXPECT_TRUE(table->IndexDefs()[1].Options.CaseInsensitive);
+}
+
+TEST_F(TableTest, KeySearches) {
+  auto table = NewTable();
+  table->SetIndexName("ByCity");
+  table->Open();
+  EXPECT_TRUE(table->FindKey({"Oslo", "Carla"}));
+  EXPECT_EQ(table->FieldByName("Id").AsInteger(), 3);
+  EXPECT_TRUE(table->FindKey({"Bergen"})) << "a key of fewer fields";
+  EXPECT_EQ(table->FieldByName("Id").AsInteger(), 5) << "the first Bergen: Name null sorts first";
+  EXPECT_FALSE(table->FindKey({"Paris"}));
+  EXPECT_EQ(table->FieldByName("Id").AsInteger(), 5) << "no match: the record stays";
+  table->FindNearest({"Molde"});
+  EXPECT_EQ(table->FieldByName("City").AsString(), "Oslo");
+  table->SetKey();
+  EXPECT_EQ(table->State(), TDataSetState::SetKey);
+  EXPECT_EQ(MessageOf([&] { table->FieldByName("Age").SetAsInteger(3); }),
+            "Field Age is not in the current index.");
+  table->FieldByName("City").SetAsString("Bergen");
+  table->FieldByName("Name").SetAsString("bert");
+  EXPECT_EQ(table->KeyFieldCount(), 2);
+  EXPECT_TRUE(table->GotoKey());
+  EXPECT_EQ(table->FieldByName("Id").AsInteger(), 2);
+}
+
+TEST_F(TableTest, RangesLimitTheViewAndCancelGivesItBack) {
+  auto table = NewTable();
+  table->SetIndexName("ByAge");
+  table->Open();
+  table->SetRange({"30"}, {"45"});
+  EXPECT_EQ(Column(*table, "Age"), (Strings{"31", "31", "45", "45"}));
+  EXPECT_EQ(table->RecordCount(), 4);
+  table->SetRangeStart();
+  table->FieldByName("Age").SetAsInteger(40);
+  table->SetRangeEnd();  // no end: up to the last key
+  table->ApplyRange();
+  EXPECT_EQ(Column(*table, "Age"), (Strings{"45", "45"}));
+  table->EditRangeStart();
+  table->FieldByName("Age").Clear();
+  table->ApplyRange();
+  EXPECT_EQ(Column(*table, "Id"), (Strings{"5", "3", "1", "6", "2", "4"}));
+  table->SetRange({"31"}, {"31"});
+  EXPECT_EQ(Column(*table, "Id"), (Strings{"1", "6"}));
+  table->CancelRange();
+  EXPECT_EQ(table->RecordCount(), 6);
+}
+
+TEST_F(TableTest, BookmarksCountsAndRecordNumbers) {
+  auto table = NewTable();
+  table->SetIndexName("ByName");
+  table->Open();
+  ASSERT_TRUE(table->Locate("Id", {"3"}));
+  const TBookmark mark = table->GetBookmark();
+  EXPECT_EQ(table->RecNo(), 5);
+  table->First();
+  EXPECT_EQ(table->RecNo(), 1);
+  EXPECT_TRUE(table->BookmarkValid(mark));
+  table->GotoBookmark(mark);
+  EXPECT_EQ(table->FieldByName("Name").AsString(), "Carla");
+  EXPECT_LT(table->CompareBookmarks(table->GetBookmark(), mark) + 1, 2);
+  table->SetRecNo(2);
+  EXPECT_EQ(table->FieldByName("Name").AsString(), "Anders");
+  EXPECT_EQ(table->CompareBookmarks(table->GetBookmark(), mark), -1);
+  table->Locate("Id", {"3"});
+  table->Delete();
+  EXPECT_FALSE(table->BookmarkValid(mark));
+  EXPECT_EQ(CodeOf([&] { table->GotoBookmark(mark); }), tarn::TARN_RECNOTFOUND);
+  EXPECT_EQ(table->RecordCount(), 5);
+}
+
+TEST_F(TableTest, ExpressionAndCallbackFilters) {
+  auto table = NewTable();
+  table->SetFilter("City = 'Oslo'");
+  table->Open();
+  EXPECT_EQ(table->RecordCount(), 6) << "not filtered yet";
+  table->SetFiltered(true);
+  EXPECT_EQ(Column(*table, "Id"), (Strings{"1", "3", "6"}));
+  table->SetFilterOptions({.CaseInsensitive = true});
+  table->SetFilter("City = 'OSLO' AND Age > 30");
+  EXPECT_EQ(Column(*table, "Id"), (Strings{"1", "6"}));
+  int asked = 0;
+  table->SetOnFilterRecord([&](TDataSet& ds, bool& accept) {
+    ++asked;
+    accept = ds.FieldByName("Id").AsInteger() != 6;
+  });
+  EXPECT_GT(asked, 0);
+  EXPECT_EQ(Column(*table, "Id"), (Strings{"1"})) << "both filters hold";
+  table->SetFiltered(false);
+  EXPECT_EQ(table->RecordCount(), 6);
+  // FindFirst and FindNext use the filters while Filtered is off.
+  EXPECT_TRUE(table->FindFirst());
+  EXPECT_EQ(table->FieldByName("Id").AsInteger(), 1);
+  EXPECT_FALSE(table->FindNext());
+  EXPECT_EQ(CodeOf([&] { table->SetFilter("City = "); }), tarn::TARN_INVALIDFILTER);
+  // A handler that raises accepts the record.
+  table->SetFilter("");
+  table->SetOnFilterRecord([](TDataSet&, bool&) { throw std::runtime_error("no"); });
+  table->SetFiltered(true);
+  EXPECT_EQ(table->RecordCount(), 6);
+}
+
+TEST_F(TableTest, ReadOnlyAndExclusiveOpens) {
+  auto reader = NewTable();
+  reader->SetReadOnly(true);
+  reader->Open();
+  EXPECT_TRUE(reader->ReadOnly());
+  EXPECT_EQ(MessageOf([&] { reader->Edit(); }), std::string(Msg::DataSetReadOnly));
+  reader->Close();
+  auto owner = NewTable();
+  owner->SetExclusive(true);
+  owner->Open();
+  auto other = NewTable();
+  EXPECT_EQ(CodeOf([&] { other->Open(); }), tarn::TARN_OSEACCES);
+  EXPECT_FALSE(other->Active());
+}
+
+TEST_F(TableTest, CreatingAndDeletingTables) {
+  TTarnTable table;
+  table.SetDatabaseName(Dir.Path());
+  table.SetTableName("Fresh");
+  EXPECT_FALSE(table.Exists());
+  table.SetFieldDefinitions({{"Code", TFieldType::String, 4}, {"Count", TFieldType::Integer}});
+  table.SetIndexDefs({{"", "Code", {.Primary = true}}});
+  table.CreateTable();
+  EXPECT_TRUE(table.Exists());
+  EXPECT_TRUE(std::filesystem::exists(Dir.File("Fresh.DAT")));
+  table.Open();
+  EXPECT_TRUE(table.IsEmpty());
+  table.Close();
+  table.DeleteTable();
+  EXPECT_FALSE(table.Exists());
+  // In memory.
+  TTarnTable memory;
+  memory.SetDatabaseName("memory");
+  memory.SetTableName("Scratch");
+  EXPECT_TRUE(memory.InMemory());
+  memory.SetFieldDefinitions({{"Word", TFieldType::String, 10}});
+  memory.CreateTable();
+  memory.Open();
+  memory.Append();
+  memory.FieldByName("Word").SetAsString("hello");
+  memory.Post();
+  EXPECT_EQ(memory.RecordCount(), 1);
+}
+
+TEST(TableEncryptionTest, TheSessionsPasswordOpensAnEncryptedTable) {
+  TComponentLayer layer;
+  testing_support::TTempDir dir;
+  dbcomp_testing::CreateEncryptedTable(dir.Path());
+  TTarnTable table;
+  table.SetDatabaseName(dir.Path());
+  table.SetTableName(dbcomp_testing::EncryptedTableName);
+  bool asked = false;
+  DefaultSession().OnPassword = [&](TTarnSession&, bool& retry) {
+    asked = true;
+    retry = false;
+  };
+  EXPECT_EQ(CodeOf([&] { table.Open(); }), tarn::TARN_NOTSUFFTABLERIGHTS);
+  EXPECT_TRUE(asked);
+  EXPECT_FALSE(table.Active());
+  DefaultSession().AddPassword(dbcomp_testing::EncryptedTablePassword);
+  asked = false;
+  table.Open();
+  EXPECT_FALSE(asked);
+  EXPECT_TRUE(table.Active());
+  DefaultSession().OnPassword = nullptr;
+}
+
+}  // namespace
+}  // namespace dbcomp
