@@ -1,4 +1,5 @@
-// Start-up and the game in the main window, on in-memory question tables.
+// Start-up and the game in the main window, on in-memory question tables and
+// on real Tarn tables in the test's directory.
 
 #include "app/main_form.h"
 
@@ -24,6 +25,7 @@
 #include "app/assets/asset_names.h"
 #include "app/exception_handler.h"
 #include "app/questions/question_source.h"
+#include "app/questions/question_table.h"
 #include "app/questions/sample_questions.h"
 #include "app/startup.h"
 #include "app_test_support.h"
@@ -31,6 +33,7 @@
 #include "dbcomp/memory_data_set.h"
 #include "dbcomp/session_list.h"
 #include "dbcomp/table_factory.h"
+#include "dbcomp/tarn_table.h"
 #include "engine/base/error_context.h"
 #include "widgets/bit_btn.h"
 #include "widgets/db_radio_group.h"
@@ -43,13 +46,18 @@ using dbcomp::TFieldType;
 using testing::TDialogRecorder;
 using testing::TProgramDir;
 
+enum class TTableKind { Memory, Real };
+
 // Installs a table factory for the test: a table exists where a directory
-// (the database name with "\" read as "/", relative to the current
-// directory) holds "velmorn2.DAT"; it opens as an in-memory table with the
-// given answers. Without the file the engine's missing-table error is raised.
+// (the database name with "\\" read as "/", relative to the current
+// directory) holds "velmorn2.DAT"; it opens with the given answers, as an
+// in-memory table or as a real table written there (encrypted with the
+// quiz's password). Without the file the engine's missing-table error is
+// raised, naming the data file as the engine does.
 class TTestTables {
  public:
-  explicit TTestTables(std::string answers = "AB") : FAnswers(std::move(answers)) {
+  explicit TTestTables(std::string answers = "AB", TTableKind kind = TTableKind::Memory)
+      : FAnswers(std::move(answers)), FKind(kind) {
     FPrevious =
         dbcomp::SetTableFactory([this](const std::string& database, const std::string& table) {
           Requests.push_back(database);
@@ -58,7 +66,8 @@ class TTestTables {
           for (char& c : dir)
             if (c == '\\') c = '/';
           if (!std::filesystem::exists(std::filesystem::path(dir) / (table + ".DAT")))
-            tarn::RaiseEngineError(tarn::TARN_OSENOENT, {.Database = database, .Table = table});
+            tarn::RaiseEngineError(tarn::TARN_OSENOENT, {.Table = database + "\\" + table + ".DAT"});
+          if (FKind == TTableKind::Real) return MakeRealTable(dir, database, table);
           auto t = std::make_unique<dbcomp::TMemoryDataSet>(
               dbcomp::TFieldDefs{{"QuizName", TFieldType::String, 20},
                                  {"Order", TFieldType::Smallint},
@@ -74,12 +83,44 @@ class TTestTables {
   }
   ~TTestTables() { dbcomp::SetTableFactory(std::move(FPrevious)); }
 
+  // The stored "UserAnswer" of a row, read past the window's table.
+  std::optional<std::string> StoredAnswer(std::size_t row) const {
+    if (Table != nullptr) return Table->RowValue(row, "UserAnswer");
+    dbcomp::TTarnTable reader;
+    reader.SetDatabaseName(FDatabase);
+    reader.SetTableName("velmorn2");
+    reader.Open();
+    for (std::size_t i = 0; i < row; ++i) reader.Next();
+    dbcomp::TField& f = reader.FieldByName("UserAnswer");
+    return f.IsNull() ? std::nullopt : std::optional(f.AsString());
+  }
+  std::size_t RowCount() const { return Table != nullptr ? Table->RowCount() : FAnswers.size(); }
+
   std::vector<std::string> Requests;
   bool PasswordKnown = false;
   dbcomp::TMemoryDataSet* Table = nullptr;
 
  private:
+  std::unique_ptr<dbcomp::TDataSet> MakeRealTable(const std::string& dir, const std::string& database,
+                                                  const std::string& table) {
+    for (const char* ext : {".DAT", ".IDX", ".BLB"}) std::filesystem::remove(std::filesystem::path(dir) / (table + ext));
+    std::vector<TSampleQuestion> questions;
+    for (std::size_t i = 0; i < FAnswers.size(); ++i) {
+      const std::string text = "Question " + std::to_string(i + 1);
+      questions.push_back({"Quiz", static_cast<std::int16_t>(i + 1),
+                           std::vector<std::uint8_t>(text.begin(), text.end()), std::string(1, FAnswers[i]), "D"});
+    }
+    WriteQuestionTable(dir, questions, "tamsin");
+    FDatabase = database;
+    auto t = std::make_unique<dbcomp::TTarnTable>();
+    t->SetDatabaseName(database);
+    t->SetTableName(table);
+    return t;
+  }
+
   std::string FAnswers;
+  TTableKind FKind;
+  std::string FDatabase;
   dbcomp::TTableFactory FPrevious;
 };
 
@@ -112,7 +153,7 @@ TEST_F(StartupTest, NoIniAndNoDirectoryShowOneErrorAndEndWithoutTheMainWindow) {
   ASSERT_EQ(Dialogs.Shown.size(), 1u);
   EXPECT_EQ(Dialogs.Shown[0].Caption, "Error");
   EXPECT_EQ(Dialogs.Shown[0].Type, TMsgDlgType::Error);
-  EXPECT_EQ(Dialogs.Shown[0].Message, "Tarn Engine Error # 11010 Table 'velmorn2' does not exist.");
+  EXPECT_EQ(Dialogs.Shown[0].Message, "Tarn Engine Error # 11010 Table 'C:\\T30G\\velmorn2.DAT' does not exist.");
 }
 
 TEST_F(StartupTest, ClosingTheRealErrorDialogEndsTheProgram) {
@@ -127,7 +168,7 @@ TEST_F(StartupTest, ClosingTheRealErrorDialogEndsTheProgram) {
   });
   EXPECT_EQ(RunProgram(*qApp), 0);
   SetDialogHooks(std::move(recorderHooks));
-  EXPECT_EQ(text, "Tarn Engine Error # 11010 Table 'velmorn2' does not exist.");
+  EXPECT_EQ(text, "Tarn Engine Error # 11010 Table 'C:\\T30G\\velmorn2.DAT' does not exist.");
 }
 
 TEST_F(StartupTest, TheDefaultDirectoryIsAskedForWhenTheIniSaysNothing) {
@@ -138,7 +179,7 @@ TEST_F(StartupTest, TheDefaultDirectoryIsAskedForWhenTheIniSaysNothing) {
   EXPECT_EQ(tables.Requests, (std::vector<std::string>{"C:\\T30G"}));
   EXPECT_EQ(
       Dialogs.Messages(),
-      (std::vector<std::string>{"Tarn Engine Error # 11010 Table 'velmorn2' does not exist."}));
+      (std::vector<std::string>{"Tarn Engine Error # 11010 Table 'C:\\T30G\\velmorn2.DAT' does not exist."}));
 }
 
 TEST_F(StartupTest, SlashesBackslashesAndRelativePathsReachTheSameDirectory) {
@@ -196,7 +237,7 @@ TEST_F(StartupTest, AFieldThatDoesNotMatchIsFatalToo) {
           "VantorTable: Type mismatch for field 'Order', expecting: Smallint actual: Integer."}));
 }
 
-class MainFormTest : public StartupTest {
+class MainFormTest : public StartupTest, public ::testing::WithParamInterface<TTableKind> {
  protected:
   void Start(const std::string& answers, bool withSounds = true) {
     MakeTableDir("q");
@@ -205,7 +246,7 @@ class MainFormTest : public StartupTest {
       Program.WriteWave("CrowdCheers.wav");
       Program.WriteWave("wrong answer.wav");
     }
-    Tables = std::make_unique<TTestTables>(answers);
+    Tables = std::make_unique<TTestTables>(answers, GetParam());
     Form = std::make_unique<TMainForm>(std::make_unique<testing::TRecordingAudio>(Played));
     ASSERT_TRUE(Form->FormCreate());
     Form->show();
@@ -236,7 +277,12 @@ class MainFormTest : public StartupTest {
   std::unique_ptr<TMainForm> Form;
 };
 
-TEST_F(MainFormTest, TheWindowAndItsMenu) {
+INSTANTIATE_TEST_SUITE_P(Tables, MainFormTest, ::testing::Values(TTableKind::Memory, TTableKind::Real),
+                         [](const ::testing::TestParamInfo<TTableKind>& info) {
+                           return info.param == TTableKind::Memory ? "InMemory" : "RealTable";
+                         });
+
+TEST_P(MainFormTest, TheWindowAndItsMenu) {
   Start("AB");
   EXPECT_EQ(Form->windowTitle(), "Vantor");
   EXPECT_EQ(Form->centralWidget()->size(), QSize(592, 396));
@@ -250,7 +296,7 @@ TEST_F(MainFormTest, TheWindowAndItsMenu) {
   EXPECT_TRUE(Form->DBRichEdit()->isReadOnly());
 }
 
-TEST_F(MainFormTest, APlayedGameThroughTheControls) {
+TEST_P(MainFormTest, APlayedGameThroughTheControls) {
   Start("AB");
   EXPECT_EQ(Form->RAnswer()->ItemIndex(), -1);
   EXPECT_FALSE(Form->BNext()->isEnabled());  // nothing picked
@@ -274,17 +320,17 @@ TEST_F(MainFormTest, APlayedGameThroughTheControls) {
                                               Program.Dir.File("CrowdCheers.wav")}));
   EXPECT_FALSE(Form->BNext()->isEnabled());
   EXPECT_EQ(Form->RAnswer()->Value(), "B");
-  EXPECT_EQ(Tables->Table->RowValue(0, "UserAnswer"), "A");
-  EXPECT_EQ(Tables->Table->RowValue(1, "UserAnswer"), "B");
+  EXPECT_EQ(Tables->StoredAnswer(0), "A");
+  EXPECT_EQ(Tables->StoredAnswer(1), "B");
   // New Game from there, with the Next button disabled.
   Form->MNewGame()->trigger();
   EXPECT_EQ(Order(), 1);
   EXPECT_EQ(Form->RAnswer()->ItemIndex(), -1);
-  EXPECT_EQ(Tables->Table->RowValue(1, "UserAnswer"), std::nullopt);
+  EXPECT_EQ(Tables->StoredAnswer(1), std::nullopt);
   EXPECT_EQ(Form->Game()->RightTotal(), 0);
 }
 
-TEST_F(MainFormTest, EveryQuestionGetsTheDefaultFontOfThePane) {
+TEST_P(MainFormTest, EveryQuestionGetsTheDefaultFontOfThePane) {
   Start("AB");
   Form->DBRichEdit()->SetDefaultFont("Courier", 20);
   Pick(0);
@@ -294,7 +340,7 @@ TEST_F(MainFormTest, EveryQuestionGetsTheDefaultFontOfThePane) {
   EXPECT_EQ(font.family(), "Times New Roman");
 }
 
-TEST_F(MainFormTest, AMissingSoundFileReachesTheApplicationHandler) {
+TEST_P(MainFormTest, AMissingSoundFileReachesTheApplicationHandler) {
   TExceptionHandler handler;
   Start("AB", false);
   Program.WriteFile("CrowdCheers.wav", "not a wave file at all");
@@ -316,14 +362,21 @@ TEST_F(MainFormTest, AMissingSoundFileReachesTheApplicationHandler) {
   EXPECT_TRUE(Played.empty());
 }
 
-TEST_F(MainFormTest, TheSampleQuestionsPlayedRightThrough) {
+TEST_P(MainFormTest, TheSampleQuestionsPlayedRightThrough) {
   MakeTableDir("q");
   Program.WriteFile("Vantor.ini", "[Z]\nPath=q\n");
   Program.WriteWave("CrowdCheers.wav");
   Program.WriteWave("wrong answer.wav");
   const std::vector<TSampleQuestion> questions = LoadSampleQuestions();
   ASSERT_FALSE(questions.empty());
+  // The real kind plays on the table the build makes, through the program's
+  // own table component.
+  if (GetParam() == TTableKind::Real) {
+    std::filesystem::remove(Program.Dir.File("q/velmorn2.DAT"));
+    WriteQuestionTable(Program.Dir.File("q"), questions, "tamsin");
+  }
   dbcomp::TTableFactory previous =
+      GetParam() == TTableKind::Real ? dbcomp::SetTableFactory(nullptr) :
       dbcomp::SetTableFactory([&](const std::string&, const std::string&) {
         auto t = std::make_unique<dbcomp::TMemoryDataSet>(
             dbcomp::TFieldDefs{{"QuizName", TFieldType::String, 20},
@@ -372,7 +425,7 @@ bool ShowsSerif(const QFont& font) {
   return family == font.family() || (family.contains("Serif") && !family.contains("Sans"));
 }
 
-TEST_F(MainFormTest, EveryControlWhereItBelongs) {
+TEST_P(MainFormTest, EveryControlWhereItBelongs) {
   CopyMainWindowAssets(Program);
   Start("AB");
   struct TPlace {
@@ -464,7 +517,7 @@ TEST_F(MainFormTest, EveryControlWhereItBelongs) {
   EXPECT_EQ(Form->ANext()->text(), "Next");
 }
 
-TEST_F(MainFormTest, TheMenuAndItsHandlers) {
+TEST_P(MainFormTest, TheMenuAndItsHandlers) {
   Start("AB");
   struct TItem {
     std::string Menu;  // "" for an item of the menu bar itself
@@ -527,7 +580,7 @@ TEST_F(MainFormTest, TheMenuAndItsHandlers) {
   EXPECT_FALSE(Form->isVisible());
 }
 
-TEST_F(MainFormTest, F2StartsANewGameFromAnyState) {
+TEST_P(MainFormTest, F2StartsANewGameFromAnyState) {
   struct TState {
     const char* Name;
     std::function<void()> Reach;
@@ -562,8 +615,8 @@ TEST_F(MainFormTest, F2StartsANewGameFromAnyState) {
 
     EXPECT_EQ(Order(), 1);
     EXPECT_EQ(Form->VantorTable()->State(), dbcomp::TDataSetState::Browse);
-    for (std::size_t row = 0; row < Tables->Table->RowCount(); ++row)
-      EXPECT_EQ(Tables->Table->RowValue(row, "UserAnswer"), std::nullopt) << row;
+    for (std::size_t row = 0; row < Tables->RowCount(); ++row)
+      EXPECT_EQ(Tables->StoredAnswer(row), std::nullopt) << row;
     EXPECT_EQ(Form->RAnswer()->ItemIndex(), -1);
     EXPECT_EQ(Form->Game()->RightTotal(), 0);
     EXPECT_EQ(Form->Game()->RightFirstTry(), 0);
@@ -583,7 +636,7 @@ TEST_F(MainFormTest, F2StartsANewGameFromAnyState) {
 
 // The pane's default format is set again after each change of question,
 // whatever it was before, and a null "UserAnswer" shows as no selection.
-TEST_F(MainFormTest, EveryQuestionChangeResetsThePaneFontAndShowsANullAnswerAsNone) {
+TEST_P(MainFormTest, EveryQuestionChangeResetsThePaneFontAndShowsANullAnswerAsNone) {
   Start("ABC");
   const std::vector<std::pair<const char*, std::function<void()>>> changes = {
       {"right pick on 1", [&] { PickAndPress({0}); }},
@@ -612,7 +665,7 @@ TEST_F(MainFormTest, EveryQuestionChangeResetsThePaneFontAndShowsANullAnswerAsNo
     EXPECT_EQ(font.family(), "Times New Roman");
     EXPECT_EQ(font.pointSizeF(), 14.0);
     EXPECT_TRUE(ShowsSerif(font)) << QFontInfo(font).family().toStdString();
-    EXPECT_EQ(Tables->Table->RowValue(static_cast<std::size_t>(Order() - 1), "UserAnswer"),
+    EXPECT_EQ(Tables->StoredAnswer(static_cast<std::size_t>(Order() - 1)),
               std::nullopt);
     EXPECT_EQ(Form->RAnswer()->ItemIndex(), -1);
     EXPECT_EQ(Form->RAnswer()->Value(), "");
@@ -621,7 +674,7 @@ TEST_F(MainFormTest, EveryQuestionChangeResetsThePaneFontAndShowsANullAnswerAsNo
   }
 }
 
-TEST_F(MainFormTest, NextGivesTheFocusBackToTheAnswerGroup) {
+TEST_P(MainFormTest, NextGivesTheFocusBackToTheAnswerGroup) {
   Start("AB");
   Form->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
@@ -727,7 +780,7 @@ TEST_F(ScreenshotTest, AFatalStartUpIsPrintedInsteadOfWaitingForThePlayer) {
   const int code = RunProgram(*qApp, options);
   const std::string err = ::testing::internal::GetCapturedStderr();
   EXPECT_EQ(code, ScreenshotNoWindow);
-  EXPECT_EQ(err, "vantor: Error: Tarn Engine Error # 11010 Table 'velmorn2' does not exist.\n" +
+  EXPECT_EQ(err, "vantor: Error: Tarn Engine Error # 11010 Table 'C:\\T30G\\velmorn2.DAT' does not exist.\n" +
                      TableDirectoryLine(Program.Dir.File("Vantor.ini"), "C:\\T30G") + "\n");
   EXPECT_FALSE(std::filesystem::exists(file));
   EXPECT_FALSE(MainFormVisible());
