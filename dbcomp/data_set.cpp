@@ -428,6 +428,7 @@ void TDataSet::ResyncCurrent() {
 
 void TDataSet::Refresh() {
   CheckBrowseMode();
+  InternalRefresh();
   ResyncCurrent();
   DataEvent(TDataEvent::DataSetChange);
 }

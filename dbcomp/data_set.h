@@ -273,6 +273,12 @@ class TDataSet {
   // DataSetChange, then AfterScroll.
   void SyncToStorage();
   bool HasRecord() const noexcept { return FHasRecord; }
+  // The record buffer's content changed outside a field write (a blob
+  // stream): RecordModified becomes true. Requires: Edit or Insert.
+  void MarkRecordModified() noexcept { FRecordModified = true; }
+  // Refresh: the storage drops what it holds of the current record before it
+  // is read again. Default: nothing.
+  virtual void InternalRefresh() {}
   // Runs OnCalcFields on the buffer when there are calculated fields.
   void GetCalcFields(std::span<std::uint8_t> buffer);
   // Close for destructors: leaves edit mode (posting, else cancelling),

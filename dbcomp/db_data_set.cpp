@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "dbcomp/blob_stream_host.h"
 #include "dbcomp/component_owner.h"
 #include "dbcomp/database.h"
 #include "dbcomp/db_consts.h"
@@ -237,7 +238,63 @@ void TTarnDBDataSet::InternalClose() noexcept {
   }
   FLookupCursor.reset();
   FExprFilter = FFuncFilter = nullptr;
+  FBlobHosts.clear();
+  FModifiedBlobs.clear();
   ReleaseDatabase(HoldCursor);
+}
+
+void TTarnDBDataSet::InternalRefresh() {
+  TEngineCall call(*this);
+  FCursor->ForceRefresh();
+}
+
+// ------------------------------------------------------------ blob streams ----
+
+// What a blob stream needs of its field and this dataset.
+class TTarnDBDataSet::TFieldBlobHost : public TBlobStreamHost {
+ public:
+  TFieldBlobHost(TTarnDBDataSet& dataSet, TField& field) : FDataSet(dataSet), FField(field) {}
+
+  int FieldNo() const override { return FField.FieldNo(); }
+  std::string FieldName() const override { return FField.FieldName(); }
+  std::string FieldDisplayName() const override { return FField.DisplayName(); }
+  bool FieldReadOnly() const override { return FField.ReadOnly(); }
+  bool FieldModified() const override { return FDataSet.FModifiedBlobs.count(FField.FieldNo()) != 0; }
+  void SetFieldModified() override { FDataSet.FModifiedBlobs.insert(FField.FieldNo()); }
+  void NotifyFieldChanged() override {
+    if (Editing()) FDataSet.MarkRecordModified();
+    FDataSet.DataEvent(TDataEvent::FieldChange, reinterpret_cast<std::intptr_t>(&FField));
+  }
+  void ReportFieldChangeError(const std::exception_ptr& error) noexcept override {
+    try {
+      if (FDataSet.OnHandlerError) FDataSet.OnHandlerError(error);
+    } catch (...) {
+      // Nothing further to report to.
+    }
+  }
+  std::span<std::uint8_t> StateRecordBuffer() override {
+    if (!FDataSet.Active() || (FDataSet.State() == TDataSetState::Browse && !FDataSet.HasRecord())) return {};
+    return FDataSet.ActiveBuffer();
+  }
+  bool Editing() const override {
+    return FDataSet.State() == TDataSetState::Edit || FDataSet.State() == TDataSetState::Insert;
+  }
+  bool ShowingOldValues() const override { return false; }
+  void Refresh() override {
+    if (FDataSet.State() == TDataSetState::Browse) FDataSet.Refresh();
+  }
+  TBlobAccess& Cursor() override { return FDataSet; }
+
+ private:
+  TTarnDBDataSet& FDataSet;
+  TField& FField;
+};
+
+std::unique_ptr<TTarnBlobStream> TTarnDBDataSet::CreateBlobStream(TField& field, TBlobStreamMode mode) {
+  if (!Active()) DatabaseError(Msg::DataSetClosed, Name());
+  std::unique_ptr<TFieldBlobHost>& host = FBlobHosts[&field];
+  if (!host) host = std::make_unique<TFieldBlobHost>(*this, field);
+  return std::make_unique<TTarnBlobStream>(*host, mode);
 }
 
 // --------------------------------------------------------------- records ----
@@ -305,6 +362,7 @@ void TTarnDBDataSet::InternalEdit(std::span<std::uint8_t> buffer) {
   const tarn::TErrorCode code =
       FCursor->GetCurrentRecord(buffer.first(static_cast<std::size_t>(RecordSize())), true);
   FCursor->RaiseIfError(code);
+  FModifiedBlobs.clear();
 }
 
 void TTarnDBDataSet::InternalPost(std::span<const std::uint8_t>) {
@@ -320,17 +378,20 @@ void TTarnDBDataSet::InternalPost(std::span<const std::uint8_t>) {
     FCursor->ModifyRecord(record, true, true);
   std::copy(record.begin(), record.end(), buffer.begin());
   FillRecordInfo(buffer);
+  FModifiedBlobs.clear();
 }
 
 void TTarnDBDataSet::InternalCancel(bool wasEditing) {
   TEngineCall call(*this);
   if (wasEditing) FCursor->UnlockCurrentRecord();
   FCursor->FreeBlobs(true);
+  FModifiedBlobs.clear();
 }
 
 void TTarnDBDataSet::InternalInitRecord(std::span<std::uint8_t> buffer) {
   TEngineCall call(*this);
   FCursor->InitRecord(buffer.first(static_cast<std::size_t>(RecordSize())));
+  FModifiedBlobs.clear();
 }
 
 void TTarnDBDataSet::InternalDelete(std::span<const std::uint8_t> buffer) {
@@ -426,6 +487,7 @@ void TTarnDBDataSet::WriteBlob(std::span<std::uint8_t> buffer, const TField& fie
     FCursor->RaiseIfError(FCursor->WriteBlob(fieldNo, buffer, 0, value), field.FieldName());
   // The buffer stays open for the post (opened for writing).
   FCursor->RaiseIfError(FCursor->CloseBlob(fieldNo, buffer), field.FieldName());
+  FModifiedBlobs.insert(fieldNo);
 }
 
 void TTarnDBDataSet::PutValue(std::span<std::uint8_t> buffer, TField& field, const TFieldValue& value) {
@@ -520,7 +582,7 @@ void TTarnDBDataSet::InstallFilters() {
           try {
             FOnFilterRecord(*this, accept);
           } catch (...) {
-            if (OnFilterError) OnFilterError(std::current_exception());
+            if (OnHandlerError) OnHandlerError(std::current_exception());
             accept = true;
           }
           return accept;

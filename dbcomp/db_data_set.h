@@ -39,14 +39,18 @@
 // Threads: one thread, the session's.
 
 #include <cstdint>
+#include <exception>
 #include <functional>
+#include <map>
 #include <memory>
+#include <set>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "dbcomp/blob_access.h"
+#include "dbcomp/blob_stream.h"
 #include "dbcomp/data_set.h"
 #include "dbcomp/session_client.h"
 
@@ -113,12 +117,15 @@ class TTarnDBDataSet : public TDataSet, public TSessionClient, private TBlobAcce
   const TFilterOptionsSet& FilterOptions() const noexcept { return FFilterOptions; }
   void SetFilterOptions(const TFilterOptionsSet& options);
   // Asked for each record the engine tests: Accept starts true. An exception
-  // of the handler goes to OnFilterError (or is dropped) and the record is
+  // of the handler goes to OnHandlerError (or is dropped) and the record is
   // accepted.
   using TFilterRecordEvent = std::function<void(TDataSet& dataSet, bool& accept)>;
   const TFilterRecordEvent& OnFilterRecord() const noexcept { return FOnFilterRecord; }
   void SetOnFilterRecord(TFilterRecordEvent handler);
-  std::function<void(std::exception_ptr)> OnFilterError;
+  // Receives what an event handler raised where it cannot leave (a filter
+  // callback inside the engine, a data link while a blob stream ends): the
+  // application's exception handler.
+  std::function<void(std::exception_ptr)> OnHandlerError;
 
   // Find first, next, prior, last: the filters are switched on for the
   // search when Filtered is off. True when a record was found (it is then
@@ -161,6 +168,9 @@ class TTarnDBDataSet : public TDataSet, public TSessionClient, private TBlobAcce
   // ---- blobs ----
   // The engine's open-blob operations for blob streams (blob_stream.h).
   TBlobAccess& BlobAccess() noexcept { return *this; }
+  // A stream over a blob field of the current record buffer. The stream must
+  // end before the dataset closes.
+  std::unique_ptr<TTarnBlobStream> CreateBlobStream(TField& field, TBlobStreamMode mode);
 
   // Closes for a database that is going away: failures are ignored.
   void CloseQuietly() noexcept { CloseNoThrow(); }
@@ -230,6 +240,7 @@ class TTarnDBDataSet : public TDataSet, public TSessionClient, private TBlobAcce
   // The bookmark part of a buffer (the active index's size).
   std::span<const std::uint8_t> BookmarkOf(std::span<const std::uint8_t> buffer) const;
   void FieldsBoundHook() override { InstallFilters(); }
+  void InternalRefresh() override;
   // Filters: (re)creates and (de)activates the engine filters.
   void InstallFilters();
   void DropFilters() noexcept;
@@ -250,6 +261,7 @@ class TTarnDBDataSet : public TDataSet, public TSessionClient, private TBlobAcce
   tarn::TErrorCode CloseBlob(int fieldNo, std::span<std::uint8_t> record) override;
   void RaiseIfError(tarn::TErrorCode code, std::string_view argument) override;
 
+  class TFieldBlobHost;
   bool FindRecord(bool restart, bool goForward);
   // The search of Locate and Lookup; found: buffer holds the record and, for
   // Locate, the cursor stands on it.
@@ -284,6 +296,10 @@ class TTarnDBDataSet : public TDataSet, public TSessionClient, private TBlobAcce
   tarn::TFilter* FExprFilter = nullptr;
   tarn::TFilter* FFuncFilter = nullptr;
   std::vector<std::uint8_t> FFilterBuffer;
+  // Blob streams: a host per field handed a stream, and the blob fields
+  // written in the current edit (their buffers stay open until the post).
+  std::map<const TField*, std::unique_ptr<TFieldBlobHost>> FBlobHosts;
+  std::set<int> FModifiedBlobs;
 };
 
 }  // namespace dbcomp

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "dbcomp/blob_stream.h"
 #include "dbcomp/data_source.h"
 #include "dbcomp/database.h"
 #include "dbcomp/db_consts.h"
@@ -176,6 +177,34 @@ TEST_F(TableTest, BlobsAreReadWrittenAndClearedThroughTheirFields) {
   EXPECT_TRUE(table->FieldByName("Note").IsNull());
   table->Next();
   EXPECT_EQ(table->FieldByName("Note").AsString(), big);
+}
+
+TEST_F(TableTest, BlobStreamsOfTheTableReadAndWriteTheCurrentRecord) {
+  auto table = NewTable();
+  table->Open();
+  TField& note = table->FieldByName("Note");
+  EXPECT_EQ(MessageOf([&] { table->CreateBlobStream(note, TBlobStreamMode::bmWrite); }),
+            std::string(Msg::NotEditing));
+  {
+    auto reader = table->CreateBlobStream(note, TBlobStreamMode::bmRead);
+    EXPECT_EQ(reader->Size(), 9);
+    std::vector<std::uint8_t> bytes(100);
+    reader->Seek(6, TSeekOrigin::soBeginning);
+    EXPECT_EQ(reader->Read(bytes), 3);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 3), "tea");
+  }
+  table->Edit();
+  {
+    auto writer = table->CreateBlobStream(note, TBlobStreamMode::bmReadWrite);
+    writer->Seek(0, TSeekOrigin::soEnd);
+    const std::string more = " and cake";
+    writer->Write(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(more.data()), more.size()));
+  }
+  EXPECT_TRUE(table->RecordModified()) << "a written stream marks the record";
+  EXPECT_EQ(note.AsString(), "likes tea and cake");
+  table->Next();  // posts
+  table->First();
+  EXPECT_EQ(table->FieldByName("Note").AsString(), "likes tea and cake");
 }
 
 TEST_F(TableTest, AMissingTableIs11010AndLeavesNothingHeld) {
