@@ -64,7 +64,8 @@ fi
 
 bash "$root/scripts/install-deps.sh"
 bash "$root/scripts/build.sh" --target vantor
-# The question table's directory comes from Vantor.ini beside the program
+# The build puts the question table "velmorn2" and a Vantor.ini that points
+# at it beside the program; Vantor.ini names the table's directory
 # (see README.md); when the table cannot be opened the game shows the engine's
 # error, prints the directory it tried and ends.
 exec "$build/app/vantor" "$@"
