@@ -285,6 +285,42 @@ TEST_F(TableTest, ADatabaseComponentNamesTheDirectory) {
   EXPECT_EQ(MessageOf([&] { nameless.Open(); }), std::string(Msg::DatabaseNameMissing));
 }
 
+TEST_F(TableTest, SharedHandlesAndTheSessionsStop) {
+  TTarnDatabase first;
+  first.SetDatabaseName("Shared");
+  first.SetDirectory(Dir.Path());
+  first.SetHandleShared(true);
+  TTarnDatabase second;
+  second.SetHandleShared(true);
+  second.SetDatabaseName("shared");  // both share: no clash
+  second.SetDirectory("/nowhere");
+  int connects = 0;
+  second.BeforeConnect = [&](TTarnDatabase&) { ++connects; };
+  first.Open();
+  second.Open();
+  EXPECT_EQ(connects, 1);
+  EXPECT_EQ(second.Handle(), first.Handle()) << "the second borrows the first's directory";
+  // A temporary database that nobody uses gives way to a component of its name.
+  auto table = NewTable();
+  table->SetDatabaseName("NoSuchQuiz");
+  EXPECT_EQ(CodeOf([&] { table->Open(); }), tarn::TARN_OSENOENT);
+  ASSERT_NE(DefaultSession().FindDatabase("NoSuchQuiz"), nullptr);
+  EXPECT_TRUE(DefaultSession().FindDatabase("NoSuchQuiz")->Temporary());
+  TTarnDatabase named;
+  named.SetDatabaseName("nosuchquiz");
+  EXPECT_EQ(DefaultSession().FindDatabase("NoSuchQuiz"), &named);
+  // Stopping the session closes the databases and frees its temporary ones.
+  table->SetDatabaseName(Dir.File("."));
+  table->Open();
+  DefaultSession().Stop();
+  EXPECT_FALSE(table->Active());
+  EXPECT_FALSE(first.Connected());
+  EXPECT_FALSE(second.Connected());
+  EXPECT_EQ(DefaultSession().FindDatabase(NormalizeName(Dir.File("."))), nullptr);
+  table->Open();  // starts the session again
+  EXPECT_EQ(table->RecordCount(), 6);
+}
+
 TEST_F(TableTest, IndexSelectionByNameAndByFields) {
   auto table = NewTable();
   table->SetIndexName("ByName");
