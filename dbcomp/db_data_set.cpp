@@ -243,6 +243,18 @@ void TTarnDBDataSet::InternalClose() noexcept {
   ReleaseDatabase(HoldCursor);
 }
 
+void TTarnDBDataSet::FieldsBoundHook() {
+  if (FAutoDisplayLabels) {
+    for (std::size_t i = 0; i < FieldCount(); ++i) {
+      TField& field = Fields(i);
+      if (field.FieldNo() < 1) continue;
+      const std::string description = FCursor->Field(field.FieldNo()).FieldDescription();
+      if (!description.empty()) field.SetDisplayLabel(description);
+    }
+  }
+  InstallFilters();
+}
+
 void TTarnDBDataSet::InternalRefresh() {
   TEngineCall call(*this);
   FCursor->ForceRefresh();
@@ -390,7 +402,12 @@ void TTarnDBDataSet::InternalCancel(bool wasEditing) {
 
 void TTarnDBDataSet::InternalInitRecord(std::span<std::uint8_t> buffer) {
   TEngineCall call(*this);
-  FCursor->InitRecord(buffer.first(static_cast<std::size_t>(RecordSize())));
+  const std::span<std::uint8_t> record = buffer.first(static_cast<std::size_t>(RecordSize()));
+  FCursor->InitRecord(record);
+  if (FCopyOnAppend && HasRecord()) {
+    InternalSetToRecord(ActiveBuffer());
+    FCursor->RaiseIfError(FCursor->CopyCurrentRecord(record));
+  }
   FModifiedBlobs.clear();
 }
 

@@ -106,6 +106,16 @@ class TTarnDBDataSet : public TDataSet, public TSessionClient, private TBlobAcce
   // The engine cursor while open; null otherwise.
   tarn::TDataCursor* Handle() const noexcept { return FCursor.get(); }
 
+  // ---- settings ----
+  // When on, each field's display label becomes the table field's
+  // description (where it has one) when the dataset opens.
+  bool AutoDisplayLabels() const noexcept { return FAutoDisplayLabels; }
+  void SetAutoDisplayLabels(bool value) noexcept { FAutoDisplayLabels = value; }
+  // When on, a new record starts as a copy of the current one (blobs
+  // included; the record identifier is the new record's own).
+  bool CopyOnAppend() const noexcept { return FCopyOnAppend; }
+  void SetCopyOnAppend(bool value) noexcept { FCopyOnAppend = value; }
+
   // ---- filters ----
   const std::string& Filter() const noexcept { return FFilterText; }
   // While open: leaves edit mode, replaces the expression filter (raising
@@ -239,7 +249,7 @@ class TTarnDBDataSet : public TDataSet, public TSessionClient, private TBlobAcce
   void FillRecordInfo(std::span<std::uint8_t> buffer);
   // The bookmark part of a buffer (the active index's size).
   std::span<const std::uint8_t> BookmarkOf(std::span<const std::uint8_t> buffer) const;
-  void FieldsBoundHook() override { InstallFilters(); }
+  void FieldsBoundHook() override;
   void InternalRefresh() override;
   // Filters: (re)creates and (de)activates the engine filters.
   void InstallFilters();
@@ -283,6 +293,8 @@ class TTarnDBDataSet : public TDataSet, public TSessionClient, private TBlobAcce
   std::string FDatabaseName;
   std::string FSessionName;
   bool FInMemory = false;
+  bool FAutoDisplayLabels = false;
+  bool FCopyOnAppend = false;
   TTarnDatabase* FDatabase = nullptr;
   std::uint8_t FHoldReasons = 0;
   std::unique_ptr<tarn::TDataCursor> FCursor;

@@ -207,6 +207,51 @@ TEST_F(TableTest, BlobStreamsOfTheTableReadAndWriteTheCurrentRecord) {
   EXPECT_EQ(table->FieldByName("Note").AsString(), "likes tea and cake");
 }
 
+TEST_F(TableTest, PersistentFieldsBindByNameAndAMismatchKeepsTheTableClosed) {
+  auto table = NewTable();
+  table->AddField(std::make_unique<TStringField>("name", 20));
+  table->AddField(std::make_unique<TIntegerField>(TFieldType::Integer, "ID"));
+  table->Open();
+  EXPECT_EQ(table->FieldCount(), 2u);
+  EXPECT_EQ(table->FieldByName("Name").FieldNo(), 2);
+  EXPECT_EQ(table->FieldByName("Name").AsString(), "Anna");
+  table->Close();
+  EXPECT_EQ(table->FieldCount(), 2u) << "persistent fields stay";
+  table->ClearFields();
+  table->SetName("People");
+  table->AddField(std::make_unique<TStringField>("City", 30));
+  EXPECT_EQ(MessageOf([&] { table->Open(); }), "People: Size mismatch for field 'City', expecting: 30 actual: 20");
+  EXPECT_FALSE(table->Active());
+  EXPECT_EQ(table->Database(), nullptr);
+}
+
+TEST_F(TableTest, CopyOnAppendStartsFromTheCurrentRecord) {
+  auto table = NewTable();
+  table->SetCopyOnAppend(true);
+  table->Open();
+  table->Insert();
+  EXPECT_EQ(table->FieldByName("Name").AsString(), "Anna");
+  EXPECT_EQ(table->FieldByName("Note").AsString(), "likes tea");
+  table->FieldByName("Id").SetAsInteger(20);
+  table->Post();
+  table->First();
+  EXPECT_EQ(table->FieldByName("Note").AsString(), "likes tea") << "the original keeps its blob";
+  ASSERT_TRUE(table->Locate("Id", {"20"}));
+  EXPECT_EQ(table->FieldByName("Note").AsString(), "likes tea");
+}
+
+TEST_F(TableTest, ARemoteSessionIsRefusedAsTheEngineRefusesIt) {
+  TTarnSession& remote = Sessions().CreateSession("Remote");
+  remote.SetSessionType(TSessionType::stRemote);
+  TTarnDatabase database;
+  database.SetSessionName("Remote");
+  database.SetDatabaseName("Quiz");
+  database.SetRemoteDatabase("Quiz");
+  EXPECT_EQ(CodeOf([&] { database.Open(); }), tarn::TARN_REMOTECONNECT);
+  EXPECT_FALSE(database.Connected());
+  EXPECT_FALSE(remote.Active());
+}
+
 TEST_F(TableTest, AMissingTableIs11010AndLeavesNothingHeld) {
   TTarnTable table;
   table.SetDatabaseName(Dir.Path());
