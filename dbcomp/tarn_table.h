@@ -58,8 +58,15 @@ struct TIndexDef {
 
 using TIndexDefs = std::vector<TIndexDef>;
 
-// Why restructuring would lose data (OnDataLost).
-enum class TDataLossCause : std::uint8_t { FieldDeleted, FieldTypeChanged, FieldShortened, ValueDropped };
+// Why a record (or a field of it) would not reach a table's new structure
+// (OnDataLost); the context names the index or the field.
+enum class TDataLossCause : std::uint8_t {
+  Other = 0,           // a record could not be stored
+  KeyViolation = 1,    // a unique index of the new structure
+  ValueCheck = 2,      // a required, minimum or maximum check
+  FieldDropped = 3,    // the old field has no counterpart
+  NotConvertible = 4,  // the value cannot take the new type
+};
 
 class TTarnTable : public TTarnDBDataSet {
  public:
