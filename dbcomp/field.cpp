@@ -1,5 +1,6 @@
 #include "dbcomp/field.h"
 
+#include <array>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -7,9 +8,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <optional>
 
 #include "dbcomp/data_set.h"
 #include "dbcomp/db_consts.h"
+#include "engine/base/bcd.h"
 #include "engine/base/byte_order.h"
 #include "engine/base/names.h"
 
@@ -519,6 +522,66 @@ void TBlobField::SetAsString(std::string_view value) {
 
 std::int64_t TBlobField::BlobSize() const { return static_cast<std::int64_t>(AsBytes().size()); }
 
+// ------------------------------------------------------------------ TBCDField
+
+TBCDField::TBCDField(std::string fieldName, int scale) : TField(TFieldType::BCD, std::move(fieldName), scale) {}
+
+namespace {
+
+std::optional<tarn::TBcd> BcdOf(const TField& field) {
+  std::vector<std::uint8_t> v = field.IsNull() ? std::vector<std::uint8_t>{} : std::vector<std::uint8_t>(34);
+  if (v.empty() || !field.GetData(v)) return std::nullopt;
+  tarn::TBcd bcd = tarn::TBcd::Load(v);
+  if (!bcd.IsValid()) return std::nullopt;
+  return bcd;
+}
+
+}  // namespace
+
+std::string TBCDField::AsString() const {
+  const std::optional<tarn::TBcd> bcd = BcdOf(*this);
+  return bcd ? tarn::BcdToText(*bcd) : std::string();
+}
+
+void TBCDField::SetAsString(std::string_view value) {
+  if (Trim(value).empty()) {
+    Clear();
+    return;
+  }
+  const std::optional<tarn::TBcd> bcd = tarn::BcdFromText(value, static_cast<std::uint8_t>(Size()));
+  if (!bcd) DatabaseError(FormatMessage(Msg::InvalidFloatValue, {value, DisplayName()}));
+  std::array<std::uint8_t, 34> bytes{};
+  bcd->Store(bytes);
+  SetData(bytes);
+}
+
+double TBCDField::AsFloat() const {
+  const std::optional<tarn::TBcd> bcd = BcdOf(*this);
+  return bcd ? tarn::BcdToDouble(*bcd) : 0.0;
+}
+
+void TBCDField::SetAsFloat(double value) {
+  const std::optional<tarn::TBcd> bcd = tarn::BcdFromDouble(value, static_cast<std::uint8_t>(Size()));
+  if (!bcd) DatabaseError(FormatMessage(Msg::InvalidFloatValue, {std::to_string(value), DisplayName()}));
+  std::array<std::uint8_t, 34> bytes{};
+  bcd->Store(bytes);
+  SetData(bytes);
+}
+
+std::int64_t TBCDField::AsLargeInt() const { return static_cast<std::int64_t>(std::llround(AsFloat())); }
+
+void TBCDField::SetAsLargeInt(std::int64_t value) {
+  const std::optional<tarn::TBcd> bcd = tarn::BcdFromInt64(value, static_cast<std::uint8_t>(Size()));
+  if (!bcd) DatabaseError(FormatMessage(Msg::InvalidIntegerValue, {std::to_string(value), DisplayName()}));
+  std::array<std::uint8_t, 34> bytes{};
+  bcd->Store(bytes);
+  SetData(bytes);
+}
+
+std::int32_t TBCDField::AsInteger() const { return static_cast<std::int32_t>(AsLargeInt()); }
+
+void TBCDField::SetAsInteger(std::int32_t value) { SetAsLargeInt(value); }
+
 // ---------------------------------------------------------------- CreateField
 
 std::unique_ptr<TField> CreateField(const TFieldDef& def) {
@@ -544,6 +607,8 @@ std::unique_ptr<TField> CreateField(const TFieldDef& def) {
     case TFieldType::Bytes:
     case TFieldType::VarBytes:
       return std::make_unique<TBytesField>(def.DataType, def.Name, def.Size);
+    case TFieldType::BCD:
+      return std::make_unique<TBCDField>(def.Name, def.Size);
     case TFieldType::Blob:
     case TFieldType::Memo:
     case TFieldType::Graphic:

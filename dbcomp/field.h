@@ -18,6 +18,8 @@
 //   Time       4 bytes, signed milliseconds of the day
 //   DateTime   8 bytes, signed: day number x 86400000 + milliseconds of the day
 //   Bytes      Size() bytes
+//   BCD        34 bytes: the stored decimal of engine/base/bcd.h, precision 32,
+//              scale Size()
 //   blobs      no bytes in the record; read and written whole (AsBytes)
 // All integers little-endian. A null value has no bytes: GetData answers false.
 //
@@ -214,6 +216,22 @@ class TBytesField : public TField {
   void SetAsString(std::string_view value) override;
   std::vector<std::uint8_t> AsBytes() const override;
   void SetAsBytes(std::span<const std::uint8_t> value) override;
+};
+
+// A decimal of 32 digits, Size() of them after the point; texts use "." as
+// the decimal separator and are rounded half away from zero to the scale.
+class TBCDField : public TField {
+ public:
+  TBCDField(std::string fieldName, int scale);
+  int DataSize() const override { return 34; }
+  std::string AsString() const override;  // "-123.40"; "" for null
+  void SetAsString(std::string_view value) override;
+  double AsFloat() const override;
+  void SetAsFloat(double value) override;
+  std::int32_t AsInteger() const override;
+  void SetAsInteger(std::int32_t value) override;
+  std::int64_t AsLargeInt() const override;
+  void SetAsLargeInt(std::int64_t value) override;
 };
 
 // Blob, Memo, Graphic, FmtMemo and TypedBinary: the value lives outside the

@@ -551,7 +551,8 @@ TEST(TableTypesTest, ValuesOfEveryTypeSurviveTheTable) {
                              {"Clock", TFieldType::Time},
                              {"Stamp", TFieldType::DateTime},
                              {"Raw", TFieldType::Bytes, 4},
-                             {"Code", TFieldType::FixedChar, 3}});
+                             {"Code", TFieldType::FixedChar, 3},
+                             {"Amount", TFieldType::BCD, 2}});
   table.SetIndexDefs({{"", "Serial", {.Primary = true}}});
   table.CreateTable();
   table.Open();
@@ -560,6 +561,7 @@ TEST(TableTypesTest, ValuesOfEveryTypeSurviveTheTable) {
       {"Big", "-9000000000123"}, {"Flag", "True"},            {"Real", "2.5"},
       {"Money", "-0.25"},   {"Day", "2026-12-10"},            {"Clock", "17:14:05"},
       {"Stamp", "1999-12-31 23:59:59"}, {"Raw", "ab\x01z"},   {"Code", "XYZ"},
+      {"Amount", "-123.45"},
   };
   for (int row = 0; row < 2; ++row) {
     table.Append();
