@@ -17,6 +17,8 @@
 
 #include "engine/base/byte_order.h"
 #include "engine/base/engine_error.h"
+#include "engine/files/fault_file_api.h"
+#include "engine/files/os_file_api.h"
 #include "engine/session/data_directory.h"
 #include "engine/session/data_session.h"
 #include "engine/table/record_layout.h"
@@ -377,6 +379,41 @@ TEST_F(TTransactionTest, DestroyingADirectoryInATransactionRollsBack) {
   EXPECT_EQ(Files(), before);
   auto a = Open("NotesA");
   CheckTable(*a, {});
+}
+
+TEST_F(TTransactionTest, ACommitWhoseWriteFailsStillEndsTheTransactionAndLeavesReportedDamage) {
+  auto a = Open("NotesA");
+  auto b = Open("NotesB");
+  TModel modelA, modelB;
+  FDir.StartTransaction();
+  Insert(*a, modelA, {1, "a", 1, Body(1, 600)});
+  Insert(*b, modelB, {2, "b", 2, Body(2, 600)});
+  const TFiles before = Files();
+  TFaultFileApi faults;
+  TErrorCode failure = TARN_NONE;
+  {
+    // The last opened table is written first: its data header is marked,
+    // the mark of its index header fails.
+    TOsFileApiOverride use(faults);
+    faults.Fail(TOsCall::PWrite, ENOSPC, 1, true);
+    failure = CodeOf([&] { FDir.Commit(true, false); });
+  }
+  EXPECT_NE(failure, TARN_NONE);
+  EXPECT_FALSE(FDir.InTransaction());
+  for (TDataCursor* c : {a.get(), b.get()}) {
+    EXPECT_FALSE(c->Table().InTransaction());
+    EXPECT_FALSE(c->Table().HoldsTransactionLock());
+    EXPECT_FALSE(c->Table().Writing());
+  }
+  // Table A was never touched; another session finds B damaged.
+  EXPECT_EQ(ReadBytes(FTemp.File("NotesA.DAT")), before.at("NotesA.DAT"));
+  TDataSession other;
+  TDataDirectory& dir = other.OpenDirectory("Other", FTemp.Path());
+  for (const char* name : Tables) {
+    TDataTable& t = dir.OpenTable(name, {});
+    EXPECT_EQ(t.Damage() != TARN_NONE, std::string(name) == "NotesB") << name;
+    dir.ReleaseTable(t, false);
+  }
 }
 
 TEST_F(TTransactionTest, StartingTwiceAndEndingOutsideATransactionChangeNothing) {
