@@ -55,6 +55,7 @@ struct TDataCursor::TRestructurePlan {
   bool NoBackup = false;
   TDataDirectory* WorkDir = nullptr;
   bool Stopped = false;
+  TMaintenanceProgress* Progress = nullptr;  // restructure progress, shared by every step
 };
 
 namespace {
@@ -182,6 +183,7 @@ void TDataCursor::RestructureTable(const TTableDefinition& definition, bool noBa
   for (std::size_t i = 0; !full && i < oldFields.size(); ++i) full = !SameFieldDef(d.Fields[i], oldFields[i]);
 
   TMaintenanceProgress progress(FOnRestructureProgress, session.ProgressSteps());
+  plan.Progress = &progress;
   if (full) {
     RestructureFull(plan);
   } else {
@@ -199,7 +201,13 @@ void TDataCursor::RestructureTable(const TTableDefinition& definition, bool noBa
       FTable->WriteBuffers(false, true, false, false, true);
     }
   }
-  if (!plan.Stopped && FOnRestructureProgress) progress.Finish();
+  if (!plan.Stopped) {
+    try {
+      progress.Finish();
+    } catch (...) {
+      // A handler's failure cannot undo a finished restructure.
+    }
+  }
   CloseCursor();
 }
 
@@ -209,7 +217,7 @@ void TDataCursor::RestructureFull(TRestructurePlan& plan) {
   TDataSession& session = FDirectory.Session();
   TDataDirectory& work = *plan.WorkDir;
   const TTableDefinition& def = plan.NewDef;
-  TMaintenanceProgress progress(FOnRestructureProgress, session.ProgressSteps());
+  TMaintenanceProgress& progress = *plan.Progress;
 
   struct TPasswordGuard {
     TDataSession& Session;
@@ -352,7 +360,8 @@ void TDataCursor::RestructureFull(TRestructurePlan& plan) {
     throw;
   }
   try {
-    const std::string targetName = FInMemory ? FTableName : FDirectory.Path() + FTableName;
+    // The table's own directory, in memory as on disk (both name their files by it).
+    const std::string targetName = FDirectory.Path() + FTableName;
     work.RenameTable(workName, FInMemory, targetName, false);
   } catch (...) {
     for (int k = 0; k < 3; ++k) {
@@ -369,9 +378,8 @@ void TDataCursor::RestructureFull(TRestructurePlan& plan) {
       if (FileList().FileExists(backup, FInMemory)) (void)FileList().DeleteFile(backup, FInMemory);
     }
   }
-  progress.Finish();
+  // Nothing after the swap may fail: the table already is the new one.
   plan.Stopped = false;
-  OpenCursor();
 }
 
 // ------------------------------------------------------ index rebuild ----
@@ -380,7 +388,7 @@ void TDataCursor::RestructureIndexes(TRestructurePlan& plan) {
   TIndexFile& index = FTable->IndexFile();
   TDataFile& data = FTable->DataFile();
   const TTableDefinition& def = plan.NewDef;
-  TMaintenanceProgress progress(FOnRestructureProgress, FTable->Session().ProgressSteps());
+  TMaintenanceProgress& progress = *plan.Progress;
   FTable->BackupIndexFile();
   const auto restore = [&]() {
     FTable->DiscardBuffers(true, false);
