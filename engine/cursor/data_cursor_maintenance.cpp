@@ -28,6 +28,7 @@
 #include "engine/cursor/maintenance_progress.h"
 #include "engine/cursor/operation_bracket.h"
 #include "engine/cursor/table_definition_check.h"
+#include "engine/cursor/table_files.h"
 #include "engine/index/btree.h"
 #include "engine/index/keys.h"
 #include "engine/index/text_params_chain.h"
@@ -176,15 +177,19 @@ void TDataCursor::CreateTable(const TTableDefinition& definition, bool overwrite
   try {
     if (def.LastAutoInc > 0) table.DataFile().SetLastAutoInc(def.LastAutoInc);
     table.WriteBuffers(false, true, false, table.HasBlobFields(), true);
+    FDirectory.ReleaseTable(table, false);
   } catch (...) {
-    try {
-      FDirectory.ReleaseTable(table, true);
-    } catch (...) {
-      // The first failure is the one reported.
+    // A table that could not be written whole is not left behind.
+    if (FDirectory.FindTable(FTableName, FInMemory) == &table) {
+      try {
+        FDirectory.ReleaseTable(table, true);
+      } catch (...) {
+        // The first failure is the one reported.
+      }
     }
+    RemoveTableFiles(FDirectory, FTableName, FInMemory);
     throw;
   }
-  FDirectory.ReleaseTable(table, false);
 }
 
 namespace {

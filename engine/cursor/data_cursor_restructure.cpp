@@ -34,7 +34,9 @@
 #include "engine/cursor/maintenance_progress.h"
 #include "engine/cursor/restructure_convert.h"
 #include "engine/cursor/table_definition_check.h"
+#include "engine/cursor/table_files.h"
 #include "engine/files/file_list.h"
+#include "engine/files/os_error.h"
 #include "engine/files/table_file_name.h"
 #include "engine/index/btree.h"
 #include "engine/index/keys.h"
@@ -124,10 +126,6 @@ struct TCloseGuard {
   }
 };
 
-std::string TableFilePath(const TDataDirectory& dir, std::string_view table, std::string_view ext) {
-  return dir.Path() + MakeTableFileName(table, TableFileExt::Data, ext);
-}
-
 }  // namespace
 
 bool TDataCursor::ReportDataLoss(TDataLossCause cause, std::string_view context, bool& continueRestructure,
@@ -149,6 +147,8 @@ void TDataCursor::RestructureTable(const TTableDefinition& definition, bool noBa
 
   OpenCursor();
   TCloseGuard closeSelf{*this};
+  // Files that could be opened for reading only.
+  if (FReadOnly) Raise(TARN_OSEACCES);
   TDataSession& session = FDirectory.Session();
   TDataDirectory& work = FInMemory ? session.OpenDirectory(MemoryDirectoryName)
                                    : session.OpenDirectory("Restructure", session.GetTempDirectory());
@@ -198,7 +198,7 @@ void TDataCursor::RestructureTable(const TTableDefinition& definition, bool noBa
       RestructureIndexes(plan);
     } else {
       StoreNamesAndInfo(plan);
-      FTable->WriteBuffers(false, true, false, false, true);
+      FTable->WriteBuffers();
     }
   }
   if (!plan.Stopped) {
@@ -238,20 +238,18 @@ void TDataCursor::RestructureFull(TRestructurePlan& plan) {
   target.SetInMemory(FInMemory);
   TTableDefinition workDef = def;
   if (plan.WriteParams) workDef.TextParams = plan.Params;
-  target.CreateTable(workDef, true);
-  bool workExists = true;
   const auto dropWork = [&]() noexcept {
     try {
       target.CloseCursor(true);
-      if (workExists) work.DeleteTable(workName, FInMemory);
     } catch (...) {
-      // Nothing more can be done about a work table that will not go.
+      // The files go all the same.
     }
-    workExists = false;
+    RemoveTableFiles(work, workName, FInMemory);
   };
 
   bool completed = true;
   try {
+    target.CreateTable(workDef, true);
     target.SetExclusive(true);
     target.SetUnordered(true);
     target.SetInternal(true);
@@ -348,34 +346,50 @@ void TDataCursor::RestructureFull(TRestructurePlan& plan) {
     return;
   }
 
-  // The files change places.
+  // The files change places: the old files to their backup names (every
+  // file claimed first: a table in use anywhere is refused whole), then the
+  // work table's files, one by one, to the table's names. A failure moves
+  // back whatever moved.
+  const bool oldHasBlobs = FTable->HasBlobFields();
+  const bool newHasBlobs = std::any_of(def.Fields.begin(), def.Fields.end(),
+                                      [](const TFieldDesc& f) { return f.FieldType() == FieldType::Blob; });
   CloseCursor();
   const std::string_view exts[] = {TableFileExt::Data, TableFileExt::Index, TableFileExt::Blob};
   const std::string_view backups[] = {TableFileExt::DataBackup, TableFileExt::IndexBackup,
                                       TableFileExt::BlobBackup};
+  const int oldFiles = oldHasBlobs ? 3 : 2;
+  const int newFiles = newHasBlobs ? 3 : 2;
   try {
     FDirectory.RenameTable(FTableName, FInMemory, FTableName, true);
   } catch (...) {
     dropWork();
     throw;
   }
+  int moved = 0;
   try {
-    // The table's own directory, in memory as on disk (both name their files by it).
-    const std::string targetName = FDirectory.Path() + FTableName;
-    work.RenameTable(workName, FInMemory, targetName, false);
+    for (; moved < newFiles; ++moved) {
+      const std::string from = TableFilePath(work, workName, exts[moved]);
+      const std::int32_t result =
+          FileList().RenameFile(from, FInMemory, TableFilePath(FDirectory, FTableName, exts[moved]));
+      if (result < 0) RaiseFileError(static_cast<TErrorCode>(-result), from);
+    }
   } catch (...) {
-    for (int k = 0; k < 3; ++k) {
-      const std::string backup = TableFilePath(FDirectory, FTableName, backups[k]);
-      if (FileList().FileExists(backup, FInMemory))
-        (void)FileList().RenameFile(backup, FInMemory, TableFilePath(FDirectory, FTableName, exts[k]));
+    while (moved > 0) {
+      --moved;
+      (void)FileList().RenameFile(TableFilePath(FDirectory, FTableName, exts[moved]), FInMemory,
+                                  TableFilePath(work, workName, exts[moved]));
+    }
+    for (int k = 0; k < oldFiles; ++k) {
+      (void)FileList().RenameFile(TableFilePath(FDirectory, FTableName, backups[k]), FInMemory,
+                                  TableFilePath(FDirectory, FTableName, exts[k]));
     }
     dropWork();
     throw;
   }
   if (plan.NoBackup || FInMemory) {
-    for (const std::string_view ext : backups) {
-      const std::string backup = TableFilePath(FDirectory, FTableName, ext);
-      if (FileList().FileExists(backup, FInMemory)) (void)FileList().DeleteFile(backup, FInMemory);
+    // A backup that will not go stays; the table is the new one all the same.
+    for (int k = 0; k < oldFiles; ++k) {
+      (void)FileList().DeleteFile(TableFilePath(FDirectory, FTableName, backups[k]), FInMemory);
     }
   }
   // Nothing after the swap may fail: the table already is the new one.
@@ -389,12 +403,24 @@ void TDataCursor::RestructureIndexes(TRestructurePlan& plan) {
   TDataFile& data = FTable->DataFile();
   const TTableDefinition& def = plan.NewDef;
   TMaintenanceProgress& progress = *plan.Progress;
-  FTable->BackupIndexFile();
+  const std::string backupName = TableFilePath(FDirectory, FTableName, TableFileExt::IndexBackup);
+  try {
+    FTable->BackupIndexFile();
+  } catch (...) {
+    (void)FileList().DeleteFile(backupName, FInMemory);
+    FTable->DiscardBuffers(true, true);
+    throw;
+  }
+  // The copy goes back over a file that may have grown: the tail is cut.
+  const std::int64_t indexSize = index.GetFileSize();
   const auto restore = [&]() {
     FTable->DiscardBuffers(true, false);
-    FTable->RestoreIndexFile(false, true);
+    FTable->RestoreIndexFile(false, false);
+    if (indexSize > 0 && index.GetFileSize() > indexSize && index.SeekFile(TSeekOrigin::Begin, indexSize) == indexSize)
+      index.WriteBuffer({});
     FTable->DiscardBuffers(true, true);
     FTextKeys.reset();
+    (void)FileList().DeleteFile(backupName, FInMemory);
   };
   bool completed = true;
   try {
@@ -494,8 +520,7 @@ void TDataCursor::RestructureIndexes(TRestructurePlan& plan) {
     }
     if (completed) {
       StoreNamesAndInfo(plan);
-      FTable->WriteBuffers(false, true, false, FTable->HasBlobFields(), true);
-      FTable->RestoreIndexFile(true, plan.NoBackup);
+      FTable->WriteBuffers(false, false, false, false, true);
     }
   } catch (...) {
     try {
@@ -508,7 +533,10 @@ void TDataCursor::RestructureIndexes(TRestructurePlan& plan) {
   if (!completed) {
     plan.Stopped = true;
     restore();
+    return;
   }
+  // A backup that will not go stays; the indexes are rebuilt all the same.
+  if (plan.NoBackup) (void)FileList().DeleteFile(backupName, FInMemory);
 }
 
 // ------------------------------------------------- names and information ----
@@ -517,14 +545,27 @@ void TDataCursor::StoreNamesAndInfo(const TRestructurePlan& plan) {
   TDataFile& data = FTable->DataFile();
   TIndexFile& index = FTable->IndexFile();
   const TTableDefinition& def = plan.NewDef;
+  // Only what differs is stored, so that a table whose names stay keeps its
+  // data file as it is.
   for (std::size_t i = 0; i < def.Fields.size(); ++i) {
-    data.UpdateFieldDef(static_cast<std::uint16_t>(i + 1), def.Fields[i]);
+    const TFieldDesc& want = def.Fields[i];
+    const TFieldDesc& have = data.FieldDefs()[i];
+    if (want.FieldName() != have.FieldName() || want.FieldDescription() != have.FieldDescription() ||
+        want.FieldSubType() != have.FieldSubType() || want.FieldRequired() != have.FieldRequired() ||
+        want.FieldMin() != have.FieldMin() || want.FieldMax() != have.FieldMax() ||
+        want.FieldDefault() != have.FieldDefault())
+      data.UpdateFieldDef(static_cast<std::uint16_t>(i + 1), want);
   }
   for (int s = 1; s <= index.IndexCount(); ++s) {
-    index.RenameIndexDescriptor(s, def.Secondary[static_cast<std::size_t>(s - 1)]);
+    const TIndexDescriptor& want = def.Secondary[static_cast<std::size_t>(s - 1)];
+    const TIndexDescriptor& have = index.Descriptor(s);
+    if (want.IndexName != have.IndexName || want.FieldNumbers != have.FieldNumbers)
+      index.RenameIndexDescriptor(s, want);
   }
   const std::int32_t last = def.LastAutoInc >= 0 ? def.LastAutoInc : data.GetLastAutoInc();
-  data.SetTableAttributes(data.GetPassword(), def.Description, last, def.UserMajorVersion, def.UserMinorVersion);
+  if (def.Description != data.GetDescription() || last != data.GetLastAutoInc() ||
+      def.UserMajorVersion != data.GetUserMajorVersion() || def.UserMinorVersion != data.GetUserMinorVersion())
+    data.SetTableAttributes(data.GetPassword(), def.Description, last, def.UserMajorVersion, def.UserMinorVersion);
   LoadDescription();
 }
 

@@ -180,6 +180,30 @@ TFileImage TRestructureFixture::TableImage(const std::string& table) const {
           FileBytes(FTemp.File(table + ".BLB"))};
 }
 
+void TRestructureFixture::PutTableImage(const std::string& table, const TFileImage& image) const {
+  const auto put = [](const std::string& path, const std::vector<char>& bytes) {
+    if (bytes.empty()) {
+      fs::remove(path);
+      return;
+    }
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  };
+  put(FTemp.File(table + ".DAT"), image.Data);
+  put(FTemp.File(table + ".IDX"), image.Index);
+  put(FTemp.File(table + ".BLB"), image.Blob);
+}
+
+std::vector<std::string> TRestructureFixture::OtherFiles(const std::string& table) const {
+  std::vector<std::string> names;
+  for (const fs::directory_entry& e : fs::directory_iterator(FTemp.Path())) {
+    const std::string name = e.path().filename().string();
+    if (name != table + ".DAT" && name != table + ".IDX" && name != table + ".BLB") names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 bool TRestructureFixture::WorkDirEmpty() const { return fs::is_empty(FWork.Path()); }
 
 }  // namespace restructure_testing

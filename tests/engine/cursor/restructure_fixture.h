@@ -56,7 +56,12 @@ class TRestructureFixture : public ::testing::Test {
   std::unique_ptr<tarn::TDataCursor> Open(std::string_view name = "Notes", bool exclusive = true);
   bool Exists(const std::string& file) const;
   TFileImage TableImage(const std::string& table) const;
+  // Writes the three files back as image holds them (no blob file when it
+  // is empty).
+  void PutTableImage(const std::string& table, const TFileImage& image) const;
   bool WorkDirEmpty() const;
+  // The files of the table directory other than table's three files.
+  std::vector<std::string> OtherFiles(const std::string& table) const;
 
   testing_support::TTempDir FTemp;
   testing_support::TTempDir FWork;
