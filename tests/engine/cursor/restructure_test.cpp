@@ -122,6 +122,41 @@ TEST_F(TRestructureTest, ConversionsCutAndReportFailures) {
                       {"a long nam", -3}, {"a long nam", 0}, {"a long nam", 42}}));
 }
 
+// Records that break a unique index (cause 1, the index named) or a required
+// field (cause 2, the field named) of the new structure are not copied.
+TEST_F(TRestructureTest, RecordsBreakingNewRulesAreLost) {
+  TTableDefinition def;
+  def.Fields = {MakeFieldDesc(1, "Id", FieldType::Int32), MakeFieldDesc(2, "Name", FieldType::String, 0, 10),
+                MakeFieldDesc(3, "Num", FieldType::String, 0, 10)};
+  def.Primary.FieldNumbers[0] = 1;
+  Cursor("Rules")->CreateTable(def, false);
+  {
+    auto c = Open("Rules");
+    const char* names[] = {"a", nullptr, "c", "d", "e"};
+    const char* nums[] = {"1", "2", "01", "3", "3"};
+    for (int i = 0; i < 5; ++i) {
+      std::vector<std::uint8_t> b(c->RecordSize());
+      c->InitRecord(b);
+      c->PutField(1, b, std::span<const std::uint8_t>(I32Bytes(i + 1)));
+      if (names[i] != nullptr) c->PutField(2, b, std::span<const std::uint8_t>(TextBytes(names[i])));
+      c->PutField(3, b, std::span<const std::uint8_t>(TextBytes(nums[i])));
+      c->InsertRecord(b, false);
+    }
+  }
+  TTableDefinition next = def;
+  next.Fields[1].SetFieldRequired(true);
+  next.Fields[2] = MakeFieldDesc(3, "Num", FieldType::Int16);
+  next.Secondary = {Over("UNum", {3}, true)};
+  auto c = Cursor("Rules");
+  Restructure(*c, next, true);
+  EXPECT_EQ(FLosses, (std::vector<TLoss>{{TDataCursor::TDataLossCause::ValueCheck, "Name"},
+                                         {TDataCursor::TDataLossCause::KeyViolation, "UNum"},
+                                         {TDataCursor::TDataLossCause::KeyViolation, "UNum"}}));
+  c->OpenCursor();
+  EXPECT_EQ(c->GetRecordCount(), 2);  // ids 1 and 4
+  CheckIndexes(*c);
+}
+
 // A dropped field is a loss of cause 3 for every record that has a value
 // there; the first answer "stop" leaves the table exactly as it was and no
 // file behind; with StopAsking the choice holds for every later loss.
