@@ -94,6 +94,7 @@ namespace tarn {
 
 class TCursorFilters;
 class TDataDirectory;
+class TMaintenanceProgress;
 class TTextKeyBuilder;
 class TViewFilter;
 
@@ -692,6 +693,12 @@ class TDataCursor final : public TTableCursor,
   // Deletes record n of the table as DeleteRecord does, without locks and
   // without touching the index slots marked in skip (which do not hold it).
   void PurgeRecord(std::int32_t recordNo, const std::vector<bool>& skip);
+  // Fills index slot (empty, its descriptor in place) from every record:
+  // the keys are collected in record-number order, stably sorted in the
+  // index's order and inserted in that order. With purgeDuplicates every
+  // record whose key equals an earlier record's is deleted from the table
+  // (PurgeRecord) instead. Reports progress when given.
+  void BuildIndexSorted(int slot, bool purgeDuplicates, TMaintenanceProgress* progress);
   // Puts every page of the active slot's tree on its free list, depth first,
   // and clears its root.
   void FreeIndexPages(int slot);
@@ -776,6 +783,11 @@ class TDataCursor final : public TTableCursor,
   std::int32_t FLockedRecNo = 0;  // the record this cursor's lock is on, 0 when none
   bool FRecordChanged = false;    // an optimistic post failed; cleared by UnlockCurrentRecord
   bool FKeepAutoInc = false;
+  // A restructure's work cursor: inserts keep no view (the cursor is never
+  // moved), and the index slots marked here are left out of every insert, to
+  // be built afterwards by BuildIndexSorted.
+  bool FBulkLoad = false;
+  std::vector<bool> FDeferredSlots;
   std::unique_ptr<TTextKeyBuilder> FTextKeys;  // loaded on first use
   std::unique_ptr<TBlobBufferSet> FBlobs;
 

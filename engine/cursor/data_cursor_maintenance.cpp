@@ -154,6 +154,49 @@ void TDataCursor::PurgeRecord(std::int32_t recordNo, const std::vector<bool>& sk
   pin->MarkModified();
 }
 
+void TDataCursor::BuildIndexSorted(int slot, bool purgeDuplicates, TMaintenanceProgress* progress) {
+  TIndexFile& index = FTable->IndexFile();
+  TDataFile& data = FTable->DataFile();
+  TIndexFile::TChangeCheckSuspension steady(index);
+  const std::int32_t slots = data.GetPhysicalRecordCount();
+  if (index.RecordCount() == 0 || slots == 0) return;
+  const TKeyDef& keyDef = index.KeyDef(slot);
+  const std::size_t keySize = keyDef.KeySize;
+  std::vector<std::uint8_t> keys;
+  std::vector<std::int32_t> records;
+  keys.reserve(static_cast<std::size_t>(index.RecordCount()) * keySize);
+  records.reserve(static_cast<std::size_t>(index.RecordCount()));
+  for (std::int32_t r = 1; r <= slots; ++r) {
+    TRecordPin pin = data.GetRecord(this, r);
+    if (!pin) Raise(TARN_FILECORRUPT);
+    if (pin->IsDeleted()) continue;
+    keys.resize(keys.size() + keySize);
+    BuildKey(keyDef, pin->Data(), std::span<std::uint8_t>(keys).last(keySize));
+    records.push_back(r);
+  }
+  std::vector<std::uint32_t> order(records.size());
+  std::iota(order.begin(), order.end(), 0u);
+  std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+    return index.CompareKeys(slot, keys.data() + a * keySize, keys.data() + b * keySize) < 0;
+  });
+  std::vector<bool> skip(static_cast<std::size_t>(slot) + 1, false);
+  skip[static_cast<std::size_t>(slot)] = true;
+  TIndexSwitch to(*this, slot);
+  TBTree tree(index);
+  const std::uint8_t* previous = nullptr;
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    const std::uint8_t* key = keys.data() + order[i] * keySize;
+    const std::int32_t r = records[order[i]];
+    if (purgeDuplicates && previous != nullptr && index.CompareKeys(slot, previous, key) == 0) {
+      PurgeRecord(r, skip);
+    } else {
+      tree.AddKey(*this, key, r);
+      previous = key;
+    }
+    if (progress != nullptr) progress->Step(static_cast<std::int64_t>(i) + 1, static_cast<std::int64_t>(order.size()));
+  }
+}
+
 // ---------------------------------------------------------- file level ----
 
 void TDataCursor::CreateTable(const TTableDefinition& definition, bool overwrite) {
@@ -252,47 +295,10 @@ void TDataCursor::AddIndex(const TIndexDescriptor& definition) {
     if (!FTable->InTransaction()) FTable->WriteBuffers();
     TMaintenanceUndo undo(*FTable);
     TIndexFile& index = FTable->IndexFile();
-    TDataFile& data = FTable->DataFile();
     TIndexFile::TChangeCheckSuspension steady(index);
     const int slot = index.AddIndexDescriptor(def);
     TMaintenanceProgress progress(FOnIndexProgress, FTable->Session().ProgressSteps());
-    const std::int32_t slots = data.GetPhysicalRecordCount();
-    if (index.RecordCount() > 0 && slots > 0) {
-      const TKeyDef& keyDef = index.KeyDef(slot);
-      const std::size_t keySize = keyDef.KeySize;
-      std::vector<std::uint8_t> keys;
-      std::vector<std::int32_t> records;
-      for (std::int32_t r = 1; r <= slots; ++r) {
-        TRecordPin pin = data.GetRecord(this, r);
-        if (!pin) Raise(TARN_FILECORRUPT);
-        if (pin->IsDeleted()) continue;
-        keys.resize(keys.size() + keySize);
-        BuildKey(keyDef, pin->Data(), std::span<std::uint8_t>(keys).last(keySize));
-        records.push_back(r);
-      }
-      std::vector<std::uint32_t> order(records.size());
-      std::iota(order.begin(), order.end(), 0u);
-      std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
-        return index.CompareKeys(slot, keys.data() + a * keySize, keys.data() + b * keySize) < 0;
-      });
-      std::vector<bool> skip(static_cast<std::size_t>(slot) + 1, false);
-      skip[static_cast<std::size_t>(slot)] = true;
-      TIndexSwitch to(*this, slot);
-      TBTree tree(index);
-      const std::uint8_t* previous = nullptr;
-      for (std::size_t i = 0; i < order.size(); ++i) {
-        const std::uint8_t* key = keys.data() + order[i] * keySize;
-        const std::int32_t r = records[order[i]];
-        if (def.Unique && previous != nullptr && index.CompareKeys(slot, previous, key) == 0) {
-          TIndexSwitch back(*this, activeIndex == CursorIndex::Natural ? 0 : activeIndex);
-          PurgeRecord(r, skip);
-        } else {
-          tree.AddKey(*this, key, r);
-          previous = key;
-        }
-        progress.Step(static_cast<std::int64_t>(i) + 1, static_cast<std::int64_t>(order.size()));
-      }
-    }
+    BuildIndexSorted(slot, def.Unique, &progress);
     if (!FTable->InTransaction()) FTable->WriteBuffers(false, true, false, FTable->HasBlobFields(), true);
     undo.Commit();
     progress.Finish();

@@ -23,6 +23,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/base/byte_order.h"
@@ -255,6 +256,14 @@ void TDataCursor::RestructureFull(TRestructurePlan& plan) {
     target.SetInternal(true);
     target.OpenCursor();
     target.FKeepAutoInc = true;  // every record keeps its RecAutoInc
+    target.FBulkLoad = true;
+    // Non-unique secondary indexes cannot refuse a record: they are built
+    // after the copy from sorted keys, which gives the same trees' keys.
+    TIndexFile& workIndex = target.Table().IndexFile();
+    target.FDeferredSlots.assign(static_cast<std::size_t>(workIndex.IndexCount()) + 1, false);
+    for (int s = 1; s <= workIndex.IndexCount(); ++s) {
+      target.FDeferredSlots[static_cast<std::size_t>(s)] = !workIndex.Descriptor(s).Unique;
+    }
     TDataFile& data = FTable->DataFile();
     const std::int32_t slots = data.GetPhysicalRecordCount();
     std::vector<std::uint8_t> old(FRecordSize);
@@ -332,6 +341,10 @@ void TDataCursor::RestructureFull(TRestructurePlan& plan) {
       progress.Step(r, slots);
     }
     if (completed) {
+      const std::vector<bool> deferred = std::exchange(target.FDeferredSlots, {});
+      for (std::size_t s = 0; s < deferred.size(); ++s) {
+        if (deferred[s]) target.BuildIndexSorted(static_cast<int>(s), false, nullptr);
+      }
       const std::int32_t last = def.LastAutoInc >= 0 ? def.LastAutoInc : data.GetLastAutoInc();
       target.Table().DataFile().SetLastAutoInc(last);
     }
