@@ -709,6 +709,8 @@ class TDataCursor final : public TTableCursor,
   // Rebuilds the view after a maintenance operation: index reselected,
   // beginning crack.
   void ResetAfterMaintenance(int indexNo);
+  // The same after a failed operation; never throws.
+  void RecoverView(int indexNo) noexcept;
   // A data-loss notification; false when the restructure is to stop.
   bool ReportDataLoss(TDataLossCause cause, std::string_view context, bool& continueRestructure,
                       bool& stopAsking);

@@ -67,6 +67,14 @@ class TMaintenanceUndo {
 
 // ------------------------------------------------------------- helpers ----
 
+void TDataCursor::RecoverView(int indexNo) noexcept {
+  try {
+    ResetAfterMaintenance(indexNo);
+  } catch (...) {
+    // The operation's own failure is the one reported.
+  }
+}
+
 void TDataCursor::ResetAfterMaintenance(int indexNo) {
   FTextKeys.reset();
   FIndexDesc.Clear();
@@ -269,9 +277,14 @@ void TDataCursor::EmptyTable() {
   FreeBlobs(true);
   const bool hadParams = FTable->IndexFile().Descriptor(SysTextSlot).TextParamsPage != 0;
   const TTextIndexParams params = ReadTextParams();
-  FTable->EmptyTable();
-  if (hadParams || HasTextIndex()) WriteTextParams(params);
-  FTable->WriteBuffers(false, true, false, FTable->HasBlobFields(), true);
+  try {
+    FTable->EmptyTable();
+    if (hadParams || HasTextIndex()) WriteTextParams(params);
+    FTable->WriteBuffers(false, true, false, FTable->HasBlobFields(), true);
+  } catch (...) {
+    RecoverView(FIndexNo);
+    throw;
+  }
   ResetAfterMaintenance(FIndexNo);
 }
 
@@ -284,7 +297,7 @@ void TDataCursor::AddIndex(const TIndexDescriptor& definition) {
   }
   CompleteIndexDefinition(def, FFields, false, {.Database = FDirectory.Name(), .Table = FTableName});
   const int activeIndex = FIndexNo;
-  {
+  try {
     std::optional<TTableWriteBracket> write;
     if (!FExclusive) write.emplace(*FTable);
     ++FBracketDepth;
@@ -302,6 +315,9 @@ void TDataCursor::AddIndex(const TIndexDescriptor& definition) {
     if (!FTable->InTransaction()) FTable->WriteBuffers(false, true, false, FTable->HasBlobFields(), true);
     undo.Commit();
     progress.Finish();
+  } catch (...) {
+    RecoverView(activeIndex);
+    throw;
   }
   ResetAfterMaintenance(activeIndex);
 }
@@ -313,7 +329,7 @@ void TDataCursor::DeleteIndex(std::string_view name, bool remove) {
   TIndexFile& index = FTable->IndexFile();
   const int slot = index.FindIndexName(name);
   if (slot < 0 || (slot == 0 && index.NoPrimaryIndex())) Raise(TARN_INVALIDINDEXNAME, name);
-  {
+  try {
     ++FBracketDepth;
     struct TDepth {
       int& Depth;
@@ -325,6 +341,9 @@ void TDataCursor::DeleteIndex(std::string_view name, bool remove) {
     index.DeleteIndexDescriptor(slot, remove);
     if (!FTable->InTransaction()) FTable->WriteBuffers(false, true, false, false, true);
     undo.Commit();
+  } catch (...) {
+    RecoverView(FIndexNo);
+    throw;
   }
   ResetAfterMaintenance(CursorIndex::Primary);
 }
