@@ -12,7 +12,14 @@
 // failure before that deletes the work table and leaves the old files alone.
 //
 // Index rebuild. The index file is copied to ".IBK" first; the changed
-// indexes are emptied, redefined and refilled from the records. A stop or a
+// indexes are emptied, redefined and refilled from the records: unique ones
+// (which may refuse a record) record by record, non-unique secondary ones
+// afterwards from the sorted keys of the records that stayed.
+//
+// In a full rebuild too, the work table's non-unique secondary indexes are
+// left out of the record copy and built afterwards from sorted keys: they
+// hold the same keys either way, and sorted insertion keeps the few pages it
+// touches in the cache. A stop or a
 // failure copies ".IBK" back, drops every cached change and deletes ".IBK".
 //
 // The password of a table encrypted anew is registered with the session for
@@ -482,6 +489,9 @@ void TDataCursor::RestructureIndexes(TRestructurePlan& plan) {
     FTextKeys.reset();
 
     const bool any = std::find(marked.begin(), marked.end(), true) != marked.end();
+    // Marked non-unique secondary indexes cannot refuse a record: they are
+    // filled after the pass over the records, from sorted keys.
+    const auto sortedLater = [&](int s) { return s >= 1 && s < SysDeletedSlot && !index.KeyDef(s).Unique; };
     const std::int32_t slots = data.GetPhysicalRecordCount();
     if (any && index.RecordCount() > 0) {
       bool proceed = true;
@@ -519,7 +529,7 @@ void TDataCursor::RestructureIndexes(TRestructurePlan& plan) {
           continue;
         }
         for (int s = FirstKeySlot(); s <= index.IndexCount(); ++s) {
-          if (!marked[static_cast<std::size_t>(s)]) continue;
+          if (!marked[static_cast<std::size_t>(s)] || sortedLater(s)) continue;
           const TKeyDef& kd = index.KeyDef(s);
           BuildKey(kd, image, std::span<std::uint8_t>(key).first(kd.KeySize));
           AddKeyTo(s, key.data(), r);
@@ -532,6 +542,9 @@ void TDataCursor::RestructureIndexes(TRestructurePlan& plan) {
       }
     }
     if (completed) {
+      for (int s = 1; s <= index.IndexCount(); ++s) {
+        if (marked[static_cast<std::size_t>(s)] && sortedLater(s)) BuildIndexSorted(s, false, nullptr);
+      }
       StoreNamesAndInfo(plan);
       FTable->WriteBuffers(false, false, false, false, true);
     }
