@@ -694,11 +694,19 @@ class TDataCursor final : public TTableCursor,
   // without touching the index slots marked in skip (which do not hold it).
   void PurgeRecord(std::int32_t recordNo, const std::vector<bool>& skip);
   // Fills index slot (empty, its descriptor in place) from every record:
-  // the keys are collected in record-number order, stably sorted in the
-  // index's order and inserted in that order. With purgeDuplicates every
-  // record whose key equals an earlier record's is deleted from the table
-  // (PurgeRecord) instead. Reports progress when given.
+  // the keys are collected in record-number order (progress reported per
+  // record slot when given), stably sorted in the index's order and loaded
+  // bottom-up (LoadTree). With purgeDuplicates every record whose key
+  // equals an earlier record's is deleted from the table (PurgeRecord)
+  // instead.
   void BuildIndexSorted(int slot, bool purgeDuplicates, TMaintenanceProgress* progress);
+  // Builds the tree of an empty slot bottom-up from count entries in the
+  // index's order: leaves filled to the brim (the last two sharing their
+  // entries when the last would be less than half full; compressed leaves
+  // holding what fits), linked on each level, then interior levels over
+  // each level's first keys and subtree counts, up to one root.
+  void LoadTree(int slot, std::size_t count, const std::function<const std::uint8_t*(std::size_t)>& keyAt,
+                const std::function<std::int32_t(std::size_t)>& refAt);
   // Puts every page of the active slot's tree on its free list, depth first,
   // and clears its root.
   void FreeIndexPages(int slot);

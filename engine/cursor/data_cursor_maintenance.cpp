@@ -3,10 +3,12 @@
 //
 // AddIndex builds the new index from the records' keys sorted first: the
 // keys are collected in record-number order, stably sorted in the index's
-// order, and inserted in that order (each insertion lands at the right end
-// of the tree, so the pages it touches stay in the cache). In a unique index
-// the first record of every run of equal keys keeps its key and the others
-// are deleted from the table, which leaves exactly the records a
+// order, and the tree is built bottom-up from them (LoadTree): full leaves
+// left to right, then each interior level over the first keys of the level
+// below. The tree holds the same keys as one built by inserting the records
+// one by one; its pages are simply fuller. In a unique index the first
+// record of every run of equal keys keeps its key and the others are
+// deleted from the table, which leaves exactly the records a
 // record-by-record build (that deletes every record whose key is already
 // there) would leave.
 //
@@ -181,27 +183,110 @@ void TDataCursor::BuildIndexSorted(int slot, bool purgeDuplicates, TMaintenanceP
     keys.resize(keys.size() + keySize);
     BuildKey(keyDef, pin->Data(), std::span<std::uint8_t>(keys).last(keySize));
     records.push_back(r);
+    if (progress != nullptr) progress->Step(r, slots);
   }
   std::vector<std::uint32_t> order(records.size());
   std::iota(order.begin(), order.end(), 0u);
   std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
     return index.CompareKeys(slot, keys.data() + a * keySize, keys.data() + b * keySize) < 0;
   });
+  // Later records of a run of equal keys leave the table.
+  std::vector<std::uint32_t> kept;
+  kept.reserve(order.size());
   std::vector<bool> skip(static_cast<std::size_t>(slot) + 1, false);
   skip[static_cast<std::size_t>(slot)] = true;
-  TIndexSwitch to(*this, slot);
-  TBTree tree(index);
-  const std::uint8_t* previous = nullptr;
-  for (std::size_t i = 0; i < order.size(); ++i) {
-    const std::uint8_t* key = keys.data() + order[i] * keySize;
-    const std::int32_t r = records[order[i]];
-    if (purgeDuplicates && previous != nullptr && index.CompareKeys(slot, previous, key) == 0) {
-      PurgeRecord(r, skip);
+  for (const std::uint32_t i : order) {
+    if (purgeDuplicates && !kept.empty() &&
+        index.CompareKeys(slot, keys.data() + kept.back() * keySize, keys.data() + i * keySize) == 0) {
+      PurgeRecord(records[i], skip);
     } else {
-      tree.AddKey(*this, key, r);
-      previous = key;
+      kept.push_back(i);
     }
-    if (progress != nullptr) progress->Step(static_cast<std::int64_t>(i) + 1, static_cast<std::int64_t>(order.size()));
+  }
+  TIndexSwitch to(*this, slot);
+  LoadTree(slot, kept.size(), [&](std::size_t i) { return keys.data() + kept[i] * keySize; },
+           [&](std::size_t i) { return records[kept[i]]; });
+}
+
+void TDataCursor::LoadTree(int slot, std::size_t count, const std::function<const std::uint8_t*(std::size_t)>& keyAt,
+                           const std::function<std::int32_t(std::size_t)>& refAt) {
+  TIndexFile& index = FTable->IndexFile();
+  if (count == 0) return;
+  // One level of the tree: its entries (first key, reference, count).
+  struct TEntry {
+    const std::uint8_t* Key;
+    std::int32_t Ref;
+    std::int32_t Count;
+  };
+  std::vector<TEntry> entries(count);
+  for (std::size_t i = 0; i < count; ++i) entries[i] = {keyAt(i), refAt(i), 0};
+  bool leaf = true;
+  for (;;) {
+    std::vector<TEntry> above;
+    TPagePin previous;
+    // Builds one page from entries[from..] and returns the number taken.
+    const auto fill = [&](std::size_t from, std::size_t limit) {
+      TPagePin page = index.AllocPage(*this);
+      if (!page) Raise(TARN_INDEXCORRUPT);
+      page->SetType(leaf ? TPageType::Leaf : TPageType::Interior);
+      std::size_t taken = 0;
+      std::int64_t total = 0;
+      while (from + taken < entries.size() && taken < limit) {
+        const TEntry& e = entries[from + taken];
+        const int n = page->EntryCount();
+        page->InsertEntry(n, e.Key, e.Ref, e.Count);
+        if (page->IsCompressedLeaf()) {
+          page->RepackRange(n + 1, n + 1);
+          if (page->Overflows()) {
+            page->RemoveEntry(n + 1);
+            break;
+          }
+        }
+        total += leaf ? 1 : e.Count;
+        ++taken;
+      }
+      if (previous) {
+        previous->SetNextPage(page->PageNo());
+        page->SetPrevPage(previous->PageNo());
+      }
+      above.push_back({entries[from].Key, page->PageNo(), static_cast<std::int32_t>(total)});
+      previous = std::move(page);
+      return taken;
+    };
+    const bool compressed = leaf && index.Descriptor(slot).Compression != TKeyCompression::None;
+    if (compressed) {
+      // Compressed leaves hold what fits; none of them counts as underfull.
+      for (std::size_t from = 0; from < entries.size();) from += fill(from, entries.size());
+    } else {
+      // Full pages; the last two share their entries when the last would be
+      // less than half full.
+      TPage probe;
+      probe.Bind(0, slot, index.Descriptor(slot));
+      probe.SetType(leaf ? TPageType::Leaf : TPageType::Interior);
+      const std::size_t capacity = static_cast<std::size_t>(probe.MaxEntries());
+      const std::size_t n = entries.size();
+      const std::size_t pages = (n + capacity - 1) / capacity;
+      std::size_t last = n - (pages - 1) * capacity;
+      std::size_t beforeLast = capacity;
+      if (pages > 1 && last < capacity / 2) {
+        const std::size_t both = capacity + last;
+        beforeLast = (both + 1) / 2;
+        last = both / 2;
+      }
+      std::size_t from = 0;
+      for (std::size_t p = 0; p < pages; ++p) {
+        const std::size_t size = p + 1 == pages ? last : (p + 2 == pages ? beforeLast : capacity);
+        from += fill(from, size);
+      }
+    }
+    if (above.size() == 1) {
+      previous->SetType(leaf ? TPageType::RootLeaf : TPageType::RootInterior);
+      index.SetRootPage(slot, previous->PageNo());
+      return;
+    }
+    previous.Release();
+    entries.swap(above);
+    leaf = false;
   }
 }
 

@@ -21,6 +21,7 @@
 #include "engine/table/field_types.h"
 #include "engine/table/record_layout.h"
 #include "modify_fixture.h"
+#include "restructure_fixture.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -291,6 +292,49 @@ TEST_F(TMaintenanceTest, AddUniqueIndexDeletesLaterDuplicates) {
   std::vector<std::int32_t> order;
   while (c->GetNextRecord(b) == TARN_NONE) order.push_back(static_cast<std::int32_t>(GetLE32(c->GetField(1, b).Bytes, 0)));
   EXPECT_EQ(order, (std::vector<std::int32_t>{99, 97, 100, 94}));
+}
+
+// Indexes built bottom-up, three levels deep, under every leaf compression:
+// each tree passes its own check and holds the live records' keys, and
+// stays sound under later inserts and deletes.
+TEST_F(TMaintenanceTest, BulkBuiltIndexesOfEveryCompression) {
+  for (const bool unique : {false, true}) {
+    for (const TKeyCompression compression :
+         {TKeyCompression::None, TKeyCompression::DupByte, TKeyCompression::TrailByte, TKeyCompression::Full}) {
+      SCOPED_TRACE(std::string(unique ? "unique " : "non-unique ") + std::to_string(static_cast<int>(compression)));
+      TTableDefinition def;
+      def.Fields = {MakeFieldDesc(1, "Id", FieldType::Int32), MakeFieldDesc(2, "Text", FieldType::String, 0, 200)};
+      def.Primary = IndexOver("", {1}, true);
+      Cursor("Wide")->CreateTable(def, true);
+      auto c = Open("Wide");
+      std::vector<std::uint8_t> b(c->RecordSize());
+      const auto put = [&](std::int32_t id, int value) {
+        c->InitRecord(b);
+        std::array<std::uint8_t, 4> v{};
+        PutLE32(v, 0, static_cast<std::uint32_t>(id));
+        c->PutField(1, b, std::span<const std::uint8_t>(v));
+        const std::string text = "shared prefix " + std::to_string(100000 + value);
+        c->PutField(2, b, std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+        c->InsertRecord(b, false);
+      };
+      for (std::int32_t i = 1; i <= 900; ++i) put(i, static_cast<int>(i * 37 % 800));
+      TIndexDescriptor index = IndexOver("ByText", {2}, unique);
+      index.Compression = compression;
+      c->AddIndex(index);
+      EXPECT_EQ(c->GetRecordCount(), unique ? 800 : 900);
+      restructure_testing::CheckIndexes(*c);
+      // Later changes go through the ordinary tree operations.
+      c->SwitchToIndex("");
+      for (std::int32_t i = 1; i <= 300; i += 3) {
+        if (!restructure_testing::SeekId(*c, i)) continue;
+        ASSERT_EQ(c->GetCurrentRecord(b), TARN_NONE);
+        c->DeleteRecord(b, false);
+      }
+      for (std::int32_t i = 1000; i < 1150; ++i) put(i, 900 + i);
+      restructure_testing::CheckIndexes(*c);
+      c->DeleteIndex("ByText");
+    }
+  }
 }
 
 TEST_F(TMaintenanceTest, AddIndexChecksAndPreconditions) {
