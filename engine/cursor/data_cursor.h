@@ -465,7 +465,8 @@ class TDataCursor final : public TTableCursor,
   void EmptyTable();
   // Adds a secondary index (key size and field count are computed: 10026 for
   // a key of 0 or above 522 bytes; AddIndexDescriptor's checks: 9487, 10010,
-  // 10022, 10027, 12292) and fills it from every record. In a unique index
+  // 10022, 10027, 12292) and fills it from every record (the tree is built
+  // bottom-up from the sorted keys). In a unique index
   // each record whose key is already there is deleted from the table, so
   // that of every group of equal keys only the record with the lowest record
   // number stays; no notification. Reports index progress. Requires: open,

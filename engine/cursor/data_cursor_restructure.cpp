@@ -17,9 +17,9 @@
 // afterwards from the sorted keys of the records that stayed.
 //
 // In a full rebuild too, the work table's non-unique secondary indexes are
-// left out of the record copy and built afterwards from sorted keys: they
-// hold the same keys either way, and sorted insertion keeps the few pages it
-// touches in the cache. A stop or a
+// left out of the record copy and built afterwards, bottom-up from sorted
+// keys (BuildIndexSorted): they hold the same keys either way, and no
+// random insertion runs through the small page caches. A stop or a
 // failure copies ".IBK" back, drops every cached change and deletes ".IBK".
 //
 // The password of a table encrypted anew is registered with the session for

@@ -135,6 +135,12 @@ void CheckDefinition(TTableDefinition& def, const TDefinitionNames& names) {
     text.RootPage = text.FreePageList = text.TextParamsPage = 0;
     if (count == 0) def.TextIndex.reset();
   }
+  if (def.TextParams) {
+    // Empty character sets take the defaults; an empty stop-word list stays.
+    const TTextIndexParams defaults = TTextIndexParams::Defaults();
+    if (def.TextParams->SpaceChars == TCharSet{}) def.TextParams->SpaceChars = defaults.SpaceChars;
+    if (def.TextParams->IncludeChars == TCharSet{}) def.TextParams->IncludeChars = defaults.IncludeChars;
+  }
 }
 
 void RenumberDefinition(TTableDefinition& def) {

@@ -28,7 +28,9 @@
 // record offsets assigned (field order, from byte 9; the auto-increment field
 // on RecAutoInc), every index's FieldCount and KeySize filled in (the sum of
 // key field size + 1, plus 4 for a non-unique index), the primary index
-// unnamed and unique, page numbers cleared, the full-text key size 68.
+// unnamed and unique, page numbers cleared, the full-text key size 68, and
+// empty separator or word-character sets of given full-text parameters
+// replaced by the defaults.
 // Field numbers are left as given: index field numbers name fields by
 // number, and RenumberDefinition turns both into positions.
 

@@ -232,7 +232,7 @@ TEST_F(TMaintenanceTest, DeleteAndRenameRefuseATableInUse) {
 
 TEST_F(TMaintenanceTest, EmptyTableKeepsDefinitionsAndTextParameters) {
   TTableDefinition def = NotesDefinition();
-  TTextIndexParams params = TTextIndexParams::Defaults();
+  TTextIndexParams params;  // empty character sets: the defaults are stored
   params.StopWords = {"river"};
   def.TextParams = params;
   Cursor()->CreateTable(def, false);
@@ -250,6 +250,8 @@ TEST_F(TMaintenanceTest, EmptyTableKeepsDefinitionsAndTextParameters) {
   TFixedTreeContext ctx(SysTextSlot);
   ASSERT_TRUE(TTextParamsChain(c->Table().IndexFile()).Read(ctx, stored));
   EXPECT_EQ(stored.StopWords, std::vector<std::string>{"river"});
+  EXPECT_TRUE(stored.SpaceChars == TTextIndexParams::Defaults().SpaceChars);
+  EXPECT_TRUE(stored.IncludeChars == TTextIndexParams::Defaults().IncludeChars);
   Insert(*c, {7, "again", 1, "stone"});
   c->CloseCursor();
   c->OpenCursor();
