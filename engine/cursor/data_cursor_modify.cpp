@@ -234,6 +234,7 @@ void TDataCursor::WriteChanges(bool blobsChanged) {
 // staying a crack.
 void TDataCursor::RepositionAfter(std::int32_t recordNo, bool inserted, bool deleted, bool reposition,
                                   const TSavedPosition& saved) {
+  if (FBulkLoad) return;
   if (FBitmapMode && (AnyFilterActive() || (FRangeActive && !FNatural))) {
     RebuildView();
   } else {
@@ -310,8 +311,12 @@ void TDataCursor::InsertRecord(std::span<std::uint8_t> buffer, bool reposition) 
   TKeyBytes key{};
   const int count = index.IndexCount();
   const bool checks = !(FInternal && !FNatural);
+  const auto deferred = [&](int slot) {
+    return static_cast<std::size_t>(slot) < FDeferredSlots.size() && FDeferredSlots[static_cast<std::size_t>(slot)];
+  };
   if (checks) {
     for (int slot = FirstKeySlot(); slot <= count; ++slot) {
+      if (deferred(slot)) continue;
       const TKeyDef& def = index.KeyDef(slot);
       BuildKey(def, image, KeySpan(key, def));
       CheckDuplicate(slot, key.data());
@@ -323,6 +328,7 @@ void TDataCursor::InsertRecord(std::span<std::uint8_t> buffer, bool reposition) 
   }
 
   for (int slot = FirstKeySlot(); slot <= count; ++slot) {
+    if (deferred(slot)) continue;
     const TKeyDef& def = index.KeyDef(slot);
     BuildKey(def, image, KeySpan(key, def));
     AddKeyTo(slot, key.data(), n);

@@ -118,6 +118,9 @@ struct TTableDefinition {
   bool Encrypted = false;
   std::int16_t UserMajorVersion = 0;
   std::int16_t UserMinorVersion = 0;
+  // The table's last auto-increment value (RecAutoInc counter) once made;
+  // -1 keeps the current value in a restructure (0 for a new table).
+  std::int32_t LastAutoInc = -1;
 };
 
 // Counters of lock attempts, for statistics and tests only.
