@@ -1,0 +1,49 @@
+// tarn: the command-line tool of the Tarn engine.
+
+#include <CLI/CLI.hpp>
+
+#include <exception>
+#include <iostream>
+
+#include "tools/tarn/commands.h"
+#include "tools/tarn/tool_context.h"
+
+int main(int argc, char** argv) {
+  using namespace tarn_tool;
+  CLI::App app{"Inspect, check and repair Tarn tables.", "tarn"};
+  app.set_version_flag("--version", std::string("tarn ") + TARN_TOOL_VERSION);
+  app.require_subcommand(1);
+
+  TCommonOptions common;
+  TInfoCommand info;
+  TVerifyCommand verify;
+  CLI::App* infoApp = app.add_subcommand("info", "Show the structure and state of a table.");
+  info.Register(*infoApp, common);
+  CLI::App* verifyApp = app.add_subcommand("verify", "Check tables deeply; exit 1 when any is damaged.");
+  verify.Register(*verifyApp, common);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    app.exit(e);
+    return ExitUsage;
+  }
+
+  try {
+    if (*infoApp) return info.Run(common);
+    if (*verifyApp) return verify.Run(common);
+  } catch (const TUsageError& e) {
+    PrintError(e.Message);
+    return ExitUsage;
+  } catch (const std::exception& e) {
+    PrintEngineError(e);
+    return ExitFailure;
+  }
+  return ExitUsage;
+}
