@@ -8,6 +8,8 @@
 #include <array>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -194,7 +196,63 @@ TEST_F(TTarnToolTest, VerifyCleanAndDamagedCopies) {
     EXPECT_EQ(run.ExitCode, 1) << run.Output;
     EXPECT_NE(run.Output.find(k.Expected), std::string::npos) << run.Output;
     EXPECT_NE(run.Output.find("Notes: DAMAGED"), std::string::npos) << run.Output;
+
+    // The repair keeps every record (a blob it cannot read is emptied and
+    // logged) and leaves a clean table that takes writes again.
+    const TRun repair = RunTarn("repair " + copy.Path() + " Notes");
+    EXPECT_EQ(repair.ExitCode, 0) << repair.Output;
+    EXPECT_NE(repair.Output.find("Notes: repaired, 9 records kept, 0 not kept"), std::string::npos) << repair.Output;
+    EXPECT_TRUE(std::filesystem::exists(copy.Path() + "/Notes.DBK"));
+    const TRun again = RunTarn("verify " + copy.Path() + " Notes");
+    EXPECT_EQ(again.ExitCode, 0) << again.Output;
+    EXPECT_NE(again.Output.find("Notes: clean, 9 records"), std::string::npos) << again.Output;
+    TDataSession session;
+    TDataCursor c(session.OpenDirectory("R", copy.Path()));
+    c.SetTableName("Notes");
+    c.OpenCursor();
+    std::vector<std::uint8_t> b(c.RecordSize());
+    c.InitRecord(b);
+    std::array<std::uint8_t, 4> id{};
+    PutLE32(id, 0, 99);
+    c.PutField(1, b, std::span<const std::uint8_t>(id));
+    EXPECT_NO_THROW(c.InsertRecord(b, false));
+    EXPECT_EQ(c.GetRecordCount(), 10);
   }
+}
+
+TEST_F(TTarnToolTest, RepairLogsRecordsWhoseUniqueKeysCollide) {
+  MakeNotes(FTemp.Path());
+  // Record 2 takes record 1's Id behind the primary index's back.
+  DamageCopy(FTemp.Path(), [](TDataTable& t) {
+    TRecordPin pin = t.DataFile().GetRecord(nullptr, 2);
+    PutLE32(pin->MutableData(), t.DataFile().FieldDefs()[0].FieldOffset() + 1, 1);
+    pin->MarkModified();
+  });
+  EXPECT_EQ(RunTarn("verify " + FTemp.Path()).ExitCode, 1);
+  const TRun repair = RunTarn("repair " + FTemp.Path() + " Notes");
+  EXPECT_EQ(repair.ExitCode, 0) << repair.Output;
+  EXPECT_NE(repair.Output.find("8 records kept, 1 not kept"), std::string::npos) << repair.Output;
+  std::ifstream log(FTemp.Path() + "/Notes-repair.log");
+  std::string line;
+  ASSERT_TRUE(std::getline(log, line));
+  EXPECT_NE(line.find("record 2: not kept: its key collides"), std::string::npos) << line;
+  EXPECT_EQ(RunTarn("verify " + FTemp.Path()).ExitCode, 0);
+}
+
+TEST_F(TTarnToolTest, RepairClearsTheMarkOfAnInterruptedWrite) {
+  MakeNotes(FTemp.Path());
+  // Byte 4 of the index header is the in-progress mark.
+  std::FILE* f = std::fopen((FTemp.Path() + "/Notes.IDX").c_str(), "r+b");
+  ASSERT_NE(f, nullptr);
+  std::fseek(f, 4, SEEK_SET);
+  std::fputc(1, f);
+  std::fclose(f);
+  const TRun verify = RunTarn("verify " + FTemp.Path());
+  EXPECT_EQ(verify.ExitCode, 1) << verify.Output;
+  EXPECT_NE(verify.Output.find("interrupted write"), std::string::npos) << verify.Output;
+  const TRun repair = RunTarn("repair " + FTemp.Path() + " Notes");
+  EXPECT_EQ(repair.ExitCode, 0) << repair.Output;
+  EXPECT_EQ(RunTarn("verify " + FTemp.Path() + " Notes").ExitCode, 0);
 }
 
 TEST_F(TTarnToolTest, EncryptedTableNeedsItsPassword) {

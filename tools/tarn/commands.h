@@ -35,4 +35,12 @@ struct TVerifyCommand {
   int Run(const TCommonOptions& common) const;
 };
 
+// tarn repair DIR TABLE
+struct TRepairCommand {
+  std::string Dir;
+  std::string Table;
+  void Register(CLI::App& app, TCommonOptions& common);
+  int Run(const TCommonOptions& common) const;
+};
+
 }  // namespace tarn_tool

@@ -21,6 +21,9 @@ int main(int argc, char** argv) {
   info.Register(*infoApp, common);
   CLI::App* verifyApp = app.add_subcommand("verify", "Check tables deeply; exit 1 when any is damaged.");
   verify.Register(*verifyApp, common);
+  TRepairCommand repair;
+  CLI::App* repairApp = app.add_subcommand("repair", "Rebuild a damaged table from its data file, keeping a backup.");
+  repair.Register(*repairApp, common);
 
   try {
     app.parse(argc, argv);
@@ -38,6 +41,7 @@ int main(int argc, char** argv) {
   try {
     if (*infoApp) return info.Run(common);
     if (*verifyApp) return verify.Run(common);
+    if (*repairApp) return repair.Run(common);
   } catch (const TUsageError& e) {
     PrintError(e.Message);
     return ExitUsage;
