@@ -3,7 +3,6 @@
 // its password, and its usage errors.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <array>
 #include <cstdio>
@@ -23,29 +22,14 @@
 #include "engine/session/data_session.h"
 #include "engine/table/field_types.h"
 #include "engine/table/record_layout.h"
+#include "run_tarn.h"
 #include "support/temp_dir.h"
 
 namespace {
 
 using namespace tarn;
+using namespace tool_testing;
 
-struct TRun {
-  int ExitCode = -1;
-  std::string Output;  // standard output and standard error together
-};
-
-TRun RunTarn(const std::string& args) {
-  const std::string command = std::string(TARN_PROGRAM) + " " + args + " </dev/null 2>&1";
-  TRun run;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return run;
-  std::array<char, 4096> buf{};
-  std::size_t n = 0;
-  while ((n = std::fread(buf.data(), 1, buf.size(), pipe)) > 0) run.Output.append(buf.data(), n);
-  const int status = pclose(pipe);
-  run.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
 
 TIndexDescriptor OneField(const char* name, std::int16_t field, const std::vector<TFieldDesc>& defs, bool unique) {
   TIndexDescriptor d;

@@ -43,4 +43,28 @@ struct TRepairCommand {
   int Run(const TCommonOptions& common) const;
 };
 
+// tarn dump DIR TABLE [--format csv|json] [--where EXPR] [--index NAME]
+struct TDumpCommand {
+  std::string Dir;
+  std::string Table;
+  std::string Format = "json";
+  std::string Where;
+  std::optional<std::string> Index;
+  std::string Output;
+  void Register(CLI::App& app, TCommonOptions& common);
+  int Run(const TCommonOptions& common) const;
+};
+
+// tarn load DIR TABLE FILE [--format csv|json] [--create] [--skip-bad]
+struct TLoadCommand {
+  std::string Dir;
+  std::string Table;
+  std::string File;
+  std::string Format;
+  bool Create = false;
+  bool SkipBad = false;
+  void Register(CLI::App& app, TCommonOptions& common);
+  int Run(const TCommonOptions& common) const;
+};
+
 }  // namespace tarn_tool

@@ -24,6 +24,12 @@ int main(int argc, char** argv) {
   TRepairCommand repair;
   CLI::App* repairApp = app.add_subcommand("repair", "Rebuild a damaged table from its data file, keeping a backup.");
   repair.Register(*repairApp, common);
+  TDumpCommand dump;
+  CLI::App* dumpApp = app.add_subcommand("dump", "Write a table's records as JSON or CSV.");
+  dump.Register(*dumpApp, common);
+  TLoadCommand load;
+  CLI::App* loadApp = app.add_subcommand("load", "Add records from a JSON or CSV file, all or nothing.");
+  load.Register(*loadApp, common);
 
   try {
     app.parse(argc, argv);
@@ -42,6 +48,8 @@ int main(int argc, char** argv) {
     if (*infoApp) return info.Run(common);
     if (*verifyApp) return verify.Run(common);
     if (*repairApp) return repair.Run(common);
+    if (*dumpApp) return dump.Run(common);
+    if (*loadApp) return load.Run(common);
   } catch (const TUsageError& e) {
     PrintError(e.Message);
     return ExitUsage;
