@@ -671,6 +671,7 @@ class TDataCursor final : public TTableCursor,
   std::int32_t FSnapData = 0;
   std::int32_t FSnapIndex = 0;
   std::int32_t FSnapBlob = 0;
+  std::uint32_t FSnapDiscards = 0;  // the table's DiscardCount: a rollback voids the view
   int FBracketDepth = 0;
   bool FLazyRead = false;        // the read lock taken by a lazy check, ended with the bracket
   std::uint64_t FRefreshes = 0;  // refreshes after changes found, ever
