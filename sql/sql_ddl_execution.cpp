@@ -70,6 +70,27 @@ class TStatementCursor {
   TDataCursor FCursor;
 };
 
+// The password of a new encrypted table, known to the session for as long
+// as the statement needs it, and forgotten again unless it was known before.
+class TPasswordScope {
+ public:
+  TPasswordScope(TDataSession& session, const TTableDefinition& definition) : FSession(session) {
+    if (definition.Encrypted && !definition.Password.empty() && !session.HasPassword(definition.Password)) {
+      session.AddPassword(definition.Password);
+      FAdded = definition.Password;
+    }
+  }
+  ~TPasswordScope() {
+    if (!FAdded.empty()) FSession.RemovePassword(FAdded);
+  }
+  TPasswordScope(const TPasswordScope&) = delete;
+  TPasswordScope& operator=(const TPasswordScope&) = delete;
+
+ private:
+  TDataSession& FSession;
+  std::string FAdded;
+};
+
 }  // namespace
 
 void ExecuteCreateTable(TDataDirectory& own, const TDataQuery& query) {
@@ -95,6 +116,7 @@ void ExecuteCreateTable(TDataDirectory& own, const TDataQuery& query) {
   }
   // The first open verifies the new table; a definition it refuses leaves
   // no table behind.
+  TPasswordScope password(directory.Session(), definition.Definition);
   try {
     TStatementCursor check(directory, table, false);
     check->OpenCursor();

@@ -1,0 +1,182 @@
+// Data-definition and transaction statements run against tables in a
+// temporary directory; every table made is checked by opening it in a fresh
+// session (the first open verifies the data file, the index header and the
+// blob header).
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "engine/base/engine_error.h"
+#include "engine/cursor/data_cursor.h"
+#include "engine/index/index_page.h"
+#include "engine/index/language_drivers.h"
+#include "engine/session/data_directory.h"
+#include "engine/session/data_session.h"
+#include "sql/query_statement.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using namespace tarn;
+
+class SqlDdl : public ::testing::Test {
+ protected:
+  // Runs text (every statement of it) in the database "Quiz" on the
+  // temporary directory.
+  void Run(const std::string& text) {
+    TQueryStatement statement(FDirectory);
+    statement.Prepare(text);
+    statement.Execute();
+  }
+  // The engine error of running text: "<code> <message item or table>".
+  std::string Failure(const std::string& text) {
+    try {
+      Run(text);
+    } catch (const ETarnEngineError& e) {
+      return std::to_string(e.ErrorCode()) + " " + (e.ErrorMessage().empty() ? e.ErrorTable() : e.ErrorMessage());
+    }
+    return "no error";
+  }
+  bool Exists(const std::string& file) const { return std::filesystem::exists(FTemp.File(file)); }
+
+  testing_support::TTempDir FTemp;
+  TDataSession FSession;
+  TDataDirectory& FDirectory = FSession.OpenDirectory("Quiz", FTemp.Path());
+};
+
+TEST_F(SqlDdl, CreateTableWritesTheDefinitionThatVerifies) {
+  Run("CREATE TABLE Questions (ID AUTOINC, QuizName VARCHAR(40) DESCRIPTION 'quiz' NOT NULL DEFAULT 'Main' CHARCASE "
+      "UPPER, [Order] INTEGER MIN 0 MAX 1000, Question MEMO, Amount DECIMAL(12,2), Flag BOOLEAN, Raw BYTES(4), "
+      "CONSTRAINT pk UNIQUE PRIMARY KEY (QuizName, [Order]) COMPRESS DUPBYTE TEXT INDEX (Question) STOP WORDS "
+      "'the a' DESCRIPTION 'Quiz table' BLOB BLOCK SIZE 1024 LANGUAGE 'ANSI Standard' USER MAJOR VERSION 3 USER "
+      "MINOR VERSION 19 LAST AUTOINC 41)");
+  EXPECT_TRUE(Exists("Questions.DAT"));
+  EXPECT_TRUE(Exists("Questions.IDX"));
+  EXPECT_TRUE(Exists("Questions.BLB"));
+
+  TDataSession session;
+  TDataCursor cursor(session.OpenDirectory("Check", FTemp.Path()));
+  cursor.SetTableName("Questions");
+  cursor.OpenCursor();
+  ASSERT_EQ(cursor.FieldCount(), 7);
+  EXPECT_EQ(cursor.Field(1).FieldName(), "ID");
+  EXPECT_TRUE(cursor.Field(1).IsAutoInc());
+  EXPECT_EQ(cursor.Field(2).FieldType(), FieldType::String);
+  EXPECT_EQ(cursor.Field(2).FieldSize(), 40);
+  EXPECT_EQ(cursor.Field(2).FieldDescription(), "quiz");
+  EXPECT_TRUE(cursor.Field(2).FieldRequired());
+  EXPECT_EQ(cursor.Field(2).FieldDefault(), "Main");
+  EXPECT_EQ(cursor.Field(2).FieldCharCase(), TCharCase::Upper);
+  EXPECT_EQ(cursor.Field(3).FieldMin(), "0");
+  EXPECT_EQ(cursor.Field(3).FieldMax(), "1000");
+  EXPECT_EQ(cursor.Field(4).FieldSubType(), FieldSubType::Memo);
+  EXPECT_EQ(cursor.Field(5).FieldType(), FieldType::Bcd);
+  EXPECT_EQ(cursor.Field(5).FieldDecimals(), 2);
+  EXPECT_EQ(cursor.Field(7).FieldSize(), 4);
+
+  TDataTable& table = cursor.Table();
+  const TIndexDescriptor& primary = table.IndexFile().Descriptor(0);
+  EXPECT_EQ(primary.FieldCount, 2);
+  EXPECT_EQ(primary.FieldNumbers[0], 2);
+  EXPECT_EQ(primary.FieldNumbers[1], 3);
+  EXPECT_TRUE(primary.Unique);
+  EXPECT_EQ(primary.Compression, TKeyCompression::DupByte);
+  EXPECT_EQ(table.IndexFile().Descriptor(SysTextSlot).FieldCount, 1);
+  EXPECT_EQ(table.IndexFile().Descriptor(SysTextSlot).FieldNumbers[0], 4);
+  EXPECT_EQ(table.DataFile().GetDescription(), "Quiz table");
+  EXPECT_EQ(table.DataFile().GetBlobBlockSize(), 1024);
+  EXPECT_EQ(table.DataFile().GetUserMajorVersion(), 3);
+  EXPECT_EQ(table.DataFile().GetUserMinorVersion(), 19);
+  EXPECT_EQ(table.DataFile().GetLastAutoInc(), 41);
+  EXPECT_EQ(table.Damage(), TARN_NONE);
+  EXPECT_EQ(cursor.GetRecordCount(), 0);
+}
+
+TEST_F(SqlDdl, EncryptedTableNeedsItsPasswordToOpenAndToDrop) {
+  Run("CREATE TABLE Secret (a INTEGER ENCRYPTED WITH 'pw')");
+  {
+    TDataSession session;
+    TDataCursor cursor(session.OpenDirectory("Check", FTemp.Path()));
+    cursor.SetTableName("Secret");
+    EXPECT_THROW(cursor.OpenCursor(), ETarnEngineError);
+    session.AddPassword("pw");
+    cursor.OpenCursor();
+    EXPECT_TRUE(cursor.Table().IsEncrypted());
+  }
+  EXPECT_EQ(Failure("DROP TABLE Secret"), "10498 Secret");
+  EXPECT_TRUE(Exists("Secret.DAT"));
+  FSession.AddPassword("pw");
+  Run("DROP TABLE Secret");
+  EXPECT_FALSE(Exists("Secret.DAT"));
+}
+
+TEST_F(SqlDdl, CreateAndDropTableHonourIfExistsClauses) {
+  Run("CREATE TABLE T (a INTEGER)");
+  EXPECT_EQ(Failure("CREATE TABLE T (b INTEGER)"), "13060 T");
+  Run("CREATE TABLE IF NOT EXISTS T (b INTEGER)");
+  {
+    TDataSession session;
+    TDataCursor cursor(session.OpenDirectory("Check", FTemp.Path()));
+    cursor.SetTableName("T");
+    cursor.OpenCursor();
+    EXPECT_EQ(cursor.Field(1).FieldName(), "a");  // the first definition stands
+  }
+  Run("DROP TABLE T");
+  EXPECT_FALSE(Exists("T.DAT"));
+  EXPECT_FALSE(Exists("T.IDX"));
+  Run("DROP TABLE IF EXISTS T");
+  EXPECT_EQ(Failure("DROP TABLE T"), "11010 T");
+}
+
+TEST_F(SqlDdl, BadDefinitionsLeaveNoTable) {
+  EXPECT_EQ(Failure("CREATE TABLE T (a INTEGER, PRIMARY KEY (b))"),
+            "11949 Invalid field name 'b' specified for index 'Primary'");
+  EXPECT_EQ(Failure("CREATE TABLE T (a INTEGER, CONSTRAINT k PRIMARY KEY (a, c))"),
+            "11949 Invalid field name 'c' specified for index 'k'");
+  EXPECT_EQ(Failure("CREATE TABLE T (a VARCHAR(9) TEXT INDEX (z))"),
+            "11949 Invalid field name 'z' specified for text index");
+  EXPECT_NE(Failure("CREATE TABLE T (a INTEGER, A INTEGER)"), "no error");
+  EXPECT_FALSE(Exists("T.DAT"));
+  EXPECT_FALSE(Exists("T.IDX"));
+}
+
+TEST_F(SqlDdl, TablesInMemoryAndUnderAPath) {
+  Run("CREATE TABLE MEMORY M (a INTEGER); DROP TABLE MEMORY M");
+  EXPECT_FALSE(Exists("M.DAT"));
+  testing_support::TTempDir other;
+  Run("CREATE TABLE '" + other.Path() + "'\\Elsewhere (a INTEGER)");
+  EXPECT_TRUE(std::filesystem::exists(other.File("Elsewhere.DAT")));
+  EXPECT_FALSE(Exists("Elsewhere.DAT"));
+  Run("DROP TABLE '" + other.Path() + "'\\Elsewhere");
+  EXPECT_FALSE(std::filesystem::exists(other.File("Elsewhere.DAT")));
+}
+
+TEST_F(SqlDdl, IndexStatementsThatHaveNothingToDo) {
+  Run("CREATE TABLE T (a INTEGER, b VARCHAR(10))");
+  // No primary key: DROP INDEX IF EXISTS of PRIMARY does nothing.
+  Run("DROP INDEX IF EXISTS T.PRIMARY");
+  Run("DROP INDEX IF EXISTS T.NoSuchIndex");
+}
+
+TEST_F(SqlDdl, TransactionStatementsOutsideATransaction) {
+  EXPECT_EQ(Failure("COMMIT"), "11949 Transaction not in progress for database 'Quiz'");
+  EXPECT_EQ(Failure("ROLLBACK WORK"), "11949 Transaction not in progress for database 'Quiz'");
+  EXPECT_EQ(Failure("COMMIT FLUSH"), "11949 Transaction not in progress for database 'Quiz'");
+}
+
+TEST_F(SqlDdl, StatementsOfATextRunInTurnAndStopAtAFailure) {
+  EXPECT_EQ(Failure("CREATE TABLE A (x INTEGER); CREATE TABLE B (y INTEGER); CREATE TABLE A (z INTEGER); "
+                    "CREATE TABLE C (w INTEGER)"),
+            "13060 A");
+  EXPECT_TRUE(Exists("A.DAT"));
+  EXPECT_TRUE(Exists("B.DAT"));
+  EXPECT_FALSE(Exists("C.DAT"));
+  // A parse failure in a later statement also stops the text there.
+  EXPECT_EQ(Failure("DROP TABLE A; DROP TABLE B C"), "11949 End of DROP TABLE statement expected, instead found 'C'");
+  EXPECT_FALSE(Exists("A.DAT"));
+  EXPECT_TRUE(Exists("B.DAT"));
+}
+
+}  // namespace
