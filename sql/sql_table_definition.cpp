@@ -6,6 +6,7 @@
 #include "engine/base/names.h"
 #include "engine/cursor/data_cursor.h"
 #include "engine/index/index_page.h"
+#include "engine/index/keys.h"
 #include "engine/index/text_words.h"
 
 namespace tarn {
@@ -135,13 +136,19 @@ TIndexDescriptor MakeIndexDescriptor(const TCreateIndex& index, const std::vecto
   d.Descending = index.Descending;
   d.CaseInsensitive = index.CaseInsensitive;
   d.Compression = index.Compression.value_or(TKeyCompression::None);
+  int keySize = 0;
   for (const std::string& column : index.Columns) {
     const int at = FindField(fields, column);
     if (at < 0) Fail("Invalid field name '" + column + "' specified for index '" + indexName + "'");
-    if (d.FieldCount < MaxKeyFields)
-      d.FieldNumbers[d.FieldCount] = static_cast<std::int16_t>(fields[static_cast<std::size_t>(at)].FieldNo());
+    const TFieldDesc& field = fields[static_cast<std::size_t>(at)];
+    if (d.FieldCount < MaxKeyFields) d.FieldNumbers[d.FieldCount] = static_cast<std::int16_t>(field.FieldNo());
     ++d.FieldCount;
+    keySize += KeyFieldSize(field.FieldType(), field.FieldSize()) + 1;
   }
+  // Non-unique keys end with the record ID. Sizes out of range are left for
+  // the definition checks to refuse.
+  if (!d.Unique && d.FieldCount > 0) keySize += 4;
+  d.KeySize = static_cast<std::int16_t>(std::min(keySize, 32767));
   return d;
 }
 

@@ -7,10 +7,13 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "engine/base/engine_error.h"
 #include "engine/cursor/data_cursor.h"
 #include "engine/index/index_page.h"
+#include "engine/index/keys.h"
+#include "engine/table/field_desc.h"
 #include "engine/index/language_drivers.h"
 #include "engine/session/data_directory.h"
 #include "engine/session/data_session.h"
@@ -83,6 +86,7 @@ TEST_F(SqlDdl, CreateTableWritesTheDefinitionThatVerifies) {
   EXPECT_EQ(primary.FieldNumbers[1], 3);
   EXPECT_TRUE(primary.Unique);
   EXPECT_EQ(primary.Compression, TKeyCompression::DupByte);
+  EXPECT_EQ(primary.KeySize, KeyFieldSize(FieldType::String, 40) + 1 + KeyFieldSize(FieldType::Int32, 0) + 1);
   EXPECT_EQ(table.IndexFile().Descriptor(SysTextSlot).FieldCount, 1);
   EXPECT_EQ(table.IndexFile().Descriptor(SysTextSlot).FieldNumbers[0], 4);
   EXPECT_EQ(table.DataFile().GetDescription(), "Quiz table");
@@ -92,6 +96,40 @@ TEST_F(SqlDdl, CreateTableWritesTheDefinitionThatVerifies) {
   EXPECT_EQ(table.DataFile().GetLastAutoInc(), 41);
   EXPECT_EQ(table.Damage(), TARN_NONE);
   EXPECT_EQ(cursor.GetRecordCount(), 0);
+}
+
+TEST_F(SqlDdl, CreatedKeysOrderAndGuardRecords) {
+  Run("CREATE TABLE K (Name VARCHAR(10) NOT NULL, Note VARCHAR(20) DEFAULT 'none', PRIMARY KEY (Name))");
+  TDataSession session;
+  TDataCursor cursor(session.OpenDirectory("Check", FTemp.Path()));
+  cursor.SetTableName("K");
+  cursor.OpenCursor();
+  std::vector<std::uint8_t> record(cursor.RecordSize());
+  const auto insert = [&](const std::string& name) {
+    cursor.InitRecord(record);
+    cursor.PutField(1, record, std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(name.data()),
+                                                             name.size()));
+    cursor.InsertRecord(record, false);
+  };
+  insert("b");
+  insert("a");
+  try {
+    insert("b");
+    ADD_FAILURE() << "a duplicate key was stored";
+  } catch (const ETarnEngineError& e) {
+    EXPECT_EQ(e.ErrorCode(), TARN_KEYVIOL);
+  }
+  cursor.InitRecord(record);
+  EXPECT_THROW(cursor.InsertRecord(record, false), ETarnEngineError);  // Name is required
+  std::string order;
+  cursor.SetToBegin();
+  while (cursor.GetNextRecord(record) == TARN_NONE) {
+    const TFieldRead name = cursor.GetField(1, record);
+    const TFieldRead note = cursor.GetField(2, record);
+    order += std::string(name.Bytes.begin(), name.Bytes.end()).c_str();
+    order += ":" + std::string(std::string(note.Bytes.begin(), note.Bytes.end()).c_str()) + " ";
+  }
+  EXPECT_EQ(order, "a:none b:none ");
 }
 
 TEST_F(SqlDdl, EncryptedTableNeedsItsPasswordToOpenAndToDrop) {
@@ -154,10 +192,34 @@ TEST_F(SqlDdl, TablesInMemoryAndUnderAPath) {
 }
 
 TEST_F(SqlDdl, IndexStatementsThatHaveNothingToDo) {
-  Run("CREATE TABLE T (a INTEGER, b VARCHAR(10))");
-  // No primary key: DROP INDEX IF EXISTS of PRIMARY does nothing.
+  // A table with the secondary index "ByName" and no primary key, made by
+  // the engine directly.
+  TTableDefinition def;
+  def.Fields.push_back(MakeFieldDesc(1, "a", FieldType::Int32));
+  def.Fields.push_back(MakeFieldDesc(2, "b", FieldType::String, 0, 10));
+  AssignFieldOffsets(def.Fields);
+  TIndexDescriptor byName;
+  byName.IndexName = "ByName";
+  byName.FieldCount = 1;
+  byName.FieldNumbers[0] = 2;
+  byName.KeySize = static_cast<std::int16_t>(KeyFieldSize(FieldType::String, 10) + 1 + 4);
+  def.Secondary.push_back(byName);
+  FDirectory.ReleaseTable(FDirectory.CreateTable("T", false, false, def), false);
+
+  Run("CREATE INDEX IF NOT EXISTS byname ON T (a)");
   Run("DROP INDEX IF EXISTS T.PRIMARY");
   Run("DROP INDEX IF EXISTS T.NoSuchIndex");
+  TDataSession session;
+  TDataCursor cursor(session.OpenDirectory("Check", FTemp.Path()));
+  cursor.SetTableName("T");
+  cursor.OpenCursor();
+  EXPECT_EQ(cursor.Table().IndexFile().IndexCount(), 1);
+  EXPECT_EQ(cursor.Table().IndexFile().Descriptor(1).FieldNumbers[0], 2);
+}
+
+TEST_F(SqlDdl, IndexColumnsMustNameColumns) {
+  Run("CREATE TABLE T (a INTEGER)");
+  EXPECT_EQ(Failure("CREATE INDEX i ON T (a, nope)"), "11949 Invalid field name 'nope' specified for index 'i'");
 }
 
 TEST_F(SqlDdl, TransactionStatementsOutsideATransaction) {
