@@ -172,9 +172,10 @@ void TSqlParser::ParseStatement() {
 
 // ---- SELECT ----
 
-int TSqlParser::ParseSelectChain(bool subSelect) {
+int TSqlParser::ParseSelectChain(bool subSelect, int openParentheses) {
   const int head = NewQuery(TQueryKind::Select);
   Query(head).SubSelect = subSelect;
+  Query(head).Parentheses = openParentheses;
   ParseSelectCore(head, !subSelect && head == 0, false);
   int previous = head;
   while (Kw("UNION")) {
@@ -559,9 +560,8 @@ void TSqlParser::ParseInsert(TDataQuery& q) {
     }
   }
   if (selectInParentheses) {
-    q.SourceQuery = ParseSelectChain(true);
-    if (!Ch(')')) FailFound("Right parentheses expected after SELECT statement, instead found '");
-    Next();
+    // The "(" already read is the select's own.
+    q.SourceQuery = ParseSelectChain(true, 1);
   } else if (Kw("VALUES")) {
     Next();
     if (!Ch('(')) FailFound("Left parentheses expected after VALUES keyword, instead found '");

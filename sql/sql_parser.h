@@ -82,7 +82,9 @@ class TSqlParser final : public TExpSqlHooks {
   TExpTokenPtr Expression(int flags);
 
   // SELECT.
-  int ParseSelectChain(bool subSelect);
+  // A SELECT and the selects UNIONed to it; openParentheses: "(" before
+  // the SELECT already read by the caller. Returns the head's number.
+  int ParseSelectChain(bool subSelect, int openParentheses = 0);
   void ParseSelectCore(int queryNo, bool master, bool unionMember);
   void ParseColumns(TDataQuery& q);
   void ParseFromList(TDataQuery& q, const std::string& tableMessage, bool closeAllowed);

@@ -222,6 +222,17 @@ TEST_F(SqlDdl, IndexColumnsMustNameColumns) {
   EXPECT_EQ(Failure("CREATE INDEX i ON T (a, nope)"), "11949 Invalid field name 'nope' specified for index 'i'");
 }
 
+TEST_F(SqlDdl, DataStatementsAreParsedButNotRunYet) {
+  Run("CREATE TABLE T (a INTEGER)");
+  EXPECT_EQ(Failure("SELECT a FROM T"), "11949 SELECT statements cannot be executed yet");
+  EXPECT_EQ(Failure("INSERT INTO T VALUES (1)"), "11949 INSERT statements cannot be executed yet");
+  EXPECT_EQ(Failure("UPDATE T SET a = 2"), "11949 UPDATE statements cannot be executed yet");
+  EXPECT_EQ(Failure("DELETE FROM T"), "11949 DELETE statements cannot be executed yet");
+  TQueryStatement statement(FDirectory);
+  EXPECT_EQ(Failure("SELECT a FROM T"), "11949 SELECT statements cannot be executed yet");
+  EXPECT_THROW(statement.Execute(), ETarnEngineError);  // not prepared
+}
+
 TEST_F(SqlDdl, TransactionStatementsOutsideATransaction) {
   EXPECT_EQ(Failure("COMMIT"), "11949 Transaction not in progress for database 'Quiz'");
   EXPECT_EQ(Failure("ROLLBACK WORK"), "11949 Transaction not in progress for database 'Quiz'");

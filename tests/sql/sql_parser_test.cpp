@@ -72,7 +72,8 @@ const TPrintCase PrintCases[] = {
      "INSERT INTO MEMORY t x (a, x.b) VALUES ((1 + 2), '') NOAUTOINC COMMIT INTERVAL 100 FLUSH"},
     {"INSERT INTO t (*) SELECT * FROM u WHERE a > 1 COMMIT FLUSH",
      "INSERT INTO t (*) SELECT * FROM u WHERE (a > 1) COMMIT FLUSH"},
-    {"INSERT INTO t (SELECT a, b FROM u)", "INSERT INTO t SELECT a, b FROM u"},
+    {"INSERT INTO t (SELECT a, b FROM u)", "INSERT INTO t (SELECT a, b FROM u)"},
+    {"INSERT INTO t (SELECT a FROM u) UNION SELECT b FROM v", nullptr},
     {"INSERT INTO d\\t (a) (SELECT a FROM u) UNION SELECT b FROM v",
      "INSERT INTO d\\t (a) (SELECT a FROM u) UNION SELECT b FROM v"},
     // UPDATE.
