@@ -217,6 +217,14 @@ TEST_F(SqlDdl, IndexStatementsThatHaveNothingToDo) {
   EXPECT_EQ(cursor.Table().IndexFile().Descriptor(1).FieldNumbers[0], 2);
 }
 
+TEST_F(SqlDdl, AlterTableChecksItsActionsAgainstTheTable) {
+  Run("CREATE TABLE T (a INTEGER, b VARCHAR(10), PRIMARY KEY (a))");
+  EXPECT_EQ(Failure("ALTER TABLE T DROP nope"), "11949 Column nope not found");
+  EXPECT_EQ(Failure("ALTER TABLE T ADD PRIMARY KEY (b)"), "11949 Cannot REDEFINE the primary key using the ADD keyword");
+  EXPECT_EQ(Failure("ALTER TABLE T ADD c INTEGER TEXT INDEX (zz)"), "11949 Invalid field name 'zz' specified for text index");
+  EXPECT_EQ(Failure("ALTER TABLE Missing ADD c INTEGER").substr(0, 5), "11010");
+}
+
 TEST_F(SqlDdl, IndexColumnsMustNameColumns) {
   Run("CREATE TABLE T (a INTEGER)");
   EXPECT_EQ(Failure("CREATE INDEX i ON T (a, nope)"), "11949 Invalid field name 'nope' specified for index 'i'");
