@@ -480,7 +480,13 @@ std::string TPrinter::Query(int queryNo) const {
 
 }  // namespace
 
-std::string PrintName(const std::string& name) { return IsPlainIdentifier(name) ? name : "[" + name + "]"; }
+std::string PrintName(const std::string& name) {
+  if (IsPlainIdentifier(name)) return name;
+  // A name with "]" cannot stand in brackets; it is written as a string,
+  // which every place that takes a name also takes.
+  if (name.find(']') != std::string::npos) return Quote(name);
+  return "[" + name + "]";
+}
 
 std::string PrintDataType(std::uint8_t type, std::uint8_t subType, std::uint16_t length, std::uint8_t scale) {
   switch (type) {

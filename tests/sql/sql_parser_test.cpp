@@ -33,6 +33,7 @@ const TPrintCase PrintCases[] = {
     {"SELECT [Order], [First Name] FROM [My Table] AS [x y]", "SELECT [Order], [First Name] FROM [My Table] AS [x y]"},
     {"SELECT a FROM MEMORY t, data\\u AS v", "SELECT a FROM MEMORY t, data\\u AS v"},
     {"SELECT a FROM 'c:/dir'\\t", "SELECT a FROM [c:/dir]\\t"},
+    {"SELECT \"a]b\".x FROM \"t]\" ORDER BY 'o]'", "SELECT 'a]b'.x FROM 't]' ORDER BY 'o]'"},
     // WHERE, expressions with parameters and sub-selects.
     {"SELECT a FROM t WHERE a = ? AND b LIKE 'x%' OR NOT c IS NULL",
      "SELECT a FROM t WHERE (((a = ?) AND (b LIKE 'x%')) OR (NOT (c IS NULL)))"},
