@@ -12,7 +12,8 @@
 // What each kind fills in:
 //   Select       Distinct, Columns, Into*, Sources and Joins, Where, GroupBy,
 //                Having, OrderBy / NoCase, Top, WithLocks, Language / Sort,
-//                Password, NoJoinOptimize, UnionNext / UnionAll, Parenthesised
+//                Password, NoJoinOptimize, UnionNext / UnionAll / ChainTop,
+//                Parentheses
 //   Insert       Target (Sources[0]), UpdateFields (columns, may be empty),
 //                UpdateValues (VALUES) or SourceQuery (SELECT), NoAutoInc,
 //                CommitInterval / CommitFlush
@@ -204,6 +205,9 @@ class TDataQuery {
   std::vector<TOrderByField> OrderBy;  // at the head of a UNION chain: for the whole result
   bool NoCase = false;
   std::optional<std::int32_t> Top;
+  // At the head of a UNION chain: the TOP after the chain's ORDER BY (or
+  // after the last member's own TOP), for the whole result.
+  std::optional<std::int32_t> ChainTop;
   bool WithLocks = false;
   std::optional<std::string> Language;
   std::optional<std::string> Sort;

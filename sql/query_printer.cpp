@@ -275,11 +275,7 @@ std::string TPrinter::SelectCore(const TDataQuery& q) const {
   if (q.Having) s += " HAVING " + Expression(*q.Having);
   const bool chainHead = q.UnionNext >= 0 && !q.UnionMember;
   if (!chainHead) s += OrderBy(q);
-  // The TOP of a chain head applies to the whole chain: Select prints it
-  // after the last member.
-  std::string options = Options(q);
-  if (chainHead && q.Top) options.erase(0, (" TOP " + std::to_string(*q.Top)).size());
-  s += options;
+  s += Options(q);
   s += std::string(static_cast<std::size_t>(q.Parentheses), ')');
   return s;
 }
@@ -295,7 +291,7 @@ std::string TPrinter::Select(int queryNo) const {
     s += SelectCore(*FQueries[static_cast<std::size_t>(at)]);
   }
   s += OrderBy(head);
-  if (head.Top) s += " TOP " + std::to_string(*head.Top);
+  if (head.ChainTop) s += " TOP " + std::to_string(*head.ChainTop);
   return s;
 }
 

@@ -198,7 +198,10 @@ int TSqlParser::ParseSelectChain(bool subSelect, int openParentheses) {
     // ORDER BY and TOP after the last member apply to the whole result.
     TDataQuery& q = Query(head);
     if (Kw("ORDER")) ParseOrderBy(q);
-    if (Kw("TOP")) ParseTop(q);
+    if (Kw("TOP")) {
+      Next();
+      q.ChainTop = ParseInteger("Integer value expected after TOP keyword, instead found '");
+    }
   }
   return head;
 }

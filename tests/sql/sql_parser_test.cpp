@@ -64,6 +64,8 @@ const TPrintCase PrintCases[] = {
     // UNION.
     {"SELECT a FROM t UNION SELECT b FROM u UNION ALL SELECT c FROM v ORDER BY 1 TOP 3",
      "SELECT a FROM t UNION SELECT b FROM u UNION ALL SELECT c FROM v ORDER BY 1 TOP 3"},
+    {"SELECT a FROM t TOP 2 UNION SELECT b FROM u TOP 3 ORDER BY 1 TOP 4", nullptr},
+    {"SELECT a FROM t UNION SELECT b FROM u WITH LOCKS TOP 4", nullptr},
     {"((SELECT a FROM t)) UNION (SELECT b FROM u WHERE b > 0)",
      "((SELECT a FROM t)) UNION (SELECT b FROM u WHERE (b > 0))"},
     {"(SELECT a FROM t JOIN u ON t.x = u.x)", "(SELECT a FROM t INNER JOIN u ON (t.x = u.x))"},
@@ -334,6 +336,15 @@ TEST(SqlParsedForm, HoldsWhatExecutionNeeds) {
   EXPECT_EQ(f.Statement.Parameters()[0]->Reference, 1);
   EXPECT_EQ(f.Statement.Parameters()[1]->Reference, 2);
   EXPECT_EQ(f.Statement.Parameters()[1]->Kind, TExpTokenKind::Parameter);
+
+  // ORDER BY and TOP after the last UNION member belong to the whole chain.
+  f.Statement.Prepare("SELECT a FROM t TOP 2 UNION SELECT b FROM u TOP 3 ORDER BY 1 TOP 4");
+  ASSERT_EQ(q.size(), 2u);
+  EXPECT_EQ(q[0]->Top, std::optional<std::int32_t>(2));
+  EXPECT_EQ(q[1]->Top, std::optional<std::int32_t>(3));
+  EXPECT_TRUE(q[1]->OrderBy.empty());
+  ASSERT_EQ(q[0]->OrderBy.size(), 1u);
+  EXPECT_EQ(q[0]->ChainTop, std::optional<std::int32_t>(4));
 
   f.Statement.Prepare("CREATE TABLE t (a INT NOT NULL, b VARCHAR(9), PRIMARY KEY (a) LAST AUTOINC 7)");
   const TDataQuery& create = f.Statement.Master();
