@@ -7,6 +7,7 @@
 #include "engine/cursor/data_cursor.h"
 #include "engine/index/index_page.h"
 #include "engine/index/keys.h"
+#include "engine/index/text_params_chain.h"
 #include "engine/index/text_words.h"
 
 namespace tarn {
@@ -81,7 +82,9 @@ void ApplyTableOptions(const TTableOptions& o, TSqlTableDefinition& out) {
       d.TextIndex = TextIndexDescriptor(*o.TextIndex, d.Fields);
   }
   if (o.StopWords || o.SpaceChars || o.IncludeChars) {
-    TTextIndexParams params = d.TextParams ? *d.TextParams : TTextIndexParams::Defaults();
+    TTextIndexParams params = d.TextParams       ? *d.TextParams
+                              : out.TableTextParams ? *out.TableTextParams
+                                                    : TTextIndexParams::Defaults();
     if (o.StopWords) params.StopWords = WordsOf(*o.StopWords);
     if (o.SpaceChars && !o.SpaceChars->empty()) params.SpaceChars = CharSetOf(*o.SpaceChars);
     if (o.IncludeChars && !o.IncludeChars->empty()) params.IncludeChars = CharSetOf(*o.IncludeChars);
@@ -170,7 +173,7 @@ TSqlTableDefinition ReadTableDefinition(TDataCursor& cursor) {
   TTableDefinition& d = out.Definition;
   TDataTable& table = cursor.Table();
   const TDataFile& data = table.DataFile();
-  const TIndexFile& index = table.IndexFile();
+  TIndexFile& index = table.IndexFile();
   for (const TFieldDesc& f : data.FieldDefs()) d.Fields.push_back(f);
   d.LanguageId = data.GetLanguageId();
   d.SortId = data.GetSortId();
@@ -183,6 +186,8 @@ TSqlTableDefinition ReadTableDefinition(TDataCursor& cursor) {
   if (!index.NoPrimaryIndex() && index.Descriptor(0).FieldCount > 0) d.Primary = index.Descriptor(0);
   for (int slot = 1; slot <= index.IndexCount(); ++slot) d.Secondary.push_back(index.Descriptor(slot));
   if (index.Descriptor(SysTextSlot).FieldCount > 0) d.TextIndex = index.Descriptor(SysTextSlot);
+  TTextIndexParams params;
+  if (TTextParamsChain(table.IndexFile()).Read(cursor, params)) out.TableTextParams = std::move(params);
   return out;
 }
 

@@ -36,6 +36,9 @@ struct TSqlTableDefinition {
   // The definition has full-text parameters only because STOP WORDS, SPACE
   // CHARS or INCLUDE CHARS were given (the table's own apply otherwise).
   bool StopWordsGiven = false;
+  // The full-text parameters a table holds (ReadTableDefinition): where
+  // ALTER TABLE changes some of them, the others stay as they are.
+  std::optional<TTextIndexParams> TableTextParams;
 };
 
 // One column definition as a field definition numbered fieldNo (offsets are
@@ -51,7 +54,8 @@ TIndexDescriptor MakeIndexDescriptor(const TCreateIndex& index, const std::vecto
 TSqlTableDefinition BuildCreateDefinition(const TDataQuery& create);
 
 // The present definition of the table open on cursor (fields, indexes,
-// full-text index, table information).
+// full-text index and parameters, table information). Definition.TextParams
+// stays unset (a restructure then keeps the table's parameters).
 TSqlTableDefinition ReadTableDefinition(TDataCursor& cursor);
 
 // Applies the actions and table options of ALTER TABLE to definition (a

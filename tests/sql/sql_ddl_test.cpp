@@ -18,6 +18,7 @@
 #include "engine/session/data_directory.h"
 #include "engine/session/data_session.h"
 #include "sql/query_statement.h"
+#include "sql/sql_table_definition.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -223,6 +224,33 @@ TEST_F(SqlDdl, AlterTableChecksItsActionsAgainstTheTable) {
   EXPECT_EQ(Failure("ALTER TABLE T ADD PRIMARY KEY (b)"), "11949 Cannot REDEFINE the primary key using the ADD keyword");
   EXPECT_EQ(Failure("ALTER TABLE T ADD c INTEGER TEXT INDEX (zz)"), "11949 Invalid field name 'zz' specified for text index");
   EXPECT_EQ(Failure("ALTER TABLE Missing ADD c INTEGER").substr(0, 5), "11010");
+}
+
+TEST_F(SqlDdl, AlterStartsFromTheTablesOwnDefinition) {
+  Run("CREATE TABLE T (a INTEGER, b MEMO, PRIMARY KEY (a) TEXT INDEX (b) STOP WORDS 'x y' SPACE CHARS '#' "
+      "DESCRIPTION 'd' USER MAJOR VERSION 4)");
+  TDataCursor cursor(FDirectory);
+  cursor.SetTableName("T");
+  cursor.SetExclusive(true);
+  cursor.OpenCursor();
+  TSqlTableDefinition d = ReadTableDefinition(cursor);
+  ASSERT_EQ(d.Definition.Fields.size(), 2u);
+  EXPECT_EQ(d.Definition.Primary.FieldCount, 1);
+  ASSERT_TRUE(d.Definition.TextIndex.has_value());
+  EXPECT_EQ(d.Definition.Description, "d");
+  EXPECT_EQ(d.Definition.UserMajorVersion, 4);
+  EXPECT_FALSE(d.Definition.TextParams.has_value());
+  ASSERT_TRUE(d.TableTextParams.has_value());
+  EXPECT_EQ(d.TableTextParams->StopWords, (std::vector<std::string>{"x", "y"}));
+  // Changing the include characters keeps the table's stop words and spaces.
+  TQueryStatement alter(FDirectory);
+  alter.Prepare("ALTER TABLE T ADD c INTEGER INCLUDE CHARS '-'");
+  ApplyAlterTable(alter.Master(), d);
+  ASSERT_TRUE(d.Definition.TextParams.has_value());
+  EXPECT_EQ(d.Definition.TextParams->StopWords, (std::vector<std::string>{"x", "y"}));
+  EXPECT_TRUE(d.Definition.TextParams->SpaceChars.Contains('#'));
+  EXPECT_TRUE(d.Definition.TextParams->IncludeChars.Contains('-'));
+  EXPECT_FALSE(d.StopWordsGiven);
 }
 
 TEST_F(SqlDdl, IndexColumnsMustNameColumns) {
