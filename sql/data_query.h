@@ -61,11 +61,11 @@ const char* QueryKindName(TQueryKind kind);
 
 // A table named in a statement: [MEMORY] [path "\"] name [[AS] correlation].
 struct TSourceTable {
-  std::string Path;         // empty: the statement's database
+  std::string Path;  // empty: the statement's database
   std::string Name;
   std::string Correlation;  // empty when none was given
   bool InMemory = false;
-  int Position = 0;         // 0-based position among the query's tables
+  int Position = 0;  // 0-based position among the query's tables
   // The correlation name when given, otherwise the table name.
   const std::string& ReferenceName() const { return Correlation.empty() ? Name : Correlation; }
 };
@@ -172,9 +172,9 @@ enum class TAlterKind : std::uint8_t {
 // One action of ALTER TABLE.
 struct TAlterAction {
   TAlterKind Kind = TAlterKind::AddColumn;
-  std::string ColumnName;  // REDEFINE and DROP of a column: the column named
-  TCreateField Field;      // ADD and REDEFINE of a column
-  TCreateIndex Index;      // ADD and REDEFINE of a primary key
+  std::string ColumnName;      // REDEFINE and DROP of a column: the column named
+  TCreateField Field;          // ADD and REDEFINE of a column
+  TCreateIndex Index;          // ADD and REDEFINE of a primary key
   std::string ConstraintName;  // DROP [CONSTRAINT name] PRIMARY KEY
 };
 
@@ -215,9 +215,9 @@ class TDataQuery {
   std::int16_t SortId = 0;
   std::optional<std::string> Password;  // ENCRYPTED WITH; "" means not encrypted
   bool NoJoinOptimize = false;
-  int Parentheses = 0;     // "(" written before SELECT
-  int UnionNext = -1;      // the next select of the UNION chain, -1 none
-  bool UnionAll = false;   // the UNION before UnionNext is UNION ALL
+  int Parentheses = 0;    // "(" written before SELECT
+  int UnionNext = -1;     // the next select of the UNION chain, -1 none
+  bool UnionAll = false;  // the UNION before UnionNext is UNION ALL
   bool UnionMember = false;
   bool SubSelect = false;  // a sub-select of an expression or of an INSERT
 

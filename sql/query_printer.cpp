@@ -10,19 +10,50 @@ namespace {
 // Words the parsers treat specially at some place where a plain name may
 // stand; such names are always bracketed.
 constexpr const char* KeywordNames[] = {
-    "ADD",        "ALL",        "AND",       "AS",        "ASC",        "ASCENDING", "AT",
-    "AUTOINC",    "BETWEEN",    "BLOB",      "BLOCK",     "BY",         "CHARCASE",  "CHARS",
-    "COLUMN",     "COMMIT",     "COMPRESS",  "CONSTRAINT", "CREATE",    "CURRENT_DATE", "CURRENT_TIME",
-    "CURRENT_TIMESTAMP", "DEFAULT", "DELETE", "DESC",     "DESCENDING", "DESCRIPTION", "DISTINCT",
-    "DROP",       "ENCRYPTED",  "EXISTS",    "FALSE",     "FLUSH",      "FROM",      "FULL",
-    "GROUP",      "HAVING",     "IF",        "IN",        "INCLUDE",    "INDEX",     "INNER",
-    "INSERT",     "INTERVAL",   "INTO",      "IS",        "JOIN",       "KEY",       "LANGUAGE",
-    "LAST",       "LEFT",       "LIKE",      "LOCKS",     "MAX",        "MAXIMUM",   "MEMORY",
-    "MIN",        "MINIMUM",    "NOAUTOINC", "NOBACKUP",  "NOCASE",     "NOJOINOPTIMIZE", "NOT",
-    "NULL",       "ON",         "OR",        "ORDER",     "OUTER",      "PRIMARY",   "REDEFINE",
-    "RIGHT",      "SELECT",     "SET",       "SORT",      "SPACE",      "STOP",      "TABLE",
-    "TEXT",       "TOP",        "TRUE",      "UNION",     "UNIQUE",     "UPDATE",    "USER",
-    "VALUES",     "WHERE",      "WITH",      "WORDS",
+    "ADD",          "ALL",
+    "AND",          "AS",
+    "ASC",          "ASCENDING",
+    "AT",           "AUTOINC",
+    "BETWEEN",      "BLOB",
+    "BLOCK",        "BY",
+    "CHARCASE",     "CHARS",
+    "COLUMN",       "COMMIT",
+    "COMPRESS",     "CONSTRAINT",
+    "CREATE",       "CURRENT_DATE",
+    "CURRENT_TIME", "CURRENT_TIMESTAMP",
+    "DEFAULT",      "DELETE",
+    "DESC",         "DESCENDING",
+    "DESCRIPTION",  "DISTINCT",
+    "DROP",         "ENCRYPTED",
+    "EXISTS",       "FALSE",
+    "FLUSH",        "FROM",
+    "FULL",         "GROUP",
+    "HAVING",       "IF",
+    "IN",           "INCLUDE",
+    "INDEX",        "INNER",
+    "INSERT",       "INTERVAL",
+    "INTO",         "IS",
+    "JOIN",         "KEY",
+    "LANGUAGE",     "LAST",
+    "LEFT",         "LIKE",
+    "LOCKS",        "MAX",
+    "MAXIMUM",      "MEMORY",
+    "MIN",          "MINIMUM",
+    "NOAUTOINC",    "NOBACKUP",
+    "NOCASE",       "NOJOINOPTIMIZE",
+    "NOT",          "NULL",
+    "ON",           "OR",
+    "ORDER",        "OUTER",
+    "PRIMARY",      "REDEFINE",
+    "RIGHT",        "SELECT",
+    "SET",          "SORT",
+    "SPACE",        "STOP",
+    "TABLE",        "TEXT",
+    "TOP",          "TRUE",
+    "UNION",        "UNIQUE",
+    "UPDATE",       "USER",
+    "VALUES",       "WHERE",
+    "WITH",         "WORDS",
 };
 
 bool IsPlainIdentifier(const std::string& name) {
@@ -56,25 +87,32 @@ std::string Qualified(const std::string& correlation, const std::string& name) {
 
 std::string Compression(TKeyCompression compression) {
   switch (compression) {
-    case TKeyCompression::None: return "NONE";
-    case TKeyCompression::DupByte: return "DUPBYTE";
-    case TKeyCompression::TrailByte: return "TRAILBYTE";
-    case TKeyCompression::Full: return "FULL";
+    case TKeyCompression::None:
+      return "NONE";
+    case TKeyCompression::DupByte:
+      return "DUPBYTE";
+    case TKeyCompression::TrailByte:
+      return "TRAILBYTE";
+    case TKeyCompression::Full:
+      return "FULL";
   }
   return "NONE";
 }
 
 const char* TrimSideName(std::uint8_t side) {
   switch (static_cast<TTrimSide>(side)) {
-    case TTrimSide::Leading: return "LEADING";
-    case TTrimSide::Trailing: return "TRAILING";
-    case TTrimSide::Both: return "BOTH";
+    case TTrimSide::Leading:
+      return "LEADING";
+    case TTrimSide::Trailing:
+      return "TRAILING";
+    case TTrimSide::Both:
+      return "BOTH";
   }
   return "BOTH";
 }
 
-constexpr const char* ExtractPartNames[] = {"YEAR", "MONTH", "WEEK", "DAY", "DAYOFWEEK",
-                                            "DAYOFYEAR", "HOUR", "MINUTE", "SECOND"};
+constexpr const char* ExtractPartNames[] = {"YEAR",      "MONTH", "WEEK",   "DAY",   "DAYOFWEEK",
+                                            "DAYOFYEAR", "HOUR",  "MINUTE", "SECOND"};
 
 class TPrinter {
  public:
@@ -93,7 +131,8 @@ class TPrinter {
   std::string SelectCore(const TDataQuery& q) const;
   std::string OrderBy(const TDataQuery& q) const;
   std::string Options(const TDataQuery& q) const;
-  std::string Language(const std::optional<std::string>& language, const std::optional<std::string>& sort) const;
+  std::string Language(const std::optional<std::string>& language,
+                       const std::optional<std::string>& sort) const;
   std::string Commit(const TDataQuery& q) const;
   std::string Field(const TCreateField& field) const;
   std::string Attributes(const TCreateField& field) const;
@@ -123,7 +162,8 @@ std::string TPrinter::Function(const TExpToken& node) const {
   const auto arg = [&](std::size_t i) { return Expression(*node.List[i]); };
   switch (node.Op) {
     case TExpOp::Substring:
-      return name + "(" + arg(0) + " FROM " + arg(1) + (node.List.size() > 2 ? " FOR " + arg(2) : "") + ")";
+      return name + "(" + arg(0) + " FROM " + arg(1) +
+             (node.List.size() > 2 ? " FOR " + arg(2) : "") + ")";
     case TExpOp::Replace:
       return name + "(" + arg(0) + " WITH " + arg(1) + " IN " + arg(2) + ")";
     case TExpOp::Pos:
@@ -134,12 +174,14 @@ std::string TPrinter::Function(const TExpToken& node) const {
     case TExpOp::Cast:
       return name + "(" + arg(0) + " AS " +
              PrintDataType(node.DataType, node.SubType,
-                           node.DataType == FieldType::String ? node.Size - 1 : node.Size, node.Scale) +
+                           node.DataType == FieldType::String ? node.Size - 1 : node.Size,
+                           node.Scale) +
              ")";
     case TExpOp::Trim:
       return name + "(" + TrimSideName(node.Option) + " " + arg(0) + " FROM " + arg(1) + ")";
     case TExpOp::Extract:
-      return name + "(" + ExtractPartNames[node.Option < 9 ? node.Option : 0] + " FROM " + arg(0) + ")";
+      return name + "(" + ExtractPartNames[node.Option < 9 ? node.Option : 0] + " FROM " + arg(0) +
+             ")";
     case TExpOp::Round:
       return name + "(" + arg(0) + (node.List.size() > 1 ? " TO " + arg(1) : "") + ")";
     case TExpOp::If:
@@ -157,24 +199,26 @@ std::string TPrinter::Expression(const TExpToken& node) const {
     case TExpTokenKind::Column:
       return Qualified(node.Correlation, node.ColumnName);
     case TExpTokenKind::Unary:
-      return std::string("(") + ExpOpName(node.Op) + (node.Op == TExpOp::Not ? " " : "") + Expression(*node.Left) +
-             ")";
+      return std::string("(") + ExpOpName(node.Op) + (node.Op == TExpOp::Not ? " " : "") +
+             Expression(*node.Left) + ")";
     case TExpTokenKind::Binary: {
       // x = NULL and x <> NULL come from IS [NOT] NULL.
       if (node.Right->IsNullConstant() && !node.Right->Quoted &&
           (node.Op == TExpOp::Equal || node.Op == TExpOp::NotEqual))
-        return "(" + Expression(*node.Left) + (node.Op == TExpOp::Equal ? " IS NULL)" : " IS NOT NULL)");
+        return "(" + Expression(*node.Left) +
+               (node.Op == TExpOp::Equal ? " IS NULL)" : " IS NOT NULL)");
       const char* op = node.Text == "||" ? "||" : ExpOpName(node.Op);
       return "(" + Expression(*node.Left) + " " + op + " " + Expression(*node.Right) + ")";
     }
     case TExpTokenKind::List:
       if (node.Op == TExpOp::Between || node.Op == TExpOp::NotBetween)
-        return "(" + Expression(*node.Left) + " " + ExpOpName(node.Op) + " " + Expression(*node.List[0]) +
-               " AND " + Expression(*node.List[1]) + ")";
+        return "(" + Expression(*node.Left) + " " + ExpOpName(node.Op) + " " +
+               Expression(*node.List[0]) + " AND " + Expression(*node.List[1]) + ")";
       if (node.List.size() == 1 && node.List[0]->Kind == TExpTokenKind::SubSelect)
         return "(" + Expression(*node.Left) + " " + ExpOpName(node.Op) + " (" +
                Query(node.List[0]->Reference) + "))";
-      return "(" + Expression(*node.Left) + " " + ExpOpName(node.Op) + " (" + List(node.List) + "))";
+      return "(" + Expression(*node.Left) + " " + ExpOpName(node.Op) + " (" + List(node.List) +
+             "))";
     case TExpTokenKind::Function:
       return Function(node);
     case TExpTokenKind::Aggregate:
@@ -209,9 +253,15 @@ std::string TPrinter::From(const TDataQuery& q, std::size_t first) const {
       continue;
     }
     switch (join->Kind) {
-      case TJoinKind::Inner: s += " INNER JOIN "; break;
-      case TJoinKind::LeftOuter: s += " LEFT OUTER JOIN "; break;
-      case TJoinKind::RightOuter: s += " RIGHT OUTER JOIN "; break;
+      case TJoinKind::Inner:
+        s += " INNER JOIN ";
+        break;
+      case TJoinKind::LeftOuter:
+        s += " LEFT OUTER JOIN ";
+        break;
+      case TJoinKind::RightOuter:
+        s += " RIGHT OUTER JOIN ";
+        break;
     }
     s += Table(q.Sources[i], true) + " ON " + Expression(*join->Condition);
   }
@@ -269,7 +319,8 @@ std::string TPrinter::SelectCore(const TDataQuery& q) const {
     for (std::size_t i = 0; i < q.GroupBy.size(); ++i) {
       const TGroupByField& item = q.GroupBy[i];
       s += i ? ", " : "";
-      s += item.ColumnNo > 0 ? std::to_string(item.ColumnNo) : Qualified(item.Correlation, item.Name);
+      s += item.ColumnNo > 0 ? std::to_string(item.ColumnNo)
+                             : Qualified(item.Correlation, item.Name);
     }
   }
   if (q.Having) s += " HAVING " + Expression(*q.Having);
@@ -296,7 +347,9 @@ std::string TPrinter::Select(int queryNo) const {
 }
 
 std::string TPrinter::Commit(const TDataQuery& q) const {
-  if (q.CommitInterval) return " COMMIT INTERVAL " + std::to_string(*q.CommitInterval) + (q.CommitFlush ? " FLUSH" : "");
+  if (q.CommitInterval)
+    return " COMMIT INTERVAL " + std::to_string(*q.CommitInterval) +
+           (q.CommitFlush ? " FLUSH" : "");
   return q.CommitFlush ? " COMMIT FLUSH" : "";
 }
 
@@ -309,9 +362,15 @@ std::string TPrinter::Attributes(const TCreateField& field) const {
   if (field.Maximum) s += " MAX " + Quote(*field.Maximum);
   if (field.CharCase) {
     switch (*field.CharCase) {
-      case TCharCase::Upper: s += " CHARCASE UPPER"; break;
-      case TCharCase::Lower: s += " CHARCASE LOWER"; break;
-      case TCharCase::AsGiven: s += " CHARCASE NOCHANGE"; break;
+      case TCharCase::Upper:
+        s += " CHARCASE UPPER";
+        break;
+      case TCharCase::Lower:
+        s += " CHARCASE LOWER";
+        break;
+      case TCharCase::AsGiven:
+        s += " CHARCASE NOCHANGE";
+        break;
     }
   }
   return s;
@@ -336,7 +395,8 @@ std::string TPrinter::TableOptions(const TTableOptions& o) const {
   std::string s;
   if (o.TextIndex) {
     s += " TEXT INDEX (";
-    for (std::size_t i = 0; i < o.TextIndex->size(); ++i) s += (i ? ", " : "") + PrintName((*o.TextIndex)[i]);
+    for (std::size_t i = 0; i < o.TextIndex->size(); ++i)
+      s += (i ? ", " : "") + PrintName((*o.TextIndex)[i]);
     s += ")";
   }
   if (o.StopWords) s += " STOP WORDS " + Quote(*o.StopWords);
@@ -393,8 +453,8 @@ std::string TPrinter::Query(int queryNo) const {
     case TQueryKind::Update: {
       std::string s = "UPDATE " + Table(q.Sources[0], true) + " SET ";
       for (std::size_t i = 0; i < q.UpdateFields.size(); ++i)
-        s += (i ? ", " : "") + Qualified(q.UpdateFields[i].Correlation, q.UpdateFields[i].Name) + " = " +
-             Expression(*q.UpdateValues[i].Expression);
+        s += (i ? ", " : "") + Qualified(q.UpdateFields[i].Correlation, q.UpdateFields[i].Name) +
+             " = " + Expression(*q.UpdateValues[i].Expression);
       if (q.Sources.size() > 1) {
         s += " FROM " + Table(q.Sources[0], false);
         const std::string rest = From(q, 1);
@@ -414,7 +474,8 @@ std::string TPrinter::Query(int queryNo) const {
     case TQueryKind::CreateTable: {
       std::string s = std::string("CREATE TABLE ") + (q.IfNotExists ? "IF NOT EXISTS " : "") +
                       Table(q.Sources[0], false) + " (";
-      for (std::size_t i = 0; i < q.CreateFields.size(); ++i) s += (i ? ", " : "") + Field(q.CreateFields[i]);
+      for (std::size_t i = 0; i < q.CreateFields.size(); ++i)
+        s += (i ? ", " : "") + Field(q.CreateFields[i]);
       if (q.PrimaryKey) s += (q.CreateFields.empty() ? "" : ", ") + primaryKey(*q.PrimaryKey);
       std::string options = TableOptions(q.Table);
       if (q.CreateFields.empty() && !q.PrimaryKey && !options.empty()) options.erase(0, 1);
@@ -443,27 +504,32 @@ std::string TPrinter::Query(int queryNo) const {
             s += "REDEFINE " + primaryKey(a.Index);
             break;
           case TAlterKind::DropPrimaryKey:
-            s += "DROP " + (a.ConstraintName.empty() ? "" : "CONSTRAINT " + PrintName(a.ConstraintName) + " ") +
+            s += "DROP " +
+                 (a.ConstraintName.empty() ? ""
+                                           : "CONSTRAINT " + PrintName(a.ConstraintName) + " ") +
                  "PRIMARY KEY";
             break;
         }
-        if ((a.Kind == TAlterKind::AddColumn || a.Kind == TAlterKind::RedefineColumn) && a.Field.At > 0)
+        if ((a.Kind == TAlterKind::AddColumn || a.Kind == TAlterKind::RedefineColumn) &&
+            a.Field.At > 0)
           s += " AT " + std::to_string(a.Field.At);
       }
       s += TableOptions(q.Table);
       return s + (q.NoBackup ? " NOBACKUP" : "");
     }
     case TQueryKind::DropTable:
-      return std::string("DROP TABLE ") + (q.IfExists ? "IF EXISTS " : "") + Table(q.Sources[0], false);
+      return std::string("DROP TABLE ") + (q.IfExists ? "IF EXISTS " : "") +
+             Table(q.Sources[0], false);
     case TQueryKind::CreateIndex: {
-      std::string s = "CREATE " + Index(q.Index) + "INDEX " + (q.IfNotExists ? "IF NOT EXISTS " : "") +
-                      PrintName(q.Index.Name) + " ON " + Table(q.Sources[0], false) + " " + columnList(q.Index.Columns);
+      std::string s = "CREATE " + Index(q.Index) + "INDEX " +
+                      (q.IfNotExists ? "IF NOT EXISTS " : "") + PrintName(q.Index.Name) + " ON " +
+                      Table(q.Sources[0], false) + " " + columnList(q.Index.Columns);
       if (q.Index.Compression) s += " COMPRESS " + Compression(*q.Index.Compression);
       return s;
     }
     case TQueryKind::DropIndex:
-      return std::string("DROP INDEX ") + (q.IfExists ? "IF EXISTS " : "") + Table(q.Sources[0], false) + "." +
-             PrintName(q.IndexName);
+      return std::string("DROP INDEX ") + (q.IfExists ? "IF EXISTS " : "") +
+             Table(q.Sources[0], false) + "." + PrintName(q.IndexName);
     case TQueryKind::StartTransaction:
       return "START TRANSACTION";
     case TQueryKind::Rollback:
@@ -484,29 +550,48 @@ std::string PrintName(const std::string& name) {
   return "[" + name + "]";
 }
 
-std::string PrintDataType(std::uint8_t type, std::uint8_t subType, std::uint16_t length, std::uint8_t scale) {
+std::string PrintDataType(std::uint8_t type, std::uint8_t subType, std::uint16_t length,
+                          std::uint8_t scale) {
   switch (type) {
-    case FieldType::String: return "VARCHAR(" + std::to_string(length) + ")";
-    case FieldType::Bytes: return "BYTES(" + std::to_string(length) + ")";
-    case FieldType::Int16: return "SMALLINT";
-    case FieldType::UInt16: return "WORD";
-    case FieldType::Int32: return subType == FieldSubType::AutoInc ? "AUTOINC" : "INTEGER";
-    case FieldType::Int64: return "LARGEINT";
-    case FieldType::Bcd: return "DECIMAL(20," + std::to_string(scale) + ")";
-    case FieldType::Float: return subType == FieldSubType::Money ? "MONEY" : "FLOAT";
-    case FieldType::Date: return "DATE";
-    case FieldType::Time: return "TIME";
-    case FieldType::Timestamp: return "TIMESTAMP";
-    case FieldType::Boolean: return "BOOLEAN";
+    case FieldType::String:
+      return "VARCHAR(" + std::to_string(length) + ")";
+    case FieldType::Bytes:
+      return "BYTES(" + std::to_string(length) + ")";
+    case FieldType::Int16:
+      return "SMALLINT";
+    case FieldType::UInt16:
+      return "WORD";
+    case FieldType::Int32:
+      return subType == FieldSubType::AutoInc ? "AUTOINC" : "INTEGER";
+    case FieldType::Int64:
+      return "LARGEINT";
+    case FieldType::Bcd:
+      return "DECIMAL(20," + std::to_string(scale) + ")";
+    case FieldType::Float:
+      return subType == FieldSubType::Money ? "MONEY" : "FLOAT";
+    case FieldType::Date:
+      return "DATE";
+    case FieldType::Time:
+      return "TIME";
+    case FieldType::Timestamp:
+      return "TIMESTAMP";
+    case FieldType::Boolean:
+      return "BOOLEAN";
     case FieldType::Blob:
       switch (subType) {
-        case FieldSubType::Memo: return "MEMO";
-        case FieldSubType::FormattedMemo: return "BLOB(0,3)";
-        case FieldSubType::Graphic: return "GRAPHIC";
-        case FieldSubType::TypedBinary: return "BLOB(0,7)";
-        default: return "BLOB";
+        case FieldSubType::Memo:
+          return "MEMO";
+        case FieldSubType::FormattedMemo:
+          return "BLOB(0,3)";
+        case FieldSubType::Graphic:
+          return "GRAPHIC";
+        case FieldSubType::TypedBinary:
+          return "BLOB(0,7)";
+        default:
+          return "BLOB";
       }
-    default: return "?";
+    default:
+      return "?";
   }
 }
 
@@ -514,8 +599,12 @@ std::string PrintExpression(const TQueryList& queries, const TExpToken& node) {
   return TPrinter(queries).Expression(node);
 }
 
-std::string PrintQuery(const TQueryList& queries, int queryNo) { return TPrinter(queries).Query(queryNo); }
+std::string PrintQuery(const TQueryList& queries, int queryNo) {
+  return TPrinter(queries).Query(queryNo);
+}
 
-std::string PrintStatement(const TQueryList& queries) { return queries.empty() ? "" : PrintQuery(queries, 0); }
+std::string PrintStatement(const TQueryList& queries) {
+  return queries.empty() ? "" : PrintQuery(queries, 0);
+}
 
 }  // namespace tarn

@@ -31,6 +31,7 @@ std::string PrintExpression(const TQueryList& queries, const TExpToken& node);
 // A name as the printer writes it: plain or in brackets.
 std::string PrintName(const std::string& name);
 // A type as the parser reads it: "VARCHAR(20)", "DECIMAL(20,2)", "MEMO", ...
-std::string PrintDataType(std::uint8_t type, std::uint8_t subType, std::uint16_t length, std::uint8_t scale);
+std::string PrintDataType(std::uint8_t type, std::uint8_t subType, std::uint16_t length,
+                          std::uint8_t scale);
 
 }  // namespace tarn

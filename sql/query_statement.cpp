@@ -46,7 +46,9 @@ void TQueryStatement::ParseNext() {
     parser.ParseStatement();
     for (const std::unique_ptr<TDataQuery>& q : FQueries) {
       if (q->Kind() == TQueryKind::Select && q->Having && q->GroupBy.empty())
-        RaiseEngineError(TARN_SQLPARSE, {.Message = "A GROUP BY clause must exist in order to use the HAVING clause"});
+        RaiseEngineError(
+            TARN_SQLPARSE,
+            {.Message = "A GROUP BY clause must exist in order to use the HAVING clause"});
     }
   } catch (...) {
     FErrorPosition = PositionAt(FScanner.Text(), FScanner.TokenStart());
@@ -106,10 +108,11 @@ std::int32_t TQueryStatement::Run() {
     case TQueryKind::Update:
     case TQueryKind::Delete:
     case TQueryKind::None:
-      RaiseEngineError(TARN_SQLPARSE,
-                       {.Message = std::string(master.KindName()) + " statements cannot be executed yet"});
+      RaiseEngineError(TARN_SQLPARSE, {.Message = std::string(master.KindName()) +
+                                                  " statements cannot be executed yet"});
   }
-  const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+  const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - start);
   master.RowsAffected = rows;
   master.ExecutionTime = static_cast<double>(elapsed.count()) / 1000.0;
   FExecutionTime += master.ExecutionTime;

@@ -12,7 +12,9 @@ namespace tarn {
 
 namespace {
 
-[[noreturn]] void Fail(const std::string& message) { RaiseEngineError(TARN_SQLPARSE, {.Message = message}); }
+[[noreturn]] void Fail(const std::string& message) {
+  RaiseEngineError(TARN_SQLPARSE, {.Message = message});
+}
 
 [[noreturn]] void NotAvailable(TQueryKind kind) {
   Fail(std::string(QueryKindName(kind)) + " statements cannot be executed yet");
@@ -47,7 +49,8 @@ class TTableDirectory {
 // A cursor on the statement's table, closed on every exit path.
 class TStatementCursor {
  public:
-  TStatementCursor(TDataDirectory& directory, const TSourceTable& table, bool exclusive) : FCursor(directory) {
+  TStatementCursor(TDataDirectory& directory, const TSourceTable& table, bool exclusive)
+      : FCursor(directory) {
     FCursor.SetTableName(table.Name);
     FCursor.SetInMemory(table.InMemory);
     FCursor.SetExclusive(exclusive);
@@ -75,7 +78,8 @@ class TStatementCursor {
 class TPasswordScope {
  public:
   TPasswordScope(TDataSession& session, const TTableDefinition& definition) : FSession(session) {
-    if (definition.Encrypted && !definition.Password.empty() && !session.HasPassword(definition.Password)) {
+    if (definition.Encrypted && !definition.Password.empty() &&
+        !session.HasPassword(definition.Password)) {
       session.AddPassword(definition.Password);
       FAdded = definition.Password;
     }
@@ -103,7 +107,8 @@ void ExecuteCreateTable(TDataDirectory& own, const TDataQuery& query) {
     RaiseEngineError(TARN_TABLEEXISTS, {.Database = directory.Name(), .Table = table.Name});
   }
   {
-    TDataTable& created = directory.CreateTable(table.Name, table.InMemory, false, definition.Definition);
+    TDataTable& created =
+        directory.CreateTable(table.Name, table.InMemory, false, definition.Definition);
     try {
       if (definition.LastAutoInc >= 0)
         created.DataFile().SetLastAutoInc(static_cast<std::int32_t>(definition.LastAutoInc));
@@ -168,7 +173,8 @@ void ExecuteCreateIndex(TDataDirectory& own, const TDataQuery& query) {
   cursor->OpenCursor();
   const TSqlTableDefinition present = ReadTableDefinition(*cursor);
   if (query.IfNotExists && cursor->Table().IndexFile().FindIndexName(query.Index.Name) > 0) return;
-  const TIndexDescriptor index = MakeIndexDescriptor(query.Index, present.Definition.Fields, query.Index.Name);
+  const TIndexDescriptor index =
+      MakeIndexDescriptor(query.Index, present.Definition.Fields, query.Index.Name);
   (void)index;
   NotAvailable(query.Kind());
 }
@@ -193,12 +199,14 @@ void ExecuteStartTransaction(TDataDirectory& directory) {
 }
 
 void ExecuteCommit(TDataDirectory& directory, const TDataQuery&) {
-  if (!directory.InTransaction()) Fail("Transaction not in progress for database '" + directory.Name() + "'");
+  if (!directory.InTransaction())
+    Fail("Transaction not in progress for database '" + directory.Name() + "'");
   NotAvailable(TQueryKind::Commit);
 }
 
 void ExecuteRollback(TDataDirectory& directory) {
-  if (!directory.InTransaction()) Fail("Transaction not in progress for database '" + directory.Name() + "'");
+  if (!directory.InTransaction())
+    Fail("Transaction not in progress for database '" + directory.Name() + "'");
   NotAvailable(TQueryKind::Rollback);
 }
 

@@ -18,16 +18,18 @@ namespace {
 // Words that end a clause: never taken as a table, correlation or column
 // alias name when written without brackets.
 constexpr const char* ReservedWords[] = {
-    "ALL",      "AND",       "AS",       "ASC",       "ASCENDING", "BY",     "COMMIT",    "DESC",
-    "DESCENDING", "DISTINCT", "ENCRYPTED", "FLUSH",   "FROM",      "FULL",   "GROUP",     "HAVING",
-    "INNER",    "INTERVAL",  "INTO",     "JOIN",      "LANGUAGE",  "LEFT",   "LOCKS",     "NOAUTOINC",
-    "NOCASE",   "NOJOINOPTIMIZE", "NOT",  "ON",        "OR",        "ORDER",  "OUTER",     "RIGHT",
-    "SELECT",   "SET",       "SORT",     "TOP",       "UNION",     "VALUES", "WHERE",     "WITH",
+    "ALL",   "AND",        "AS",        "ASC",       "ASCENDING",      "BY",   "COMMIT",
+    "DESC",  "DESCENDING", "DISTINCT",  "ENCRYPTED", "FLUSH",          "FROM", "FULL",
+    "GROUP", "HAVING",     "INNER",     "INTERVAL",  "INTO",           "JOIN", "LANGUAGE",
+    "LEFT",  "LOCKS",      "NOAUTOINC", "NOCASE",    "NOJOINOPTIMIZE", "NOT",  "ON",
+    "OR",    "ORDER",      "OUTER",     "RIGHT",     "SELECT",         "SET",  "SORT",
+    "TOP",   "UNION",      "VALUES",    "WHERE",     "WITH",
 };
 
 }  // namespace
 
-TSqlParser::TSqlParser(TExpressionParser& scanner, std::vector<std::unique_ptr<TDataQuery>>& queries,
+TSqlParser::TSqlParser(TExpressionParser& scanner,
+                       std::vector<std::unique_ptr<TDataQuery>>& queries,
                        std::vector<TExpToken*>& parameters)
     : FScan(scanner), FQueries(queries), FParameters(parameters) {
   FScan.SetSqlHooks(this);
@@ -43,10 +45,14 @@ bool TSqlParser::AtReserved() const {
 
 bool TSqlParser::AtName(bool strings) const {
   switch (TokenKind()) {
-    case ExpScan::Identifier: return !AtReserved();
-    case ExpScan::QuotedName: return true;
-    case ExpScan::String: return strings;
-    default: return false;
+    case ExpScan::Identifier:
+      return !AtReserved();
+    case ExpScan::QuotedName:
+      return true;
+    case ExpScan::String:
+      return strings;
+    default:
+      return false;
   }
 }
 
@@ -123,7 +129,9 @@ void TSqlParser::ParseStatement() {
       kind = TQueryKind::CreateIndex;
       ParseCreateIndex(Query(NewQuery(kind)));
     } else {
-      FailFound("TABLE, INDEX, UNIQUE, ASC, ASCENDING, DESC, DESCENDING, or NOCASE keyword expected, instead found '");
+      FailFound(
+          "TABLE, INDEX, UNIQUE, ASC, ASCENDING, DESC, DESCENDING, or NOCASE keyword expected, "
+          "instead found '");
     }
   } else if (Kw("ALTER")) {
     Next();
@@ -161,12 +169,14 @@ void TSqlParser::ParseStatement() {
       Next();
     }
   } else {
-    FailFound("SELECT, INSERT, UPDATE, DELETE, CREATE, ALTER, or DROP keyword expected, instead found '");
+    FailFound(
+        "SELECT, INSERT, UPDATE, DELETE, CREATE, ALTER, or DROP keyword expected, instead found '");
   }
   if (Ch(';')) {
     Next();
   } else if (TokenKind() != ExpScan::End) {
-    FailFound(std::string("End of ") + QueryKindName(kind) + " statement expected, instead found '");
+    FailFound(std::string("End of ") + QueryKindName(kind) +
+              " statement expected, instead found '");
   }
 }
 
@@ -179,7 +189,8 @@ int TSqlParser::ParseSelectChain(bool subSelect, int openParentheses) {
   ParseSelectCore(head, !subSelect && head == 0, false);
   int previous = head;
   while (Kw("UNION")) {
-    if (!Query(previous).OrderBy.empty()) Fail("You cannot use an ORDER BY clause within a UNIONed query");
+    if (!Query(previous).OrderBy.empty())
+      Fail("You cannot use an ORDER BY clause within a UNIONed query");
     Next();
     bool all = false;
     if (Kw("ALL")) {
@@ -243,7 +254,8 @@ void TSqlParser::ParseSelectCore(int queryNo, bool master, bool unionMember) {
   Expect("FROM", "FROM keyword expected, instead found '");
   // A ")" after a join condition may close this select when it stands in
   // parentheses (its own, or those of a sub-select).
-  ParseFromList(q, "Table name expected after FROM keyword, instead found '", q.Parentheses > 0 || !master);
+  ParseFromList(q, "Table name expected after FROM keyword, instead found '",
+                q.Parentheses > 0 || !master);
   if (Kw("WHERE")) {
     Next();
     q.Where = Expression(SqlExprFlags::Condition);
@@ -282,7 +294,8 @@ void TSqlParser::ParseColumns(TDataQuery& q) {
   }
 }
 
-void TSqlParser::ParseTableName(TSourceTable& table, const std::string& message, const std::string& pathMessage) {
+void TSqlParser::ParseTableName(TSourceTable& table, const std::string& message,
+                                const std::string& pathMessage) {
   if (Kw("MEMORY")) {
     Next();
     if (!AtName(true)) {
@@ -446,8 +459,9 @@ void TSqlParser::ParseTop(TDataQuery& q) {
   q.Top = ParseInteger("Integer value expected after TOP keyword, instead found '");
 }
 
-void TSqlParser::ParseLanguage(std::optional<std::string>& language, std::optional<std::string>& sort,
-                               std::int16_t& languageId, std::int16_t& sortId) {
+void TSqlParser::ParseLanguage(std::optional<std::string>& language,
+                               std::optional<std::string>& sort, std::int16_t& languageId,
+                               std::int16_t& sortId) {
   Next();
   const std::string name = Token();
   const std::int32_t id = TokenKind() == ExpScan::String ? LanguageIdByName(name) : -1;
@@ -459,8 +473,9 @@ void TSqlParser::ParseLanguage(std::optional<std::string>& language, std::option
   if (Kw("SORT")) {
     Next();
     const std::string sortName = Token();
-    const std::int32_t sid =
-        TokenKind() == ExpScan::String ? SortIdByName(static_cast<std::uint16_t>(id), sortName) : -1;
+    const std::int32_t sid = TokenKind() == ExpScan::String
+                                 ? SortIdByName(static_cast<std::uint16_t>(id), sortName)
+                                 : -1;
     if (sid < 0) Fail("Invalid sort constant '" + sortName + "' specified after SORT keyword");
     sort = sortName;
     sortId = static_cast<std::int16_t>(sid);
@@ -524,7 +539,8 @@ void TSqlParser::ParseCommitOption(TDataQuery& q) {
   Next();
   if (Kw("INTERVAL")) {
     Next();
-    q.CommitInterval = ParseInteger("Integer value expected after INTERVAL keyword, instead found '");
+    q.CommitInterval =
+        ParseInteger("Integer value expected after INTERVAL keyword, instead found '");
     if (Kw("FLUSH")) {
       q.CommitFlush = true;
       Next();
@@ -558,7 +574,8 @@ void TSqlParser::ParseInsert(TDataQuery& q) {
         if (!Ch(',')) break;
         Next();
       }
-      if (!Ch(')')) FailFound("Right parentheses expected after list of table columns, instead found '");
+      if (!Ch(')'))
+        FailFound("Right parentheses expected after list of table columns, instead found '");
       Next();
     }
   }
@@ -591,7 +608,8 @@ void TSqlParser::ParseInsert(TDataQuery& q) {
 void TSqlParser::ParseUpdate(TDataQuery& q) {
   Next();
   TSourceTable target;
-  ParseTableName(target, "Table name expected, instead found '", "Table name expected, instead found '");
+  ParseTableName(target, "Table name expected, instead found '",
+                 "Table name expected, instead found '");
   ParseCorrelation(target, true);
   q.Sources.push_back(std::move(target));
   Expect("SET", "SET keyword expected, instead found '");
@@ -614,8 +632,10 @@ void TSqlParser::ParseUpdate(TDataQuery& q) {
     const TSourceTable& first = q.Sources[1];
     if (!SameName(first.Name, target.Name) || !SameName(first.Path, target.Path) ||
         first.InMemory != target.InMemory)
-      Fail("The first source table specified in FROM clause must match the table being updated in the UPDATE "
-           "statement");
+      Fail(
+          "The first source table specified in FROM clause must match the table being updated in "
+          "the UPDATE "
+          "statement");
     if (target.Correlation.empty()) target.Correlation = first.Correlation;
     q.Sources.erase(q.Sources.begin() + 1);
     for (std::size_t i = 0; i < q.Sources.size(); ++i) q.Sources[i].Position = static_cast<int>(i);

@@ -89,11 +89,13 @@ class TSqlParser final : public TExpSqlHooks {
   void ParseColumns(TDataQuery& q);
   void ParseFromList(TDataQuery& q, const std::string& tableMessage, bool closeAllowed);
   void ParseSource(TDataQuery& q, const std::string& tableMessage);
-  void ParseTableName(TSourceTable& table, const std::string& message, const std::string& pathMessage);
+  void ParseTableName(TSourceTable& table, const std::string& message,
+                      const std::string& pathMessage);
   void ParseCorrelation(TSourceTable& table, bool allowAs);
   void ParseGroupBy(TDataQuery& q);
   void ParseOrderBy(TDataQuery& q);
-  void ParseColumnRef(std::string& correlation, std::string& name, int& columnNo, const std::string& message);
+  void ParseColumnRef(std::string& correlation, std::string& name, int& columnNo,
+                      const std::string& message);
   void ParseTop(TDataQuery& q);
   void ParseLanguage(std::optional<std::string>& language, std::optional<std::string>& sort,
                      std::int16_t& languageId, std::int16_t& sortId);

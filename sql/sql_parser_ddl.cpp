@@ -11,11 +11,12 @@ namespace tarn {
 
 namespace {
 
-constexpr const char* ConstraintWords[] = {"CONSTRAINT", "UNIQUE", "ASC",    "ASCENDING",
+constexpr const char* ConstraintWords[] = {"CONSTRAINT", "UNIQUE",     "ASC",    "ASCENDING",
                                            "DESC",       "DESCENDING", "NOCASE", "PRIMARY"};
-constexpr const char* TableOptionWords[] = {"TEXT",     "STOP",      "SPACE", "INCLUDE", "DESCRIPTION",
-                                            "BLOB",     "LANGUAGE",  "ENCRYPTED", "USER", "LAST"};
-constexpr const char* AttributeWords[] = {"DESCRIPTION", "NOT", "DEFAULT", "MIN",      "MINIMUM",
+constexpr const char* TableOptionWords[] = {"TEXT",        "STOP", "SPACE",    "INCLUDE",
+                                            "DESCRIPTION", "BLOB", "LANGUAGE", "ENCRYPTED",
+                                            "USER",        "LAST"};
+constexpr const char* AttributeWords[] = {"DESCRIPTION", "NOT",     "DEFAULT",  "MIN", "MINIMUM",
                                           "MAX",         "MAXIMUM", "CHARCASE", "AT"};
 
 }  // namespace
@@ -113,7 +114,8 @@ void TSqlParser::ParseColumnAttributes(TCreateField& field) {
     else if (Kw("NOCHANGE"))
       field.CharCase = TCharCase::AsGiven;
     else
-      FailFound("UPPER, LOWER, or NOCHANGE keyword expected after CHARCASE keyword, instead found '");
+      FailFound(
+          "UPPER, LOWER, or NOCHANGE keyword expected after CHARCASE keyword, instead found '");
     Next();
   }
 }
@@ -144,7 +146,8 @@ void TSqlParser::ParseIndexColumns(TCreateIndex& index) {
          TokenKind() == ExpScan::String) {
     std::string name = Token();
     Next();
-    if (Ch('.')) Fail("Invalid use of table correlation name '" + name + "' specified in indexed columns");
+    if (Ch('.'))
+      Fail("Invalid use of table correlation name '" + name + "' specified in indexed columns");
     index.Columns.push_back(std::move(name));
     if (!Ch(',')) break;
     Next();
@@ -165,7 +168,9 @@ void TSqlParser::ParseCompression(TCreateIndex& index) {
   else if (Kw("NONE"))
     index.Compression = TKeyCompression::None;
   else
-    FailFound("FULL, DUPBYTE, TRAILBYTE, or NONE keyword expected after COMPRESS keyword, instead found '");
+    FailFound(
+        "FULL, DUPBYTE, TRAILBYTE, or NONE keyword expected after COMPRESS keyword, instead found "
+        "'");
   Next();
 }
 
@@ -229,18 +234,22 @@ void TSqlParser::ParseTableOptions(TTableOptions& options) {
     Next();
     Expect("BLOCK", "BLOCK keyword expected after BLOB keyword, instead found '");
     Expect("SIZE", "SIZE keyword expected after BLOCK keyword, instead found '");
-    options.BlobBlockSize = ParseInteger("Integer value expected after SIZE keyword, instead found '");
+    options.BlobBlockSize =
+        ParseInteger("Integer value expected after SIZE keyword, instead found '");
   }
-  if (Kw("LANGUAGE")) ParseLanguage(options.Language, options.Sort, options.LanguageId, options.SortId);
+  if (Kw("LANGUAGE"))
+    ParseLanguage(options.Language, options.Sort, options.LanguageId, options.SortId);
   if (Kw("ENCRYPTED")) ParseEncrypted(options.Password);
   for (int i = 0; i < 2 && Kw("USER"); ++i) {
     Next();
     const bool major = Kw("MAJOR");
-    if (!major && !Kw("MINOR")) FailFound("MAJOR or MINOR keyword expected after USER keyword, instead found '");
+    if (!major && !Kw("MINOR"))
+      FailFound("MAJOR or MINOR keyword expected after USER keyword, instead found '");
     Next();
     Expect("VERSION", major ? "VERSION keyword expected after MAJOR keyword, instead found '"
                             : "VERSION keyword expected after MINOR keyword, instead found '");
-    const std::int32_t version = ParseInteger("Integer value expected after VERSION keyword, instead found '");
+    const std::int32_t version =
+        ParseInteger("Integer value expected after VERSION keyword, instead found '");
     (major ? options.UserMajorVersion : options.UserMinorVersion) = version;
   }
   if (Kw("LAST")) {
@@ -273,7 +282,8 @@ void TSqlParser::ParseCreateTable(TDataQuery& q) {
   ParseTableName(table, "Table name expected after CREATE TABLE keywords, instead found '",
                  "Table name expected after CREATE TABLE keywords, instead found '");
   q.Sources.push_back(std::move(table));
-  if (!Ch('(')) FailFound("Left parentheses expected before list of table columns, instead found '");
+  if (!Ch('('))
+    FailFound("Left parentheses expected before list of table columns, instead found '");
   Next();
   while (!AtConstraint() && !AtTableOption() && !Ch(')')) {
     TCreateField field;
@@ -289,7 +299,8 @@ void TSqlParser::ParseCreateTable(TDataQuery& q) {
     if (Ch(',')) Next();
   }
   ParseTableOptions(q.Table);
-  if (!Ch(')')) FailFound("Right parentheses expected after CREATE TABLE statement, instead found '");
+  if (!Ch(')'))
+    FailFound("Right parentheses expected after CREATE TABLE statement, instead found '");
   Next();
 }
 
@@ -340,8 +351,9 @@ void TSqlParser::ParseAlterTable(TDataQuery& q) {
           Next();
           // An optional new definition (name and type), then the attributes
           // that replace the old ones.
-          const bool newDefinition = (TokenKind() == ExpScan::Identifier || TokenKind() == ExpScan::QuotedName) &&
-                                     !AtColumnAttribute() && !AtTableOption() && !Kw("NOBACKUP");
+          const bool newDefinition =
+              (TokenKind() == ExpScan::Identifier || TokenKind() == ExpScan::QuotedName) &&
+              !AtColumnAttribute() && !AtTableOption() && !Kw("NOBACKUP");
           if (newDefinition) {
             ParseColumnDefinition(action.Field, true);
           } else {
@@ -351,7 +363,8 @@ void TSqlParser::ParseAlterTable(TDataQuery& q) {
         }
         if (Kw("AT")) {
           Next();
-          action.Field.At = ParseInteger("Integer value expected after AT keyword, instead found '");
+          action.Field.At =
+              ParseInteger("Integer value expected after AT keyword, instead found '");
         }
       } else {
         action.Kind = add ? TAlterKind::AddPrimaryKey : TAlterKind::RedefinePrimaryKey;

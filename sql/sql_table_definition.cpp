@@ -14,7 +14,9 @@ namespace tarn {
 
 namespace {
 
-[[noreturn]] void Fail(const std::string& message) { RaiseEngineError(TARN_SQLPARSE, {.Message = message}); }
+[[noreturn]] void Fail(const std::string& message) {
+  RaiseEngineError(TARN_SQLPARSE, {.Message = message});
+}
 
 // The field (by position) named name, or -1.
 int FindField(const std::vector<TFieldDesc>& fields, const std::string& name) {
@@ -25,7 +27,8 @@ int FindField(const std::vector<TFieldDesc>& fields, const std::string& name) {
 
 std::uint16_t NextFieldNo(const std::vector<TFieldDesc>& fields) {
   std::uint16_t next = 1;
-  for (const TFieldDesc& f : fields) next = std::max<std::uint16_t>(next, static_cast<std::uint16_t>(f.FieldNo() + 1));
+  for (const TFieldDesc& f : fields)
+    next = std::max<std::uint16_t>(next, static_cast<std::uint16_t>(f.FieldNo() + 1));
   return next;
 }
 
@@ -60,13 +63,15 @@ std::vector<std::string> WordsOf(const std::string& text) {
   return words;
 }
 
-TIndexDescriptor TextIndexDescriptor(const std::vector<std::string>& columns, const std::vector<TFieldDesc>& fields) {
+TIndexDescriptor TextIndexDescriptor(const std::vector<std::string>& columns,
+                                     const std::vector<TFieldDesc>& fields) {
   TIndexDescriptor text;
   for (const std::string& column : columns) {
     const int at = FindField(fields, column);
     if (at < 0) Fail("Invalid field name '" + column + "' specified for text index");
     if (text.FieldCount < MaxKeyFields)
-      text.FieldNumbers[text.FieldCount] = static_cast<std::int16_t>(fields[static_cast<std::size_t>(at)].FieldNo());
+      text.FieldNumbers[text.FieldCount] =
+          static_cast<std::int16_t>(fields[static_cast<std::size_t>(at)].FieldNo());
     ++text.FieldCount;
   }
   return text;
@@ -82,17 +87,20 @@ void ApplyTableOptions(const TTableOptions& o, TSqlTableDefinition& out) {
       d.TextIndex = TextIndexDescriptor(*o.TextIndex, d.Fields);
   }
   if (o.StopWords || o.SpaceChars || o.IncludeChars) {
-    TTextIndexParams params = d.TextParams       ? *d.TextParams
+    TTextIndexParams params = d.TextParams          ? *d.TextParams
                               : out.TableTextParams ? *out.TableTextParams
                                                     : TTextIndexParams::Defaults();
     if (o.StopWords) params.StopWords = WordsOf(*o.StopWords);
     if (o.SpaceChars && !o.SpaceChars->empty()) params.SpaceChars = CharSetOf(*o.SpaceChars);
-    if (o.IncludeChars && !o.IncludeChars->empty()) params.IncludeChars = CharSetOf(*o.IncludeChars);
+    if (o.IncludeChars && !o.IncludeChars->empty())
+      params.IncludeChars = CharSetOf(*o.IncludeChars);
     d.TextParams = std::move(params);
     out.StopWordsGiven = o.StopWords.has_value();
   }
   if (o.Description) d.Description = *o.Description;
-  if (o.BlobBlockSize) d.BlobBlockSize = static_cast<std::uint16_t>(std::clamp<std::int32_t>(*o.BlobBlockSize, 0, 65535));
+  if (o.BlobBlockSize)
+    d.BlobBlockSize =
+        static_cast<std::uint16_t>(std::clamp<std::int32_t>(*o.BlobBlockSize, 0, 65535));
   if (o.Language) {
     d.LanguageId = o.LanguageId;
     d.SortId = o.SortId;
@@ -126,12 +134,14 @@ void DropFieldFromIndex(TIndexDescriptor& index, std::int16_t fieldNo) {
 }  // namespace
 
 TFieldDesc MakeColumnField(const TCreateField& column, std::uint16_t fieldNo) {
-  TFieldDesc field = MakeFieldDesc(fieldNo, column.Name, column.Type, column.SubType, column.Size, column.Scale);
+  TFieldDesc field =
+      MakeFieldDesc(fieldNo, column.Name, column.Type, column.SubType, column.Size, column.Scale);
   ApplyAttributes(column, field);
   return field;
 }
 
-TIndexDescriptor MakeIndexDescriptor(const TCreateIndex& index, const std::vector<TFieldDesc>& fields,
+TIndexDescriptor MakeIndexDescriptor(const TCreateIndex& index,
+                                     const std::vector<TFieldDesc>& fields,
                                      const std::string& indexName) {
   TIndexDescriptor d;
   d.IndexName = index.Primary ? std::string() : index.Name;
@@ -144,7 +154,8 @@ TIndexDescriptor MakeIndexDescriptor(const TCreateIndex& index, const std::vecto
     const int at = FindField(fields, column);
     if (at < 0) Fail("Invalid field name '" + column + "' specified for index '" + indexName + "'");
     const TFieldDesc& field = fields[static_cast<std::size_t>(at)];
-    if (d.FieldCount < MaxKeyFields) d.FieldNumbers[d.FieldCount] = static_cast<std::int16_t>(field.FieldNo());
+    if (d.FieldCount < MaxKeyFields)
+      d.FieldNumbers[d.FieldCount] = static_cast<std::int16_t>(field.FieldNo());
     ++d.FieldCount;
     keySize += KeyFieldSize(field.FieldType(), field.FieldSize()) + 1;
   }
@@ -161,8 +172,9 @@ TSqlTableDefinition BuildCreateDefinition(const TDataQuery& create) {
   for (const TCreateField& column : create.CreateFields)
     d.Fields.push_back(MakeColumnField(column, static_cast<std::uint16_t>(d.Fields.size() + 1)));
   if (create.PrimaryKey)
-    d.Primary = MakeIndexDescriptor(*create.PrimaryKey, d.Fields,
-                                    create.PrimaryKey->Name.empty() ? "Primary" : create.PrimaryKey->Name);
+    d.Primary =
+        MakeIndexDescriptor(*create.PrimaryKey, d.Fields,
+                            create.PrimaryKey->Name.empty() ? "Primary" : create.PrimaryKey->Name);
   ApplyTableOptions(create.Table, out);
   AssignFieldOffsets(d.Fields);
   return out;
@@ -183,11 +195,14 @@ TSqlTableDefinition ReadTableDefinition(TDataCursor& cursor) {
   d.Password = data.GetPassword();
   d.UserMajorVersion = data.GetUserMajorVersion();
   d.UserMinorVersion = data.GetUserMinorVersion();
-  if (!index.NoPrimaryIndex() && index.Descriptor(0).FieldCount > 0) d.Primary = index.Descriptor(0);
-  for (int slot = 1; slot <= index.IndexCount(); ++slot) d.Secondary.push_back(index.Descriptor(slot));
+  if (!index.NoPrimaryIndex() && index.Descriptor(0).FieldCount > 0)
+    d.Primary = index.Descriptor(0);
+  for (int slot = 1; slot <= index.IndexCount(); ++slot)
+    d.Secondary.push_back(index.Descriptor(slot));
   if (index.Descriptor(SysTextSlot).FieldCount > 0) d.TextIndex = index.Descriptor(SysTextSlot);
   TTextIndexParams params;
-  if (TTextParamsChain(table.IndexFile()).Read(cursor, params)) out.TableTextParams = std::move(params);
+  if (TTextParamsChain(table.IndexFile()).Read(cursor, params))
+    out.TableTextParams = std::move(params);
   return out;
 }
 
@@ -196,7 +211,8 @@ void ApplyAlterTable(const TDataQuery& alter, TSqlTableDefinition& out) {
   bool primaryDropped = false;
   const auto placeAt = [&](std::size_t from, int at) {
     if (at <= 0) return;
-    const std::size_t to = std::min<std::size_t>(static_cast<std::size_t>(at - 1), d.Fields.size() - 1);
+    const std::size_t to =
+        std::min<std::size_t>(static_cast<std::size_t>(at - 1), d.Fields.size() - 1);
     TFieldDesc moved = d.Fields[from];
     d.Fields.erase(d.Fields.begin() + static_cast<std::ptrdiff_t>(from));
     d.Fields.insert(d.Fields.begin() + static_cast<std::ptrdiff_t>(to), moved);
@@ -213,8 +229,9 @@ void ApplyAlterTable(const TDataQuery& alter, TSqlTableDefinition& out) {
         if (at < 0) Fail("Column " + action.ColumnName + " not found");
         TFieldDesc& field = d.Fields[static_cast<std::size_t>(at)];
         if (action.Field.HasType) {
-          TFieldDesc redefined = MakeFieldDesc(field.FieldNo(), action.Field.Name, action.Field.Type,
-                                               action.Field.SubType, action.Field.Size, action.Field.Scale);
+          TFieldDesc redefined =
+              MakeFieldDesc(field.FieldNo(), action.Field.Name, action.Field.Type,
+                            action.Field.SubType, action.Field.Size, action.Field.Scale);
           // Attributes not written again keep their old values.
           redefined.SetFieldDescription(field.FieldDescription());
           redefined.SetFieldRequired(field.FieldRequired());
@@ -231,7 +248,8 @@ void ApplyAlterTable(const TDataQuery& alter, TSqlTableDefinition& out) {
       case TAlterKind::DropColumn: {
         const int at = FindField(d.Fields, action.ColumnName);
         if (at < 0) Fail("Column " + action.ColumnName + " not found");
-        const auto fieldNo = static_cast<std::int16_t>(d.Fields[static_cast<std::size_t>(at)].FieldNo());
+        const auto fieldNo =
+            static_cast<std::int16_t>(d.Fields[static_cast<std::size_t>(at)].FieldNo());
         d.Fields.erase(d.Fields.begin() + at);
         DropFieldFromIndex(d.Primary, fieldNo);
         for (TIndexDescriptor& index : d.Secondary) DropFieldFromIndex(index, fieldNo);
@@ -240,7 +258,8 @@ void ApplyAlterTable(const TDataQuery& alter, TSqlTableDefinition& out) {
           if (d.TextIndex->FieldCount == 0) d.TextIndex.reset();
         }
         // An index left without columns goes with its last column.
-        std::erase_if(d.Secondary, [](const TIndexDescriptor& index) { return index.FieldCount == 0; });
+        std::erase_if(d.Secondary,
+                      [](const TIndexDescriptor& index) { return index.FieldCount == 0; });
         break;
       }
       case TAlterKind::AddPrimaryKey:

@@ -47,7 +47,8 @@ TFieldDesc MakeColumnField(const TCreateField& column, std::uint16_t fieldNo);
 
 // An index definition over fields; indexName names the index in messages.
 // Raises 11949 "Invalid field name '<column>' specified for index '<name>'".
-TIndexDescriptor MakeIndexDescriptor(const TCreateIndex& index, const std::vector<TFieldDesc>& fields,
+TIndexDescriptor MakeIndexDescriptor(const TCreateIndex& index,
+                                     const std::vector<TFieldDesc>& fields,
                                      const std::string& indexName);
 
 // The definition of CREATE TABLE, with offsets assigned.

@@ -13,10 +13,10 @@
 #include "engine/cursor/data_cursor.h"
 #include "engine/index/index_page.h"
 #include "engine/index/keys.h"
-#include "engine/table/field_desc.h"
 #include "engine/index/language_drivers.h"
 #include "engine/session/data_directory.h"
 #include "engine/session/data_session.h"
+#include "engine/table/field_desc.h"
 #include "sql/query_statement.h"
 #include "sql/sql_table_definition.h"
 #include "support/temp_dir.h"
@@ -39,7 +39,8 @@ class SqlDdl : public ::testing::Test {
     try {
       Run(text);
     } catch (const ETarnEngineError& e) {
-      return std::to_string(e.ErrorCode()) + " " + (e.ErrorMessage().empty() ? e.ErrorTable() : e.ErrorMessage());
+      return std::to_string(e.ErrorCode()) + " " +
+             (e.ErrorMessage().empty() ? e.ErrorTable() : e.ErrorMessage());
     }
     return "no error";
   }
@@ -51,10 +52,14 @@ class SqlDdl : public ::testing::Test {
 };
 
 TEST_F(SqlDdl, CreateTableWritesTheDefinitionThatVerifies) {
-  Run("CREATE TABLE Questions (ID AUTOINC, QuizName VARCHAR(40) DESCRIPTION 'quiz' NOT NULL DEFAULT 'Main' CHARCASE "
-      "UPPER, [Order] INTEGER MIN 0 MAX 1000, Question MEMO, Amount DECIMAL(12,2), Flag BOOLEAN, Raw BYTES(4), "
-      "CONSTRAINT pk UNIQUE PRIMARY KEY (QuizName, [Order]) COMPRESS DUPBYTE TEXT INDEX (Question) STOP WORDS "
-      "'the a' DESCRIPTION 'Quiz table' BLOB BLOCK SIZE 1024 LANGUAGE 'ANSI Standard' USER MAJOR VERSION 3 USER "
+  Run("CREATE TABLE Questions (ID AUTOINC, QuizName VARCHAR(40) DESCRIPTION 'quiz' NOT NULL "
+      "DEFAULT 'Main' CHARCASE "
+      "UPPER, [Order] INTEGER MIN 0 MAX 1000, Question MEMO, Amount DECIMAL(12,2), Flag BOOLEAN, "
+      "Raw BYTES(4), "
+      "CONSTRAINT pk UNIQUE PRIMARY KEY (QuizName, [Order]) COMPRESS DUPBYTE TEXT INDEX (Question) "
+      "STOP WORDS "
+      "'the a' DESCRIPTION 'Quiz table' BLOB BLOCK SIZE 1024 LANGUAGE 'ANSI Standard' USER MAJOR "
+      "VERSION 3 USER "
       "MINOR VERSION 19 LAST AUTOINC 41)");
   EXPECT_TRUE(Exists("Questions.DAT"));
   EXPECT_TRUE(Exists("Questions.IDX"));
@@ -87,7 +92,8 @@ TEST_F(SqlDdl, CreateTableWritesTheDefinitionThatVerifies) {
   EXPECT_EQ(primary.FieldNumbers[1], 3);
   EXPECT_TRUE(primary.Unique);
   EXPECT_EQ(primary.Compression, TKeyCompression::DupByte);
-  EXPECT_EQ(primary.KeySize, KeyFieldSize(FieldType::String, 40) + 1 + KeyFieldSize(FieldType::Int32, 0) + 1);
+  EXPECT_EQ(primary.KeySize,
+            KeyFieldSize(FieldType::String, 40) + 1 + KeyFieldSize(FieldType::Int32, 0) + 1);
   EXPECT_EQ(table.IndexFile().Descriptor(SysTextSlot).FieldCount, 1);
   EXPECT_EQ(table.IndexFile().Descriptor(SysTextSlot).FieldNumbers[0], 4);
   EXPECT_EQ(table.DataFile().GetDescription(), "Quiz table");
@@ -100,7 +106,8 @@ TEST_F(SqlDdl, CreateTableWritesTheDefinitionThatVerifies) {
 }
 
 TEST_F(SqlDdl, CreatedKeysOrderAndGuardRecords) {
-  Run("CREATE TABLE K (Name VARCHAR(10) NOT NULL, Note VARCHAR(20) DEFAULT 'none', PRIMARY KEY (Name))");
+  Run("CREATE TABLE K (Name VARCHAR(10) NOT NULL, Note VARCHAR(20) DEFAULT 'none', PRIMARY KEY "
+      "(Name))");
   TDataSession session;
   TDataCursor cursor(session.OpenDirectory("Check", FTemp.Path()));
   cursor.SetTableName("K");
@@ -108,8 +115,9 @@ TEST_F(SqlDdl, CreatedKeysOrderAndGuardRecords) {
   std::vector<std::uint8_t> record(cursor.RecordSize());
   const auto insert = [&](const std::string& name) {
     cursor.InitRecord(record);
-    cursor.PutField(1, record, std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(name.data()),
-                                                             name.size()));
+    cursor.PutField(1, record,
+                    std::span<const std::uint8_t>(
+                        reinterpret_cast<const std::uint8_t*>(name.data()), name.size()));
     cursor.InsertRecord(record, false);
   };
   insert("b");
@@ -221,13 +229,16 @@ TEST_F(SqlDdl, IndexStatementsThatHaveNothingToDo) {
 TEST_F(SqlDdl, AlterTableChecksItsActionsAgainstTheTable) {
   Run("CREATE TABLE T (a INTEGER, b VARCHAR(10), PRIMARY KEY (a))");
   EXPECT_EQ(Failure("ALTER TABLE T DROP nope"), "11949 Column nope not found");
-  EXPECT_EQ(Failure("ALTER TABLE T ADD PRIMARY KEY (b)"), "11949 Cannot REDEFINE the primary key using the ADD keyword");
-  EXPECT_EQ(Failure("ALTER TABLE T ADD c INTEGER TEXT INDEX (zz)"), "11949 Invalid field name 'zz' specified for text index");
+  EXPECT_EQ(Failure("ALTER TABLE T ADD PRIMARY KEY (b)"),
+            "11949 Cannot REDEFINE the primary key using the ADD keyword");
+  EXPECT_EQ(Failure("ALTER TABLE T ADD c INTEGER TEXT INDEX (zz)"),
+            "11949 Invalid field name 'zz' specified for text index");
   EXPECT_EQ(Failure("ALTER TABLE Missing ADD c INTEGER").substr(0, 5), "11010");
 }
 
 TEST_F(SqlDdl, AlterStartsFromTheTablesOwnDefinition) {
-  Run("CREATE TABLE T (a INTEGER, b MEMO, PRIMARY KEY (a) TEXT INDEX (b) STOP WORDS 'x y' SPACE CHARS '#' "
+  Run("CREATE TABLE T (a INTEGER, b MEMO, PRIMARY KEY (a) TEXT INDEX (b) STOP WORDS 'x y' SPACE "
+      "CHARS '#' "
       "DESCRIPTION 'd' USER MAJOR VERSION 4)");
   TDataCursor cursor(FDirectory);
   cursor.SetTableName("T");
@@ -255,7 +266,8 @@ TEST_F(SqlDdl, AlterStartsFromTheTablesOwnDefinition) {
 
 TEST_F(SqlDdl, IndexColumnsMustNameColumns) {
   Run("CREATE TABLE T (a INTEGER)");
-  EXPECT_EQ(Failure("CREATE INDEX i ON T (a, nope)"), "11949 Invalid field name 'nope' specified for index 'i'");
+  EXPECT_EQ(Failure("CREATE INDEX i ON T (a, nope)"),
+            "11949 Invalid field name 'nope' specified for index 'i'");
 }
 
 TEST_F(SqlDdl, DataStatementsAreParsedButNotRunYet) {
@@ -276,14 +288,16 @@ TEST_F(SqlDdl, TransactionStatementsOutsideATransaction) {
 }
 
 TEST_F(SqlDdl, StatementsOfATextRunInTurnAndStopAtAFailure) {
-  EXPECT_EQ(Failure("CREATE TABLE A (x INTEGER); CREATE TABLE B (y INTEGER); CREATE TABLE A (z INTEGER); "
-                    "CREATE TABLE C (w INTEGER)"),
-            "13060 A");
+  EXPECT_EQ(
+      Failure("CREATE TABLE A (x INTEGER); CREATE TABLE B (y INTEGER); CREATE TABLE A (z INTEGER); "
+              "CREATE TABLE C (w INTEGER)"),
+      "13060 A");
   EXPECT_TRUE(Exists("A.DAT"));
   EXPECT_TRUE(Exists("B.DAT"));
   EXPECT_FALSE(Exists("C.DAT"));
   // A parse failure in a later statement also stops the text there.
-  EXPECT_EQ(Failure("DROP TABLE A; DROP TABLE B C"), "11949 End of DROP TABLE statement expected, instead found 'C'");
+  EXPECT_EQ(Failure("DROP TABLE A; DROP TABLE B C"),
+            "11949 End of DROP TABLE statement expected, instead found 'C'");
   EXPECT_FALSE(Exists("A.DAT"));
   EXPECT_TRUE(Exists("B.DAT"));
 }

@@ -2,12 +2,13 @@
 // copy of a definition: field numbers, positions, attributes, indexes and
 // the messages of actions that cannot apply.
 
+#include "sql/sql_table_definition.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "engine/index/keys.h"
-#include "sql/sql_table_definition.h"
 #include "sql_test_support.h"
 
 namespace {
@@ -33,10 +34,12 @@ class SqlDefinition : public ::testing::Test {
   // "name#number" per field in order, then the primary key's field numbers.
   static std::string Describe(const TSqlTableDefinition& d) {
     std::string s;
-    for (const TFieldDesc& f : d.Definition.Fields) s += f.FieldName() + "#" + std::to_string(f.FieldNo()) + " ";
+    for (const TFieldDesc& f : d.Definition.Fields)
+      s += f.FieldName() + "#" + std::to_string(f.FieldNo()) + " ";
     s += "pk(";
     for (int i = 0; i < d.Definition.Primary.FieldCount; ++i)
-      s += (i ? "," : "") + std::to_string(d.Definition.Primary.FieldNumbers[static_cast<std::size_t>(i)]);
+      s += (i ? "," : "") +
+           std::to_string(d.Definition.Primary.FieldNumbers[static_cast<std::size_t>(i)]);
     return s + ")";
   }
 
@@ -45,8 +48,10 @@ class SqlDefinition : public ::testing::Test {
 
 TEST_F(SqlDefinition, CreateTableNumbersFieldsAndComputesKeys) {
   const TSqlTableDefinition d = Create(
-      "CREATE TABLE t (a INTEGER, b VARCHAR(12) NOT NULL DEFAULT 'x' MIN 'a' MAX 'z' CHARCASE LOWER, c MEMO, "
-      "DESC NOCASE PRIMARY KEY (b, a) COMPRESS TRAILBYTE TEXT INDEX (c, b) STOP WORDS 'of  the' SPACE CHARS '.;' "
+      "CREATE TABLE t (a INTEGER, b VARCHAR(12) NOT NULL DEFAULT 'x' MIN 'a' MAX 'z' CHARCASE "
+      "LOWER, c MEMO, "
+      "DESC NOCASE PRIMARY KEY (b, a) COMPRESS TRAILBYTE TEXT INDEX (c, b) STOP WORDS 'of  the' "
+      "SPACE CHARS '.;' "
       "ENCRYPTED WITH 'pw' LAST AUTOINC 9)");
   ASSERT_EQ(d.Definition.Fields.size(), 3u);
   EXPECT_EQ(Describe(d), "a#1 b#2 c#3 pk(2,1)");
@@ -62,7 +67,8 @@ TEST_F(SqlDefinition, CreateTableNumbersFieldsAndComputesKeys) {
   EXPECT_TRUE(pk.Descending);
   EXPECT_TRUE(pk.CaseInsensitive);
   EXPECT_EQ(pk.Compression, TKeyCompression::TrailByte);
-  EXPECT_EQ(pk.KeySize, KeyFieldSize(FieldType::String, 12) + 1 + KeyFieldSize(FieldType::Int32, 0) + 1);
+  EXPECT_EQ(pk.KeySize,
+            KeyFieldSize(FieldType::String, 12) + 1 + KeyFieldSize(FieldType::Int32, 0) + 1);
   ASSERT_TRUE(d.Definition.TextIndex.has_value());
   EXPECT_EQ(d.Definition.TextIndex->FieldCount, 2);
   EXPECT_EQ(d.Definition.TextIndex->FieldNumbers[0], 3);
@@ -77,7 +83,8 @@ TEST_F(SqlDefinition, CreateTableNumbersFieldsAndComputesKeys) {
 
   // Without full-text options the table's (or the default) parameters apply;
   // an empty password means not encrypted.
-  const TSqlTableDefinition plain = Create("CREATE TABLE t (a VARCHAR(5) TEXT INDEX (a) ENCRYPTED WITH '')");
+  const TSqlTableDefinition plain =
+      Create("CREATE TABLE t (a VARCHAR(5) TEXT INDEX (a) ENCRYPTED WITH '')");
   EXPECT_FALSE(plain.Definition.TextParams.has_value());
   EXPECT_FALSE(plain.StopWordsGiven);
   EXPECT_FALSE(plain.Definition.Encrypted);
@@ -86,7 +93,8 @@ TEST_F(SqlDefinition, CreateTableNumbersFieldsAndComputesKeys) {
 TEST_F(SqlDefinition, NonUniqueKeysEndWithTheRecordId) {
   const TSqlTableDefinition d = Create("CREATE TABLE t (a INTEGER)");
   FFixture.Statement.Prepare("CREATE INDEX i ON t (a)");
-  const TIndexDescriptor index = MakeIndexDescriptor(FFixture.Statement.Master().Index, d.Definition.Fields, "i");
+  const TIndexDescriptor index =
+      MakeIndexDescriptor(FFixture.Statement.Master().Index, d.Definition.Fields, "i");
   EXPECT_EQ(index.IndexName, "i");
   EXPECT_FALSE(index.Unique);
   EXPECT_EQ(index.KeySize, KeyFieldSize(FieldType::Int32, 0) + 1 + 4);
@@ -108,21 +116,27 @@ TEST_F(SqlDefinition, AlterKeepsFieldNumbersAndAppliesActionsInOrder) {
       {"ALTER TABLE t DROP a", "b#2 c#3 pk()"},
       {"ALTER TABLE t DROP nope", "Column nope not found"},
       {"ALTER TABLE t REDEFINE COLUMN Nope DEFAULT '1'", "Column Nope not found"},
-      {"ALTER TABLE t ADD PRIMARY KEY (b)", "Cannot REDEFINE the primary key using the ADD keyword"},
-      {"ALTER TABLE t DROP b, REDEFINE PRIMARY KEY (a, b)", "Invalid field name 'b' specified for index 'Primary'"},
-      {"ALTER TABLE t ADD CONSTRAINT k PRIMARY KEY (z)", "Cannot REDEFINE the primary key using the ADD keyword"},
-      {"ALTER TABLE t DROP PRIMARY KEY, ADD CONSTRAINT k PRIMARY KEY (z)", "Invalid field name 'z' specified for index 'k'"},
+      {"ALTER TABLE t ADD PRIMARY KEY (b)",
+       "Cannot REDEFINE the primary key using the ADD keyword"},
+      {"ALTER TABLE t DROP b, REDEFINE PRIMARY KEY (a, b)",
+       "Invalid field name 'b' specified for index 'Primary'"},
+      {"ALTER TABLE t ADD CONSTRAINT k PRIMARY KEY (z)",
+       "Cannot REDEFINE the primary key using the ADD keyword"},
+      {"ALTER TABLE t DROP PRIMARY KEY, ADD CONSTRAINT k PRIMARY KEY (z)",
+       "Invalid field name 'z' specified for index 'k'"},
       {"ALTER TABLE t ADD d INT TEXT INDEX (x)", "Invalid field name 'x' specified for text index"},
   };
   for (const TCase& c : cases) {
-    TSqlTableDefinition d = Create("CREATE TABLE t (a INTEGER, b VARCHAR(10), c VARCHAR(5), PRIMARY KEY (a))");
+    TSqlTableDefinition d =
+        Create("CREATE TABLE t (a INTEGER, b VARCHAR(10), c VARCHAR(5), PRIMARY KEY (a))");
     EXPECT_EQ(Alter(d, c.Alter), c.Result) << c.Alter;
   }
 }
 
 TEST_F(SqlDefinition, RedefineReplacesOnlyTheAttributesGiven) {
-  TSqlTableDefinition d =
-      Create("CREATE TABLE t (a VARCHAR(10) DESCRIPTION 'old' NOT NULL DEFAULT 'x' CHARCASE UPPER, b INTEGER)");
+  TSqlTableDefinition d = Create(
+      "CREATE TABLE t (a VARCHAR(10) DESCRIPTION 'old' NOT NULL DEFAULT 'x' CHARCASE UPPER, b "
+      "INTEGER)");
   Alter(d, "ALTER TABLE t REDEFINE a DEFAULT 'y', REDEFINE b c LARGEINT MIN '0'");
   const TFieldDesc& a = d.Definition.Fields[0];
   EXPECT_EQ(a.FieldDescription(), "old");
@@ -139,7 +153,8 @@ TEST_F(SqlDefinition, RedefineReplacesOnlyTheAttributesGiven) {
 }
 
 TEST_F(SqlDefinition, DroppingAColumnTakesItOutOfEveryIndex) {
-  TSqlTableDefinition d = Create("CREATE TABLE t (a INTEGER, b VARCHAR(10), c MEMO, PRIMARY KEY (a, b) TEXT INDEX (c))");
+  TSqlTableDefinition d = Create(
+      "CREATE TABLE t (a INTEGER, b VARCHAR(10), c MEMO, PRIMARY KEY (a, b) TEXT INDEX (c))");
   TIndexDescriptor byB;
   byB.IndexName = "ByB";
   byB.FieldCount = 1;

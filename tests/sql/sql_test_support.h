@@ -27,7 +27,8 @@ inline std::string ParseOutcome(tarn::TQueryStatement& statement, std::string_vi
     return statement.Print();
   } catch (const tarn::ETarnEngineError& e) {
     const std::size_t at = statement.ErrorPosition() ? statement.ErrorPosition()->Offset : 0;
-    return "error " + std::to_string(e.ErrorCode()) + ": " + e.ErrorMessage() + " @" + std::to_string(at);
+    return "error " + std::to_string(e.ErrorCode()) + ": " + e.ErrorMessage() + " @" +
+           std::to_string(at);
   }
 }
 
