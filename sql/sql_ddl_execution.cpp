@@ -102,6 +102,8 @@ void ExecuteCreateTable(TDataDirectory& own, const TDataQuery& query) {
   TTableDirectory scope(own, table);
   TDataDirectory& directory = scope.Get();
   const TSqlTableDefinition definition = BuildCreateDefinition(query);
+  if (definition.LastAutoInc < -1)
+    RaiseEngineError(TARN_FLDLIMIT, {.Database = directory.Name(), .Table = table.Name});
   if (directory.TableExists(table.Name, table.InMemory)) {
     if (query.IfNotExists) return;
     RaiseEngineError(TARN_TABLEEXISTS, {.Database = directory.Name(), .Table = table.Name});

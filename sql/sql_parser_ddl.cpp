@@ -261,7 +261,7 @@ void TSqlParser::ParseTableOptions(TTableOptions& options) {
       Next();
     }
     if (TokenKind() != ExpScan::Integer) Fail("Next auto-increment number is empty");
-    const std::optional<std::int64_t> value = ParseIntegerText(Token(), 0, 2147483648LL);
+    const std::optional<std::int64_t> value = ParseIntegerText(Token(), 0, negative ? 2147483648LL : 2147483647LL);
     if (!value) FailFound("Integer value expected after AUTOINC keyword, instead found '");
     options.LastAutoInc = negative ? -*value : *value;
     Next();

@@ -185,6 +185,11 @@ TEST_F(SqlDdl, BadDefinitionsLeaveNoTable) {
   EXPECT_EQ(Failure("CREATE TABLE T (a VARCHAR(9) TEXT INDEX (z))"),
             "11949 Invalid field name 'z' specified for text index");
   EXPECT_NE(Failure("CREATE TABLE T (a INTEGER, A INTEGER)"), "no error");
+  EXPECT_NE(Failure("CREATE TABLE T ([1a] INTEGER)"), "no error");
+  EXPECT_NE(Failure("CREATE TABLE T (a INTEGER DEFAULT 'abc')"), "no error");
+  EXPECT_EQ(Failure("CREATE TABLE T (a MEMO, PRIMARY KEY (a))"), "12292 T");
+  EXPECT_EQ(Failure("CREATE TABLE T (a INTEGER ENCRYPTED WITH 'sixteen chars!!!')"), "10015 T");
+  EXPECT_EQ(Failure("CREATE TABLE T (a INTEGER LAST AUTOINC -2)"), "9492 T");
   EXPECT_FALSE(Exists("T.DAT"));
   EXPECT_FALSE(Exists("T.IDX"));
 }

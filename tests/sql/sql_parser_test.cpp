@@ -340,6 +340,8 @@ const TErrorCase ErrorCases[] = {
     {"CREATE TABLE t (a INT LAST 5)",
      "AUTOINC keyword expected after LAST keyword, instead found '5'", 27},
     {"CREATE TABLE t (a INT LAST AUTOINC)", "Next auto-increment number is empty", 34},
+    {"CREATE TABLE t (a INT LAST AUTOINC 2147483648)",
+     "Integer value expected after AUTOINC keyword, instead found '2147483648'", 35},
     {"CREATE TABLE t (a INT, b INT",
      "Right parentheses expected after CREATE TABLE statement, instead found ''", 28},
     {"CREATE UNIQUE i ON t (a)", "INDEX keyword expected, instead found 'i'", 14},
