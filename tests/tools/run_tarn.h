@@ -15,8 +15,9 @@ struct TRun {
   std::string Output;
 };
 
-inline TRun RunTarn(const std::string& args) {
-  const std::string command = std::string(TARN_PROGRAM) + " " + args + " </dev/null 2>&1";
+// input: a file for standard input (empty: none).
+inline TRun RunTarn(const std::string& args, const std::string& input = "/dev/null") {
+  const std::string command = std::string(TARN_PROGRAM) + " " + args + " <" + input + " 2>&1";
   TRun run;
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return run;

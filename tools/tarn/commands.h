@@ -67,4 +67,12 @@ struct TLoadCommand {
   int Run(const TCommonOptions& common) const;
 };
 
+// tarn sql DIR [STATEMENT...]
+struct TSqlCommand {
+  std::string Dir;
+  std::vector<std::string> Statements;
+  void Register(CLI::App& app, TCommonOptions& common);
+  int Run(const TCommonOptions& common) const;
+};
+
 }  // namespace tarn_tool

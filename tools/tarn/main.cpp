@@ -30,6 +30,9 @@ int main(int argc, char** argv) {
   TLoadCommand load;
   CLI::App* loadApp = app.add_subcommand("load", "Add records from a JSON or CSV file, all or nothing.");
   load.Register(*loadApp, common);
+  TSqlCommand sql;
+  CLI::App* sqlApp = app.add_subcommand("sql", "Run SQL statements, or an interactive SQL shell.");
+  sql.Register(*sqlApp, common);
 
   try {
     app.parse(argc, argv);
@@ -50,6 +53,7 @@ int main(int argc, char** argv) {
     if (*repairApp) return repair.Run(common);
     if (*dumpApp) return dump.Run(common);
     if (*loadApp) return load.Run(common);
+    if (*sqlApp) return sql.Run(common);
   } catch (const TUsageError& e) {
     PrintError(e.Message);
     return ExitUsage;
