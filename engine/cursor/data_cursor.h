@@ -526,6 +526,7 @@ class TDataCursor final : public TTableCursor,
   friend class TOperationBracket;
   friend class TIndexSwitch;
   friend class TCursorFilters;
+  friend class TTableChecker;
 
   // ---- filters (data_cursor_filters.cpp) ----
   TFilter& AddFilterOnce(const std::function<TFilter&()>& add);

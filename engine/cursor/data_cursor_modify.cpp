@@ -14,7 +14,9 @@
 // (outside a transaction) starts every modification with clean caches, so
 // dropping the caches and re-reading the headers gives back exactly the table
 // as it was; an exclusive cursor or a transaction, whose caches hold earlier
-// unwritten work, undoes its key changes one by one in reverse order instead.
+// unwritten work, undoes its key and record changes one by one in reverse
+// order instead, and puts the blob blocks it touched back from the blob
+// file's journal.
 //
 // Record locks: one per cursor (LockedRecNo). The pessimistic protocol takes
 // it at the edit (GetCurrentRecord with lock) and keeps it until the post with
@@ -107,9 +109,19 @@ namespace {
 // Undoes the changes of a failed modification (see the file comment).
 class TModifyUndo {
  public:
-  TModifyUndo(TDataTable& table, bool discard) : FTable(table), FDiscard(discard) {}
+  TModifyUndo(TDataTable& table, bool discard) : FTable(table), FDiscard(discard) {
+    // Blob chains change block by block; their blocks are put back from the
+    // blob file's journal.
+    if (!FDiscard && FTable.HasBlobFields() && FTable.BlobFile().Opened() && !FTable.BlobFile().JournalOpen()) {
+      FTable.BlobFile().BeginJournal();
+      FJournal = true;
+    }
+  }
   ~TModifyUndo() {
-    if (FDone) return;
+    if (FDone) {
+      if (FJournal) FTable.BlobFile().EndJournal();
+      return;
+    }
     if (FDiscard) {
       FTable.DiscardBuffers(false, true);
       return;
@@ -121,6 +133,7 @@ class TModifyUndo {
         // Keep undoing the rest; the table's own check finds what is left.
       }
     }
+    if (FJournal) FTable.BlobFile().RollBackJournal();
   }
   TModifyUndo(const TModifyUndo&) = delete;
   TModifyUndo& operator=(const TModifyUndo&) = delete;
@@ -138,6 +151,7 @@ class TModifyUndo {
   };
   TDataTable& FTable;
   bool FDiscard;
+  bool FJournal = false;
   bool FDone = false;
   std::vector<TUndoStep> FSteps;
 };
