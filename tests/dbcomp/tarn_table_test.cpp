@@ -500,6 +500,10 @@ TEST_F(TableTest, ReadOnlyAndExclusiveOpens) {
   auto other = NewTable();
   EXPECT_EQ(CodeOf([&] { other->Open(); }), tarn::TARN_OSEACCES);
   EXPECT_FALSE(other->Active());
+  // Searches that would need a second cursor scan instead.
+  EXPECT_TRUE(owner->Locate("City;Name", {"Oslo", "Carla"}));
+  EXPECT_EQ(owner->FieldByName("Id").AsInteger(), 3);
+  EXPECT_EQ(owner->Lookup("Name", {"bert"}, "Age"), (std::optional<TFieldValues>{{"45"}}));
 }
 
 TEST_F(TableTest, CreatingAndDeletingTables) {
