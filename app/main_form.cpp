@@ -13,6 +13,7 @@
 #include "app/dialogs.h"
 #include "app/exception_handler.h"
 #include "app/paths.h"
+#include "app/table_location.h"
 #include "app/sound_player.h"
 #include "dbcomp/data_set.h"
 #include "dbcomp/db_consts.h"
@@ -137,7 +138,13 @@ void TMainForm::ConnectHandlers() {
 bool TMainForm::FormCreate() {
   dbcomp::DefaultSession().AddPassword(TablePassword);
   const std::string iniPath = ExePath(ConfigFileName);
-  const std::string databaseName = ReadTablePath(iniPath);
+  // A read-only (installed) table is played from the user's own copy.
+  const TTableLocation location = PlayableTableDirectory(ReadTablePath(iniPath), QuestionTableName);
+  if (!location.Error.empty()) {
+    ErrorBox(location.Error + ".", 0, true);
+    return false;
+  }
+  const std::string& databaseName = location.Directory;
   try {
     FVantorTable = dbcomp::CreateTable(databaseName, QuestionTableName);
     if (!FVantorTable) dbcomp::DatabaseError("Error creating table handle.");

@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "app/config.h"
+
 namespace vantor {
 
 namespace {
@@ -33,6 +35,24 @@ const std::string& ExeFileName() { return State().ExeFileName; }
 const std::string& ExeDir() { return State().ExeDir; }
 char ExeDrive() { return State().ExeDrive; }
 
+namespace {
+
+// The program's own directory when "Vantor.ini" lies beside it (the build
+// tree, or a copy of the program with its files); otherwise the installed
+// data directory (share/vantor beside bin/) when that holds it.
+std::string InstalledDataDir(const std::string& programDir) {
+  std::error_code ec;
+  if (std::filesystem::exists(std::filesystem::path(programDir) / ConfigFileName, ec)) return programDir;
+#ifdef VANTOR_DATA_DIR_FROM_BIN
+  const std::filesystem::path data =
+      (std::filesystem::path(programDir) / VANTOR_DATA_DIR_FROM_BIN).lexically_normal();
+  if (std::filesystem::exists(data / ConfigFileName, ec)) return StripTrailingBackslash(data.string());
+#endif
+  return programDir;
+}
+
+}  // namespace
+
 void InitPaths(std::string_view exeFileName) {
   std::string exe(exeFileName);
   if (exe.empty()) {
@@ -44,6 +64,7 @@ void InitPaths(std::string_view exeFileName) {
   s.ExeFileName = exe;
   std::string dir = ExtractFilePath(exe);
   s.ExeDir = dir.empty() ? std::string(".") : StripTrailingBackslash(dir);
+  s.ExeDir = InstalledDataDir(s.ExeDir);
   if (::chdir(s.ExeDir.c_str()) != 0)
     throw std::system_error(errno, std::generic_category(), "cannot enter " + s.ExeDir);
   s.ExeDrive = s.ExeDir.front();

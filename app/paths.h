@@ -19,13 +19,15 @@ namespace vantor {
 
 // Full path of the running program file, its directory (StripTrailingBackslash
 // of the directory part) and the first character of that directory. Empty
-// until InitPaths.
+// until InitPaths. The directory is where the program's files are: for an
+// installed program without "Vantor.ini" beside it, the installed data
+// directory (share/vantor beside bin/) when that holds "Vantor.ini".
 const std::string& ExeFileName();
 const std::string& ExeDir();
 char ExeDrive();
 
 // Start-up of the unit: takes `exeFileName` (the running program's full path
-// when empty, from /proc/self/exe), derives ExeDir and ExeDrive, makes ExeDir
+// when empty, from /proc/self/exe), derives ExeDir (see above) and ExeDrive, makes ExeDir
 // the process's current directory and seeds the pseudo-random generator from
 // the clock. Raises std::system_error when the directory cannot be entered.
 void InitPaths(std::string_view exeFileName = {});

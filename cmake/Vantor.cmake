@@ -1,5 +1,13 @@
 # Build helpers shared by every folder.
 
+# Where an installed Vantor keeps its data: the question table, Vantor.ini,
+# pictures and sounds. The build tree keeps them beside the program instead;
+# an installed program finds this directory relative to its own
+# (VANTOR_DATA_DIR_FROM_BIN).
+include(GNUInstallDirs)
+set(VANTOR_INSTALL_DATADIR ${CMAKE_INSTALL_DATADIR}/vantor)
+file(RELATIVE_PATH VANTOR_DATA_DIR_FROM_BIN /${CMAKE_INSTALL_BINDIR} /${VANTOR_INSTALL_DATADIR})
+
 # vantor_library(<target> [DEPS <targets>...])
 # A static library of every .cpp in the calling folder; an interface library
 # while the folder has no sources yet. The repository root is the include root,

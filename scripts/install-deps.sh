@@ -6,6 +6,8 @@ set -euo pipefail
 
 packages=(
   g++ clang cmake ninja-build pkg-config git
+  # Debian packages: cpack's dependency scan (dpkg-shlibdeps).
+  dpkg-dev file
   # libFuzzer and the sanitizer runtimes of clang (scripts/sanitize.sh).
   libclang-rt-14-dev
   qt6-base-dev qt6-multimedia-dev

@@ -25,6 +25,10 @@ inline constexpr const char* AboutCloseGlyph = "about_close_glyph.png";
 inline constexpr const char* AnimatorFramePattern = "animator_%1.png";
 inline constexpr int AnimatorFrameCount = 8;
 
+// The program's icon for the desktop's menu (128 x 128, transparent
+// background): the question bubble over a badge.
+inline constexpr const char* ProgramIcon = "vantor.png";
+
 // Sounds of the game.
 inline constexpr const char* RightSound = "CrowdCheers.wav";
 inline constexpr const char* WrongSound = "wrong answer.wav";

@@ -553,6 +553,16 @@ QImage MainWindowPicture() {
   return image;
 }
 
+QImage DesktopIcon() {
+  QImage image = NewImage(128, 128);
+  QPainter p(&image);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setRenderHint(QPainter::TextAntialiasing);
+  QuestionBubble(p, QRectF(14, 6, 100, 70), 58);
+  LetterBadge(p, QPointF(64, 98), 26, BadgeColours[1], "B");
+  return image;
+}
+
 QImage Banner(int w, int h, const QString& title, const QString& subtitle, double titlePixels) {
   QImage image(w, h, QImage::Format_RGB32);
   QPainter p(&image);
@@ -797,6 +807,7 @@ void WriteAssets(const QString& dir) {
   if (!QDir().mkpath(dir)) throw std::runtime_error("cannot create " + dir.toStdString());
   const QDir d(dir);
   SaveImage(MainWindowPicture(), d.filePath(MainPicture));
+  SaveImage(DesktopIcon(), d.filePath(ProgramIcon));
   SaveImage(Glyph(16, NextArrow), d.filePath(NextGlyph));
   SaveImage(Banner(300, 100, "Vantor", "the picture quiz", 54), d.filePath(HelpPicture));
   SaveImage(Glyph(18, DoorGlyph), d.filePath(HelpCloseGlyph));
