@@ -416,10 +416,15 @@ void TDataFile::VerifyDataFile() {
   const std::int64_t size = GetFileSize();
   const std::int64_t recordSize = FHeader.RecordSize();
   if (size < h) Raise(TARN_HEADERCORRUPT);
-  if ((size - h) % recordSize != 0) Raise(TARN_HEADERCORRUPT);
-  const std::int64_t slots = (size - h) / recordSize;
-  if (slots + 1 != FHeader.NextRecordNumber()) Raise(TARN_HEADERCORRUPT);
-  if (FHeader.FirstFreeRecord() < 0 || FHeader.FirstFreeRecord() > slots) Raise(TARN_HEADERCORRUPT);
+  // A header that carries the mark of an interrupted write may have reached
+  // the disk before the records it counts: the table opens, damaged (the
+  // mark says so), and the records the file lacks fail when read.
+  if (!FHeader.WriteInProgress()) {
+    if ((size - h) % recordSize != 0) Raise(TARN_HEADERCORRUPT);
+    if ((size - h) / recordSize + 1 != FHeader.NextRecordNumber()) Raise(TARN_HEADERCORRUPT);
+  }
+  const std::int64_t slots = FHeader.NextRecordNumber() - 1;
+  if (slots < 0 || FHeader.FirstFreeRecord() < 0 || FHeader.FirstFreeRecord() > slots) Raise(TARN_HEADERCORRUPT);
 }
 
 // ---------------------------------------------------------------- cache internals
@@ -582,8 +587,11 @@ TRecordPin TDataFile::GetRecord(TRecordCacheClient* cursor, std::int32_t recordN
   if (count > 1) ++FStats.ReadAheads;
   if (static_cast<std::size_t>(got) < bytes) {
     // Records appended by this table and not yet written lie past the end of
-    // the file; that is only possible while nobody else can write.
-    const bool acceptable = FOwner.DataWritten() && (FExclusive || FOwner.HoldsTransactionLock());
+    // the file; that is only possible while nobody else can write. A header
+    // marked by an interrupted write may count records that never reached the
+    // file: those fail below, the ones before them read as usual.
+    const bool acceptable =
+        FHeader.WriteInProgress() || (FOwner.DataWritten() && (FExclusive || FOwner.HoldsTransactionLock()));
     if (!acceptable) Raise(TARN_READERR);
   }
   const std::int32_t delivered = static_cast<std::int32_t>(std::max(0, got) / recordSize);
