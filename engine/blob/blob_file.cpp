@@ -298,7 +298,7 @@ void TBlobFile::JournalBlock(const TBlock& block) {
 
 void TBlobFile::RollBackJournal() noexcept {
   if (!FJournal) return;
-  TJournal journal = std::move(*FJournal);
+  TBlobJournal journal = std::move(*FJournal);
   FJournal.reset();
   for (std::int32_t n = journal.NextBlockNumber; n < FHeader.NextBlockNumber; ++n) FCache->Forget(n);
   for (auto& [blockNo, image] : journal.Images) {

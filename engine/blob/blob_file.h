@@ -40,6 +40,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "engine/blob/blob_header.h"
@@ -53,6 +54,17 @@
 namespace tarn {
 
 class TBlobBuffer;
+
+// What TBlobFile's undo journal keeps (see TBlobFile::BeginJournal): the
+// header fields at its start and the plain image of every block handed out
+// since that existed then.
+struct TBlobJournal {
+  std::int32_t FreeBlockList = 0;
+  std::int32_t NextBlockNumber = 1;
+  bool HeaderDirty = false;
+  TChainVisits Kept;  // numbers of the blocks in Images
+  std::vector<std::pair<std::int32_t, std::vector<std::uint8_t>>> Images;
+};
 
 // Counters of the block cache, for statistics only.
 struct TBlobStatistics {
@@ -248,14 +260,7 @@ class TBlobFile : public TFileHandler {
   TBlobStatistics FStats;
 
   // The undo journal (see BeginJournal).
-  struct TJournal {
-    std::int32_t FreeBlockList = 0;
-    std::int32_t NextBlockNumber = 1;
-    bool HeaderDirty = false;
-    TChainVisits Kept;  // numbers of the blocks in Images
-    std::vector<std::pair<std::int32_t, std::vector<std::uint8_t>>> Images;
-  };
-  std::optional<TJournal> FJournal;
+  std::optional<TBlobJournal> FJournal;
   // Keeps the image of a block handed out while the journal is open.
   void JournalBlock(const TBlock& block);
 };
