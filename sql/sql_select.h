@@ -1,0 +1,86 @@
+#pragma once
+// Running a SELECT query: live or copied results.
+//
+// A live result is the source table's own cursor with the WHERE condition
+// as an active filter (and, for an ORDER BY that matches an index, that
+// index selected): changes made through it go to the table. It is chosen
+// when the statement asks for a live result and the query has one source
+// table, no join, INTO, DISTINCT, GROUP BY, HAVING or aggregate, an ORDER BY
+// that matches an index (or none), and is the statement's only query.
+//
+// Otherwise the rows are copied: the combinations of source records (WHERE
+// conjuncts on one table attached to its cursor as filters, the rest and the
+// JOIN conditions tested per combination, inner tables of equality joins
+// reached through an index range) become rows, which are grouped (GROUP BY,
+// or one group when every column is an aggregate), made distinct, ordered
+// and cut by TOP in memory, then written to a result table: the INTO table,
+// or a work table of the in-memory database removed again when the result
+// goes away. The result cursor is read-only and stands before its first
+// record.
+//
+// Ordering: rows sort by their values with NULL first, stable, so equal
+// rows keep the order in which they were produced. DISTINCT sorts by all
+// columns in order; GROUP BY by the group columns; an ORDER BY that names
+// exactly those columns ascending adds no second sort.
+//
+// Failures: 11949 (TARN_SQLPARSE) with the statement's messages; cursor
+// failures keep their codes.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "sql/query_printer.h"
+#include "sql/sql_sources.h"
+
+namespace tarn {
+
+class TDataCursor;
+class TDataDirectory;
+
+// What a run of a query needs of its statement.
+struct TSqlRunContext {
+  TDataDirectory* Directory = nullptr;
+  bool RequestLive = false;
+  std::int32_t MaxRowCount = -1;  // -1: no limit
+  const TSqlParameters* Parameters = nullptr;
+  // Called with a whole percent; returns true to stop (rows so far are kept).
+  std::function<bool(int percent)> Progress;
+  std::uint16_t ProgressSteps = 20;
+};
+
+// The outcome of one SELECT: the cursor the caller reads, valid until the
+// result is destroyed.
+class TSelectResult {
+ public:
+  virtual ~TSelectResult() = default;
+  virtual TDataCursor& Cursor() = 0;
+  virtual bool Live() const = 0;
+};
+
+// Runs SELECT query queryNo of queries (at the head of a UNION chain, the
+// whole chain). The trees of the queries are left as parsed, so a statement
+// may run again.
+std::unique_ptr<TSelectResult> RunSelect(const TSqlRunContext& context, const TQueryList& queries,
+                                         int queryNo);
+
+// Reports progress in whole percent at most once per step and always ends
+// with 100; remembers a request to stop.
+class TSqlProgress {
+ public:
+  TSqlProgress(const TSqlRunContext& context, std::int64_t total) : FContext(context), FTotal(total) {}
+  // After item ordinal (1-based); true when the caller asked to stop.
+  bool Step(std::int64_t ordinal);
+  void Finish();
+  bool Stopped() const { return FStopped; }
+
+ private:
+  const TSqlRunContext& FContext;
+  std::int64_t FTotal;
+  int FLast = 0;
+  bool FReported = false;
+  bool FStopped = false;
+};
+
+}  // namespace tarn

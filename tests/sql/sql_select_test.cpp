@@ -1,0 +1,256 @@
+// SELECT, INSERT, UPDATE and DELETE run end to end against tables in the
+// in-memory database: results read back through the statement's result
+// cursor.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/base/engine_error.h"
+#include "engine/cursor/data_cursor.h"
+#include "engine/session/data_directory.h"
+#include "engine/session/data_session.h"
+#include "sql/query_statement.h"
+#include "sql/sql_result_table.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using namespace tarn;
+
+class SqlSelect : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Exec("CREATE TABLE Items (ID INTEGER, Name VARCHAR(20), Grp INTEGER, Price FLOAT, "
+         "PRIMARY KEY (ID))");
+    Exec("INSERT INTO Items VALUES (1, 'pear', 2, 1.5)");
+    Exec("INSERT INTO Items VALUES (2, 'apple', 1, 2.0)");
+    Exec("INSERT INTO Items VALUES (3, 'plum', 2, NULL)");
+    Exec("INSERT INTO Items VALUES (4, 'fig', 3, 4.0)");
+    Exec("INSERT INTO Items VALUES (5, 'apple', 1, 0.5)");
+  }
+
+  std::int32_t Exec(const std::string& text) {
+    FStatement.Prepare(text);
+    FStatement.Execute();
+    return FStatement.RowsAffected();
+  }
+  // The rows of the result, fields joined by "|".
+  std::vector<std::string> Rows(const std::string& text) {
+    Exec(text);
+    std::vector<std::string> out;
+    TDataCursor* cursor = FStatement.Result();
+    EXPECT_NE(cursor, nullptr);
+    if (cursor == nullptr) return out;
+    std::vector<std::uint8_t> record(cursor->RecordSize());
+    cursor->SetToBegin();
+    while (cursor->GetNextRecord(record) == 0) {
+      std::string row;
+      for (int f = 1; f <= cursor->FieldCount(); ++f) {
+        if (f > 1) row += "|";
+        row += FieldText(*cursor, f, record);
+      }
+      out.push_back(row);
+    }
+    return out;
+  }
+  std::string Failure(const std::string& text) {
+    try {
+      Exec(text);
+    } catch (const ETarnEngineError& e) {
+      return std::to_string(e.ErrorCode()) + " " + e.ErrorMessage();
+    }
+    return "no error";
+  }
+  using V = std::vector<std::string>;
+
+  testing_support::TTempDir FTemp;
+  TDataSession FSession;
+  TDataDirectory& FDirectory = FSession.OpenDirectory("Quiz", FTemp.Path());
+  TQueryStatement FStatement{FDirectory};
+};
+
+TEST_F(SqlSelect, ColumnsExpressionsAndWhere) {
+  EXPECT_EQ(Rows("SELECT ID, Name FROM Items WHERE Grp = 2"), (V{"1|pear", "3|plum"}));
+  EXPECT_EQ(FStatement.RowsAffected(), 2);
+  EXPECT_EQ(Rows("SELECT ID * 10 AS Big, UPPER(Name) FROM Items WHERE ID BETWEEN 2 AND 3"),
+            (V{"20|APPLE", "30|PLUM"}));
+  EXPECT_EQ(Rows("SELECT * FROM Items WHERE Price > 1 AND Name LIKE 'p%'"), (V{"1|pear|2|1.5"}));
+  EXPECT_EQ(Rows("SELECT i.ID FROM Items i WHERE i.Price IS NULL"), (V{"3"}));
+  EXPECT_EQ(Failure("SELECT ID FROM Items WHERE x.ID = 1"),
+            "11949 Table correlation name 'x' referenced in WHERE clause is not defined in the FROM clause");
+  EXPECT_EQ(Failure("SELECT ID FROM Items WHERE ID + 1"),
+            "11949 WHERE or JOIN clause must be a boolean expression");
+}
+
+TEST_F(SqlSelect, OrderDistinctTop) {
+  EXPECT_EQ(Rows("SELECT Name FROM Items ORDER BY Name DESC, ID"),
+            (V{"plum", "pear", "fig", "apple", "apple"}));
+  EXPECT_EQ(Rows("SELECT ID FROM Items ORDER BY Price"), (V{"3", "5", "1", "2", "4"}));  // NULL first
+  EXPECT_EQ(Rows("SELECT DISTINCT Name FROM Items"), (V{"apple", "fig", "pear", "plum"}));
+  EXPECT_EQ(Rows("SELECT DISTINCT Grp FROM Items ORDER BY Grp DESC TOP 2"), (V{"3", "2"}));
+  EXPECT_EQ(Rows("SELECT ID FROM Items TOP 2"), (V{"1", "2"}));
+  EXPECT_EQ(Rows("SELECT ID FROM Items ORDER BY 1 DESC TOP 2"), (V{"5", "4"}));
+  EXPECT_EQ(Rows("SELECT Name FROM Items ORDER BY Name NOCASE TOP 1"), (V{"apple"}));
+}
+
+TEST_F(SqlSelect, DistinctKeepsTheFirstOfEqualRowsInSortedOrder) {
+  Exec("CREATE TABLE Letters (N INTEGER, L VARCHAR(2))");
+  Exec("INSERT INTO Letters VALUES (1, 'b')");
+  Exec("INSERT INTO Letters VALUES (2, 'a')");
+  Exec("INSERT INTO Letters VALUES (3, 'b')");
+  EXPECT_EQ(Rows("SELECT DISTINCT L FROM Letters"), (V{"a", "b"}));
+}
+
+TEST_F(SqlSelect, AggregatesAndGrouping) {
+  EXPECT_EQ(Rows("SELECT COUNT(*) FROM Items"), (V{"5"}));
+  EXPECT_EQ(Rows("SELECT COUNT(*) FROM Items WHERE Grp = 1"), (V{"2"}));
+  EXPECT_EQ(Rows("SELECT COUNT(Price), SUM(ID), MIN(Name), MAX(Price), AVG(Price) FROM Items"),
+            (V{"4|15|apple|4|2"}));
+  EXPECT_EQ(Rows("SELECT Grp, COUNT(*), SUM(Price) FROM Items GROUP BY Grp"),
+            (V{"1|2|2.5", "2|2|1.5", "3|1|4"}));
+  EXPECT_EQ(Rows("SELECT Grp, SUM(ID) AS S FROM Items GROUP BY Grp HAVING SUM(ID) > 4"), (V{"1|7"}));
+  EXPECT_EQ(Rows("SELECT Grp, SUM(ID) AS S FROM Items GROUP BY Grp HAVING S >= 4 ORDER BY S DESC"),
+            (V{"1|7", "2|4", "3|4"}));  // equal keys keep the group order
+  // Integer AVG truncates toward zero; a group of NULLs leaves SUM blank.
+  EXPECT_EQ(Rows("SELECT Grp, AVG(ID), SUM(Price) FROM Items WHERE ID <> 1 GROUP BY Grp"),
+            (V{"1|3|2.5", "2|3|", "3|4|4"}));
+  // No qualifying row: one row, AVG 0, COUNT 0, the others blank.
+  EXPECT_EQ(Rows("SELECT SUM(ID), AVG(ID), COUNT(ID), MAX(Name) FROM Items WHERE ID > 99"), (V{"|0|0|"}));
+  EXPECT_EQ(Rows("SELECT SUM(ID) * 2 + 1 FROM Items"), (V{"31"}));
+  EXPECT_EQ(Failure("SELECT Grp, SUM(ID) FROM Items"),
+            "11949 A GROUP BY clause must exist when aggregate and non-aggregate columns are mixed");
+}
+
+TEST_F(SqlSelect, RunSumCarriesOverGroupsAndTopCutsGroups) {
+  Exec("CREATE TABLE R (G INTEGER, V INTEGER)");
+  for (const char* row : {"(3, 3)", "(1, 1)", "(2, 2)"}) Exec(std::string("INSERT INTO R VALUES ") + row);
+  EXPECT_EQ(Rows("SELECT G, RUNSUM(V) FROM R GROUP BY G"), (V{"1|1", "2|3", "3|6"}));
+  // ORDER BY the group columns ascending is the grouping order; TOP keeps the first groups.
+  EXPECT_EQ(Rows("SELECT G, SUM(V) FROM R GROUP BY G ORDER BY G TOP 2"), (V{"1|1", "2|2"}));
+  EXPECT_EQ(Rows("SELECT G, SUM(V) FROM R GROUP BY G ORDER BY G DESC TOP 2"), (V{"3|3", "2|2"}));
+}
+
+TEST_F(SqlSelect, LiveAndCopiedResults) {
+  FStatement.SetRequestLive(true);
+  Rows("SELECT * FROM Items WHERE Grp = 2 ORDER BY ID");
+  EXPECT_TRUE(FStatement.ResultLive());
+  EXPECT_FALSE(FStatement.Result()->ReadOnly());
+  EXPECT_EQ(FStatement.RowsAffected(), 2);
+  // Changes through a live result go to the table.
+  TDataCursor& live = *FStatement.Result();
+  std::vector<std::uint8_t> record(live.RecordSize());
+  live.SetToBegin();
+  ASSERT_EQ(live.GetNextRecord(record), 0);
+  ASSERT_EQ(live.GetCurrentRecord(record, true), 0);
+  const std::string text = "quince";
+  live.PutField(2, record, std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+  live.ModifyRecord(record, true, false);
+  FStatement.SetRequestLive(false);
+  EXPECT_EQ(Rows("SELECT Name FROM Items WHERE ID = 1"), (V{"quince"}));
+  FStatement.SetRequestLive(true);
+  struct Case {
+    const char* Text;
+    bool Live;
+  };
+  for (const Case& c : {Case{"SELECT ID FROM Items", true}, Case{"SELECT DISTINCT ID FROM Items ORDER BY ID", false},
+                        Case{"SELECT ID FROM Items ORDER BY Name", false}, Case{"SELECT COUNT(*) FROM Items", false},
+                        Case{"SELECT ID FROM Items GROUP BY ID", false}, Case{"SELECT ID FROM Items ORDER BY ID DESC", false}}) {
+    Rows(c.Text);
+    EXPECT_EQ(FStatement.ResultLive(), c.Live) << c.Text;
+    EXPECT_EQ(FStatement.Result()->ReadOnly(), !c.Live) << c.Text;
+  }
+}
+
+TEST_F(SqlSelect, MaxRowCountLimitsProduction) {
+  for (int i = 6; i <= 20; ++i) Exec("INSERT INTO Items VALUES (" + std::to_string(i) + ", 'x', 9, 1)");
+  FStatement.SetMaxRowCount(5);
+  EXPECT_EQ(Rows("SELECT ID FROM Items").size(), 5u);
+  EXPECT_EQ(FStatement.RowsAffected(), 5);
+}
+
+TEST_F(SqlSelect, Joins) {
+  Exec("CREATE TABLE Groups (GID INTEGER, Title VARCHAR(10), PRIMARY KEY (GID))");
+  Exec("INSERT INTO Groups VALUES (1, 'one')");
+  Exec("INSERT INTO Groups VALUES (2, 'two')");
+  Exec("INSERT INTO Groups VALUES (4, 'four')");
+  EXPECT_EQ(Rows("SELECT i.ID, g.Title FROM Items i INNER JOIN Groups g ON i.Grp = g.GID ORDER BY i.ID"),
+            (V{"1|two", "2|one", "3|two", "5|one"}));
+  EXPECT_EQ(Rows("SELECT g.Title, i.ID FROM Groups g LEFT OUTER JOIN Items i ON g.GID = i.Grp ORDER BY g.GID, i.ID"),
+            (V{"one|2", "one|5", "two|1", "two|3", "four|"}));
+  EXPECT_EQ(Rows("SELECT i.ID FROM Items i, Groups g WHERE i.Grp = g.GID AND g.Title = 'one'"), (V{"2", "5"}));
+  EXPECT_EQ(Rows("SELECT g.Title, COUNT(*) FROM Items i JOIN Groups g ON g.GID = i.Grp GROUP BY g.Title"),
+            (V{"one|2", "two|2"}));
+  EXPECT_EQ(Failure("SELECT * FROM Items a JOIN Groups a ON a.ID = a.GID"),
+            "11949 Duplicate table correlation name 'a' found in source tables");
+}
+
+TEST_F(SqlSelect, Union) {
+  EXPECT_EQ(Rows("SELECT Name FROM Items WHERE Grp = 1 UNION SELECT Name FROM Items WHERE Grp = 2"),
+            (V{"apple", "pear", "plum"}));
+  EXPECT_EQ(Rows("SELECT Name FROM Items WHERE Grp = 1 UNION ALL SELECT Name FROM Items WHERE Grp = 3 "
+                 "ORDER BY Name DESC"),
+            (V{"fig", "apple", "apple"}));
+}
+
+TEST_F(SqlSelect, InsertUpdateDelete) {
+  EXPECT_EQ(Exec("UPDATE Items SET Price = Price * 2, Name = 'x' || Name WHERE Grp = 1"), 2);
+  EXPECT_EQ(Rows("SELECT Name, Price FROM Items WHERE Grp = 1"), (V{"xapple|4", "xapple|1"}));
+  EXPECT_EQ(Exec("DELETE FROM Items WHERE Price IS NULL OR ID = 4"), 2);
+  EXPECT_EQ(Rows("SELECT ID FROM Items"), (V{"1", "2", "5"}));
+  EXPECT_EQ(Exec("INSERT INTO Items (ID, Name) VALUES (7, 'kiwi')"), 1);
+  EXPECT_EQ(Rows("SELECT ID, Name, Grp FROM Items WHERE ID = 7"), (V{"7|kiwi|"}));
+  Exec("CREATE TABLE Copy (ID INTEGER, Name VARCHAR(20))");
+  EXPECT_EQ(Exec("INSERT INTO Copy SELECT ID, Name FROM Items WHERE ID > 1"), 3);
+  EXPECT_EQ(Rows("SELECT * FROM Copy"), (V{"2|xapple", "5|xapple", "7|kiwi"}));
+  EXPECT_EQ(Failure("INSERT INTO Items (ID) VALUES ('abc')"),
+            "11949 Type mismatch between column ID and constant value abc in INSERT statement");
+  EXPECT_EQ(Failure("INSERT INTO Items (ID, Name) VALUES (1)"),
+            "11949 The number of values must match the number of table columns");
+  EXPECT_EQ(Failure("UPDATE Items SET Nope = 1"),
+            "11949 Invalid column name 'Nope' or table correlation name '' specified in table columns");
+  // An update that changes the key does not meet the same record twice.
+  EXPECT_EQ(Exec("UPDATE Items SET ID = ID + 100"), 4);
+  EXPECT_EQ(Rows("SELECT ID FROM Items"), (V{"101", "102", "105", "107"}));
+}
+
+TEST_F(SqlSelect, Parameters) {
+  FStatement.Prepare("SELECT ID FROM Items WHERE Grp = ? AND Price > ?");
+  TExpValue grp;
+  grp.SetInt(6, 1);
+  TExpValue price;
+  price.SetFloat(7, 1.0);
+  FStatement.SetParameterValues({grp, price});
+  FStatement.Execute();
+  EXPECT_EQ(FStatement.RowsAffected(), 1);
+}
+
+TEST_F(SqlSelect, RowCountsOfScripts) {
+  Exec("CREATE TABLE T2 (ID INTEGER)");
+  EXPECT_EQ(Exec("INSERT INTO T2 VALUES (1); INSERT INTO T2 VALUES (2); DELETE FROM T2"), 4);
+  EXPECT_EQ(Exec("INSERT INTO T2 SELECT ID FROM Items WHERE ID < 3; SELECT * FROM T2"), 4);
+  EXPECT_EQ(FStatement.Kind(), TQueryKind::Select);
+  ASSERT_NE(FStatement.Result(), nullptr);
+  EXPECT_EQ(FStatement.Result()->GetRecordCount(), 2);
+}
+
+TEST_F(SqlSelect, ProgressReportsAndStops) {
+  std::vector<int> seen;
+  FSession.SetProgressSteps(10);
+  Exec("CREATE TABLE P (ID INTEGER)");
+  for (int i = 1; i <= 3; ++i) Exec("INSERT INTO P VALUES (" + std::to_string(i) + ")");
+  FStatement.SetProgressCallback([&](int percent) {
+    seen.push_back(percent);
+    return false;
+  });
+  EXPECT_EQ(Exec("UPDATE P SET ID = ID + 1"), 3);
+  EXPECT_EQ(seen, (std::vector<int>{33, 66, 100}));
+  // Stopping keeps the rows changed so far.
+  FStatement.SetProgressCallback([&](int percent) { return percent >= 30; });
+  EXPECT_EQ(Exec("DELETE FROM P"), 1);
+  FStatement.SetProgressCallback({});
+  EXPECT_EQ(Rows("SELECT ID FROM P"), (V{"3", "4"}));
+}
+
+}  // namespace
