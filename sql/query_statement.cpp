@@ -146,6 +146,9 @@ std::int32_t TQueryStatement::RunDataQuery(TDataQuery& master) {
   context.Parameters = FFirstStatement ? &FParameterValues : &none;
   context.Progress = FProgress;
   context.ProgressSteps = FDirectory.Session().ProgressSteps();
+  context.PrivateDirectory = FDirectory.Session().PrivateDirectory();
+  context.MaxDataBufferCount = FDirectory.Session().MaxDataBufferCount();
+  context.SortRunFiles = &FSortRunFiles;
   switch (master.Kind()) {
     case TQueryKind::Select: {
       FResult = RunSelect(context, FQueries, 0);
@@ -174,6 +177,7 @@ void TQueryStatement::Execute() {
   FExecutionTime = 0;
   FResult.reset();
   FFirstStatement = true;
+  FSortRunFiles = 0;
   std::int32_t remembered = 0;
   bool first = true;
   for (;;) {

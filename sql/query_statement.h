@@ -94,6 +94,8 @@ class TQueryStatement {
   void SetProgressCallback(std::function<bool(int percent)> callback) { FProgress = std::move(callback); }
 
   std::int32_t RowsAffected() const { return FRowsAffected; }
+  // Run files the result sorts of the last Execute wrote (all removed again).
+  std::size_t SortRunFiles() const { return FSortRunFiles; }
   double ExecutionTime() const { return FExecutionTime; }
   // Where the last Prepare or Execute failed while parsing; empty after a
   // parse that succeeded.
@@ -127,6 +129,7 @@ class TQueryStatement {
   std::function<bool(int)> FProgress;
   std::unique_ptr<TSelectResult> FResult;
   bool FFirstStatement = true;
+  std::size_t FSortRunFiles = 0;
 };
 
 }  // namespace tarn

@@ -14,6 +14,7 @@
 #include "expr/exp_cast.h"
 #include "expr/exp_token_stack.h"
 #include "expr/expression_evaluator.h"
+#include "sql/external_sort.h"
 #include "sql/sql_result_table.h"
 #include "sql/sql_row.h"
 
@@ -43,6 +44,34 @@ bool HasColumn(TExpToken& root) {
   bool found = false;
   ForEachNode(root, [&](TExpToken& n) { found = found || n.Kind == TExpTokenKind::Column; });
   return found;
+}
+
+// Sorts the rows of a result with the columns given: in memory when they
+// fit the record cache, otherwise through run files.
+void SortResult(const TSqlRunContext& context, const std::vector<TResultColumn>& columns,
+                std::vector<TSqlRow>& rows, const TRowLess& less) {
+  std::size_t recordSize = 9;
+  for (const TResultColumn& c : columns) {
+    switch (c.Type) {
+      case FieldType::String:
+      case FieldType::Bytes:
+      case FieldType::VarBytes:
+        recordSize += 1u + c.Size;
+        break;
+      case FieldType::Bcd:
+        recordSize += 1u + TBcd::StoredSize;
+        break;
+      default:
+        recordSize += 9;
+        break;
+    }
+  }
+  TSortSpill spill;
+  spill.Directory = context.PrivateDirectory;
+  spill.RunLimit = std::min<std::size_t>(static_cast<std::size_t>(std::max(1, context.MaxDataBufferCount)),
+                                         std::max<std::size_t>(1, 1048576 / recordSize));
+  const std::size_t runs = SortRows(rows, less, spill);
+  if (context.SortRunFiles != nullptr) *context.SortRunFiles += runs;
 }
 
 // One cell of a produced row and how it is filled.
@@ -660,7 +689,7 @@ void TSelectRun::FinishGroup(std::size_t first, std::size_t last, std::vector<TS
 
 void TSelectRun::SortBy(const std::vector<int>& slots, const std::vector<bool>& desc, bool noCase, bool distinct,
                         std::int64_t limit) {
-  std::stable_sort(FRows.begin(), FRows.end(), [&](const TSqlRow& a, const TSqlRow& b) {
+  SortResult(FContext, Columns, FRows, [&](const TSqlRow& a, const TSqlRow& b) {
     for (std::size_t i = 0; i < slots.size(); ++i) {
       const auto s = static_cast<std::size_t>(slots[i]);
       int c = CompareCells(a[s], b[s], noCase);
@@ -872,8 +901,9 @@ void AppendRows(std::vector<TSqlRow>& rows, const std::vector<TResultColumn>& co
   }
 }
 
-void DistinctRows(std::vector<TSqlRow>& rows) {
-  std::stable_sort(rows.begin(), rows.end(), [](const TSqlRow& a, const TSqlRow& b) {
+void DistinctRows(const TSqlRunContext& context, const std::vector<TResultColumn>& columns,
+                  std::vector<TSqlRow>& rows) {
+  SortResult(context, columns, rows, [](const TSqlRow& a, const TSqlRow& b) {
     for (std::size_t i = 0; i < a.size(); ++i)
       if (const int c = CompareCells(a[i], b[i], false); c != 0) return c < 0;
     return false;
@@ -939,7 +969,7 @@ std::unique_ptr<TSelectResult> RunSelect(const TSqlRunContext& context, const TQ
     for (std::size_t k = member.size(); k-- > 0;) {
       std::vector<TSqlRow>& into = k == 0 ? rows : member[k - 1];
       AppendRows(into, columns, member[k]);
-      if (!all[k]) DistinctRows(into);
+      if (!all[k]) DistinctRows(context, columns, into);
     }
     if (!query.OrderBy.empty()) {
       std::vector<std::pair<int, bool>> keys;
@@ -952,7 +982,7 @@ std::unique_ptr<TSelectResult> RunSelect(const TSqlRunContext& context, const TQ
           Fail("Invalid ORDER BY column '" + o.Name + "' for a UNIONed query");
         keys.emplace_back(at, o.Descending);
       }
-      std::stable_sort(rows.begin(), rows.end(), [&](const TSqlRow& a, const TSqlRow& b) {
+      SortResult(context, columns, rows, [&](const TSqlRow& a, const TSqlRow& b) {
         for (auto [at, desc] : keys) {
           int c = CompareCells(a[static_cast<std::size_t>(at)], b[static_cast<std::size_t>(at)], query.NoCase);
           if (desc) c = -c;

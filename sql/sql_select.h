@@ -48,6 +48,12 @@ struct TSqlRunContext {
   // Called with a whole percent; returns true to stop (rows so far are kept).
   std::function<bool(int percent)> Progress;
   std::uint16_t ProgressSteps = 20;
+  // Result sorts larger than the record cache go through run files here:
+  // runs of at most min(MaxDataBufferCount, 1,048,576 / record size) rows.
+  std::string PrivateDirectory;
+  std::int32_t MaxDataBufferCount = 8192;
+  // Counts the run files the sorts used (may be null).
+  std::size_t* SortRunFiles = nullptr;
 };
 
 // The outcome of one SELECT: the cursor the caller reads, valid until the

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -251,6 +252,51 @@ TEST_F(SqlSelect, ProgressReportsAndStops) {
   EXPECT_EQ(Exec("DELETE FROM P"), 1);
   FStatement.SetProgressCallback({});
   EXPECT_EQ(Rows("SELECT ID FROM P"), (V{"3", "4"}));
+}
+
+}  // namespace
+
+namespace {
+
+using namespace tarn;
+
+// A result larger than the record cache is sorted through run files in the
+// private directory, which are gone afterwards; the merge keeps equal keys
+// in the order produced.
+TEST(SqlExternalSort, RunFilesMergeInOrderAndAreRemoved) {
+  testing_support::TTempDir data;
+  testing_support::TTempDir scratch;
+  TDataSession session;
+  session.SetPrivateDirectory(scratch.Path());
+  session.SetMaxDataBufferCount(16);
+  TDataDirectory& directory = session.OpenDirectory("Big", data.Path());
+  TQueryStatement statement(directory);
+  const auto exec = [&](const std::string& text) {
+    statement.Prepare(text);
+    statement.Execute();
+  };
+  exec("CREATE TABLE Big (N INTEGER, K INTEGER, S VARCHAR(10))");
+  for (int i = 0; i < 300; ++i)
+    exec("INSERT INTO Big VALUES (" + std::to_string(i) + ", " + std::to_string((i * 37) % 50) + ", 'v" +
+         std::to_string(i % 7) + "')");
+  exec("SELECT K, N FROM Big ORDER BY K DESC");
+  EXPECT_GT(statement.SortRunFiles(), 1u);
+  TDataCursor& cursor = *statement.Result();
+  std::vector<std::uint8_t> record(cursor.RecordSize());
+  std::vector<std::pair<int, int>> rows;
+  while (cursor.GetNextRecord(record) == 0)
+    rows.emplace_back(std::stoi(FieldText(cursor, 1, record)), std::stoi(FieldText(cursor, 2, record)));
+  ASSERT_EQ(rows.size(), 300u);
+  for (std::size_t i = 1; i < rows.size(); ++i) {
+    ASSERT_GE(rows[i - 1].first, rows[i].first);
+    if (rows[i - 1].first == rows[i].first) {
+      ASSERT_LT(rows[i - 1].second, rows[i].second) << i;
+    }
+  }
+  exec("SELECT DISTINCT S FROM Big");
+  EXPECT_EQ(statement.Result()->GetRecordCount(), 7);
+  EXPECT_GT(statement.SortRunFiles(), 1u);
+  EXPECT_TRUE(std::filesystem::is_empty(scratch.Path()));
 }
 
 }  // namespace
