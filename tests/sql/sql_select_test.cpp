@@ -216,6 +216,15 @@ TEST_F(SqlSelect, InsertUpdateDelete) {
   EXPECT_EQ(Rows("SELECT ID FROM Items"), (V{"101", "102", "105", "107"}));
 }
 
+TEST_F(SqlSelect, BlobColumnsAreCopiedIntoResults) {
+  Exec("CREATE TABLE M (ID INTEGER, Txt MEMO)");
+  Exec("INSERT INTO M VALUES (1, 'first note')");
+  Exec("INSERT INTO M VALUES (2, NULL)");
+  Exec("INSERT INTO M SELECT ID + 10, Txt FROM M");
+  EXPECT_EQ(Exec("UPDATE M SET Txt = 'changed' WHERE ID = 2"), 1);
+  EXPECT_EQ(Rows("SELECT ID, Txt FROM M ORDER BY ID DESC"), (V{"12|", "11|first note", "2|changed", "1|first note"}));
+}
+
 TEST_F(SqlSelect, Parameters) {
   FStatement.Prepare("SELECT ID FROM Items WHERE Grp = ? AND Price > ?");
   TExpValue grp;
