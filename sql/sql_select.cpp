@@ -124,10 +124,7 @@ class TSelectRun {
   int AddAggregateSlot(TExpToken& node);
   void ConvertAggregates(TExpToken& root);
   int ResolveItem(const std::string& correlation, const std::string& name, int columnNo, const char* clause);
-  void PrepareConditions();
-  void Iterate();
-  void Level(int p);
-  void Emit();
+  bool Emit();
   void Group(bool singleGroup);
   void FinishGroup(std::size_t first, std::size_t last, std::vector<TSqlRow>& out);
   void EvaluatePost(TSqlRow& row);
@@ -148,22 +145,9 @@ class TSelectRun {
   std::vector<int> FGroupSlots;
   TExpTokenPtr FHaving;
   std::unique_ptr<TExpEvaluator> FHavingEval;
-  std::vector<TExpTokenPtr> FOwnedConditions;  // copies of WHERE and the joins
-  // Per iteration level: the table, its conditions, index probe.
-  struct TLevel {
-    int Table = 0;
-    bool LeftOuter = false;
-    std::vector<std::pair<TExpToken*, std::unique_ptr<TExpEvaluator>>> Match;  // join conditions
-    std::vector<std::pair<TExpToken*, std::unique_ptr<TExpEvaluator>>> After;  // WHERE rest
-    int ProbeField = 0;       // inner table's field for an index range, 0 none
-    std::uint16_t ProbeFrom = 0;  // common number of the outer field
-    std::vector<std::uint8_t> ProbeKey;
-  };
-  std::vector<TLevel> FLevels;
+  std::unique_ptr<TSqlCombinations> FCombinations;
   bool FStop = false;
   std::int64_t FLimit = -1;  // stop producing at this many rows
-  std::unique_ptr<TSqlProgress> FProgress;
-  std::int64_t FOrdinal = 0;
 };
 
 void TSelectRun::OpenSources(bool readOnly) {
@@ -364,127 +348,7 @@ int TSelectRun::ResolveItem(const std::string& correlation, const std::string& n
   return at;
 }
 
-void TSelectRun::PrepareConditions() {
-  const TSqlParameters none;
-  const TSqlParameters& params = FContext.Parameters ? *FContext.Parameters : none;
-  const int n = FSources->Count();
-  // Join of each inner table.
-  std::vector<const TTableJoin*> joinOf(static_cast<std::size_t>(n), nullptr);
-  for (const TTableJoin& join : FQuery.Joins) {
-    if (join.Kind == TJoinKind::RightOuter) Fail("RIGHT OUTER joins cannot be executed yet");
-    joinOf[static_cast<std::size_t>(join.Inner)] = &join;
-  }
-  // WHERE: single-table conjuncts become filters, the rest are tested per
-  // combination.
-  std::vector<std::pair<TExpToken*, std::uint64_t>> rest;  // conjunct, tables
-  std::vector<std::int64_t> counts(static_cast<std::size_t>(n), 0);
-  if (FQuery.Where) {
-    TExpTokenPtr& where = FOwnedConditions.emplace_back(CopyExpTree(*FQuery.Where));
-    SubstituteParameters(*where, params);
-    FSources->Bind(*where, true, "WHERE clause");
-    if (where->DataType != FieldType::Boolean) Fail("WHERE or JOIN clause must be a boolean expression");
-    std::vector<TExpToken*> parts;
-    SplitConjuncts(*where, parts);
-    for (TExpToken* part : parts) {
-      const std::uint64_t tables = FSources->TablesOf(*part);
-      if (std::popcount(tables) == 1 && n <= 63) {
-        const int t = std::countr_zero(tables);
-        TDataCursor& cursor = FSources->Cursor(t);
-        TFilter& filter = cursor.AddFilter(FSources->LocalCopy(*part, t));
-        cursor.ActivateFilter(filter);
-      } else {
-        rest.emplace_back(part, tables);
-      }
-    }
-  }
-  for (int t = 0; t < n; ++t) counts[static_cast<std::size_t>(t)] = FSources->Cursor(t).GetRecordCount();
-  // Iteration order: the FROM order, with the smallest inner table of an
-  // INNER join moved to the front when it is smaller than the first.
-  std::vector<int> order(static_cast<std::size_t>(n));
-  std::iota(order.begin(), order.end(), 0);
-  if (n > 1 && !FQuery.NoJoinOptimize) {
-    int best = -1;
-    for (int t = 1; t < n; ++t) {
-      const TTableJoin* join = joinOf[static_cast<std::size_t>(t)];
-      if (join == nullptr || join->Kind != TJoinKind::Inner) continue;
-      const TTableJoin* above = joinOf[static_cast<std::size_t>(join->Outer)];
-      if (above != nullptr && above->Kind == TJoinKind::LeftOuter) continue;
-      if (best < 0 || counts[static_cast<std::size_t>(t)] < counts[static_cast<std::size_t>(best)]) best = t;
-    }
-    if (best > 0 && counts[static_cast<std::size_t>(best)] < counts[0]) {
-      order.erase(order.begin() + best);
-      order.insert(order.begin(), best);
-    }
-  }
-  std::vector<int> position(static_cast<std::size_t>(n));
-  for (int p = 0; p < n; ++p) position[static_cast<std::size_t>(order[static_cast<std::size_t>(p)])] = p;
-  const auto levelOf = [&](std::uint64_t tables) {
-    int level = 0;
-    for (int t = 0; t < n; ++t)
-      if (tables & (std::uint64_t{1} << std::min(t, 63))) level = std::max(level, position[static_cast<std::size_t>(t)]);
-    return level;
-  };
-  FLevels.resize(static_cast<std::size_t>(n));
-  for (int p = 0; p < n; ++p) FLevels[static_cast<std::size_t>(p)].Table = order[static_cast<std::size_t>(p)];
-  for (int t = 0; t < n; ++t) {
-    const TTableJoin* join = joinOf[static_cast<std::size_t>(t)];
-    if (join == nullptr) continue;
-    TExpTokenPtr& condition = FOwnedConditions.emplace_back(CopyExpTree(*join->Condition));
-    SubstituteParameters(*condition, params);
-    FSources->Bind(*condition, false, "JOIN clause");
-    if (condition->DataType != FieldType::Boolean) Fail("WHERE or JOIN clause must be a boolean expression");
-    std::vector<TExpToken*> parts;
-    SplitConjuncts(*condition, parts);
-    const bool left = join->Kind == TJoinKind::LeftOuter;
-    for (TExpToken* part : parts) {
-      const std::uint64_t tables = FSources->TablesOf(*part) | (std::uint64_t{1} << std::min(t, 63));
-      const int level = left ? position[static_cast<std::size_t>(t)] : levelOf(tables);
-      NumberExpSlots(*part);
-      TLevel& l = FLevels[static_cast<std::size_t>(level)];
-      l.LeftOuter = l.LeftOuter || left;
-      l.Match.emplace_back(part, std::make_unique<TExpEvaluator>(*part, *FSources));
-    }
-  }
-  for (auto& [part, tables] : rest) {
-    NumberExpSlots(*part);
-    TLevel& l = FLevels[static_cast<std::size_t>(levelOf(tables))];
-    (l.LeftOuter ? l.After : l.Match).emplace_back(part, std::make_unique<TExpEvaluator>(*part, *FSources));
-  }
-  // Index probes: an equality of this level's table field with a field of
-  // an earlier table, where an index starts with that field.
-  for (int p = 1; p < n; ++p) {
-    TLevel& l = FLevels[static_cast<std::size_t>(p)];
-    TDataCursor& cursor = FSources->Cursor(l.Table);
-    for (auto& [part, eval] : l.Match) {
-      if (part->Kind != TExpTokenKind::Binary || part->Op != TExpOp::Equal) continue;
-      const TExpToken* a = part->Left.get();
-      const TExpToken* b = part->Right.get();
-      if (!a || !b || !a->IsColumn() || !b->IsColumn()) continue;
-      if (FSources->TableOf(b->FieldNo) == l.Table) std::swap(a, b);
-      if (FSources->TableOf(a->FieldNo) != l.Table) continue;
-      const int other = FSources->TableOf(b->FieldNo);
-      if (position[static_cast<std::size_t>(other)] >= p || a->DataType != b->DataType ||
-          a->Size != b->Size || a->DataType == FieldType::Blob)
-        continue;
-      const int field = a->FieldNo - FSources->Base(l.Table);
-      const TIndexFile& index = cursor.Table().IndexFile();
-      int slotFound = -1;
-      for (int s = 0; s <= index.IndexCount() && slotFound < 0; ++s) {
-        if (s == 0 && index.NoPrimaryIndex()) continue;
-        const TIndexDescriptor& d = index.Descriptor(s);
-        if (d.FieldCount > 0 && d.FieldNumbers[0] == field && !d.CaseInsensitive) slotFound = s;
-      }
-      if (slotFound < 0) continue;
-      cursor.SwitchToIndexNo(slotFound);
-      l.ProbeField = field;
-      l.ProbeFrom = b->FieldNo;
-      l.ProbeKey.assign(cursor.RecordSize(), 0);
-      break;
-    }
-  }
-}
-
-void TSelectRun::Emit() {
+bool TSelectRun::Emit() {
   TSqlRow row(FSlots.size());
   for (std::size_t s = 0; s < FSlots.size(); ++s) {
     TSlot& slot = FSlots[s];
@@ -497,55 +361,7 @@ void TSelectRun::Emit() {
     }
   }
   FRows.push_back(std::move(row));
-  if (FLimit >= 0 && static_cast<std::int64_t>(FRows.size()) >= FLimit) FStop = true;
-}
-
-void TSelectRun::Level(int p) {
-  if (p == static_cast<int>(FLevels.size())) {
-    Emit();
-    return;
-  }
-  TLevel& l = FLevels[static_cast<std::size_t>(p)];
-  TDataCursor& cursor = FSources->Cursor(l.Table);
-  std::vector<std::uint8_t>& buffer = FSources->Buffer(l.Table);
-  bool probeEmpty = false;
-  if (l.ProbeField > 0) {
-    const TFieldRead from = FSources->ReadField(l.ProbeFrom);
-    if (from.Blank) {
-      probeEmpty = true;
-    } else {
-      std::fill(l.ProbeKey.begin(), l.ProbeKey.end(), 0);
-      cursor.PutField(l.ProbeField, l.ProbeKey, from.Bytes);
-      cursor.SetRange(l.ProbeKey, 1, l.ProbeKey, 1, false);
-    }
-  }
-  bool matched = false;
-  const auto passes = [](auto& list) {
-    for (auto& [part, eval] : list)
-      if (!eval->Passes()) return false;
-    return true;
-  };
-  if (!probeEmpty) {
-    cursor.SetToBegin();
-    while (!FStop && cursor.GetNextRecord(buffer) == 0) {
-      if (p == 0 && FProgress && FProgress->Step(++FOrdinal)) FStop = true;
-      if (!passes(l.Match)) continue;
-      matched = true;
-      if (passes(l.After)) Level(p + 1);
-    }
-  }
-  if (!matched && l.LeftOuter && !FStop) {
-    FSources->SetNoRecord(l.Table, true);
-    if (passes(l.After)) Level(p + 1);
-    FSources->SetNoRecord(l.Table, false);
-  }
-}
-
-void TSelectRun::Iterate() {
-  if (FSources->Count() == 0) return;
-  FProgress = std::make_unique<TSqlProgress>(FContext, FSources->Cursor(FLevels[0].Table).GetRecordCount());
-  Level(0);
-  FProgress->Finish();
+  return FLimit < 0 || static_cast<std::int64_t>(FRows.size()) < FLimit;
 }
 
 // Combines value into an aggregate's state.
@@ -757,7 +573,8 @@ void TSelectRun::Produce(bool applyOrder) {
       orderDesc.push_back(o.Descending);
     }
   const bool distinct = FQuery.Distinct && FQuery.GroupBy.empty() && !FAllAggregate;
-  PrepareConditions();
+  FCombinations = std::make_unique<TSqlCombinations>(FContext, FQuery, *FSources, false);
+  FCombinations->Prepare();
   const std::int64_t top = FQuery.Top ? *FQuery.Top : -1;
   if (FContext.MaxRowCount >= 0) FLimit = FContext.MaxRowCount;
   if (top >= 0 && !ordering && !FGrouped && !distinct && (FLimit < 0 || top < FLimit)) FLimit = top;
@@ -766,7 +583,7 @@ void TSelectRun::Produce(bool applyOrder) {
   }
   // COUNT(*) alone over one table: the filtered record count.
   const bool countOnly = FAllAggregate && FSources->Count() == 1 && FSlots.size() == 1 && FSlots[0].CountStar &&
-                         FLevels[0].Match.empty();
+                         FCombinations->FiltersOnly();
   if (countOnly) {
     TSqlRow row(1);
     row[0].Type = FieldType::Int32;
@@ -775,7 +592,7 @@ void TSelectRun::Produce(bool applyOrder) {
     FRows.push_back(std::move(row));
     TSqlProgress(FContext, 1).Finish();
   } else if (!FStop) {
-    Iterate();
+    FCombinations->Run([this] { return Emit(); });
   }
   bool ordered = false;
   if (FAllAggregate) {
@@ -918,6 +735,210 @@ void DistinctRows(const TSqlRunContext& context, const std::vector<TResultColumn
 }
 
 }  // namespace
+
+TSqlCombinations::TSqlCombinations(const TSqlRunContext& context, const TDataQuery& query, TSqlSources& sources,
+                                   bool keepFirst)
+    : FContext(context), FQuery(query), FSources(sources), FKeepFirst(keepFirst) {}
+
+TSqlCombinations::~TSqlCombinations() = default;
+
+bool TSqlCombinations::FiltersOnly() const {
+  return FLevels.size() == 1 && FLevels[0].Match.empty() && FLevels[0].After.empty();
+}
+
+void TSqlCombinations::Prepare() {
+  const TSqlParameters none;
+  const TSqlParameters& params = FContext.Parameters ? *FContext.Parameters : none;
+  const int n = FSources.Count();
+  // Join of each inner table. A RIGHT OUTER join is read as the LEFT OUTER
+  // join of its two tables the other way round.
+  struct TJoinRef {
+    TJoinKind Kind = TJoinKind::Inner;
+    int Outer = 0;
+    const TExpToken* Condition = nullptr;
+  };
+  std::vector<std::optional<TJoinRef>> joinOf(static_cast<std::size_t>(n));
+  std::vector<std::pair<int, int>> turned;  // (outer, inner) of RIGHT joins turned round
+  for (const TTableJoin& join : FQuery.Joins) {
+    if (join.Kind == TJoinKind::RightOuter) {
+      if (joinOf[static_cast<std::size_t>(join.Outer)])
+        Fail("A RIGHT OUTER join whose left table is joined itself cannot be executed");
+      joinOf[static_cast<std::size_t>(join.Outer)] = TJoinRef{TJoinKind::LeftOuter, join.Inner, join.Condition.get()};
+      turned.emplace_back(join.Inner, join.Outer);
+    } else {
+      joinOf[static_cast<std::size_t>(join.Inner)] = TJoinRef{join.Kind, join.Outer, join.Condition.get()};
+    }
+  }
+  // WHERE: single-table conjuncts become filters, the rest are tested per
+  // combination.
+  std::vector<std::pair<TExpToken*, std::uint64_t>> rest;  // conjunct, tables
+  std::vector<std::int64_t> counts(static_cast<std::size_t>(n), 0);
+  if (FQuery.Where) {
+    TExpTokenPtr& where = FOwnedConditions.emplace_back(CopyExpTree(*FQuery.Where));
+    SubstituteParameters(*where, params);
+    FSources.Bind(*where, true, "WHERE clause");
+    if (where->DataType != FieldType::Boolean) Fail("WHERE or JOIN clause must be a boolean expression");
+    std::vector<TExpToken*> parts;
+    SplitConjuncts(*where, parts);
+    for (TExpToken* part : parts) {
+      const std::uint64_t tables = FSources.TablesOf(*part);
+      if (std::popcount(tables) == 1 && n <= 63) {
+        const int t = std::countr_zero(tables);
+        TDataCursor& cursor = FSources.Cursor(t);
+        TFilter& filter = cursor.AddFilter(FSources.LocalCopy(*part, t));
+        cursor.ActivateFilter(filter);
+      } else {
+        rest.emplace_back(part, tables);
+      }
+    }
+  }
+  for (int t = 0; t < n; ++t) counts[static_cast<std::size_t>(t)] = FSources.Cursor(t).GetRecordCount();
+  // Iteration order: the FROM order, with the smallest inner table of an
+  // INNER join moved to the front when it is smaller than the first.
+  std::vector<int> order(static_cast<std::size_t>(n));
+  std::iota(order.begin(), order.end(), 0);
+  if (n > 1 && !FQuery.NoJoinOptimize && !FKeepFirst) {
+    int best = -1;
+    for (int t = 1; t < n; ++t) {
+      const std::optional<TJoinRef>& join = joinOf[static_cast<std::size_t>(t)];
+      if (!join || join->Kind != TJoinKind::Inner) continue;
+      const std::optional<TJoinRef>& above = joinOf[static_cast<std::size_t>(join->Outer)];
+      if (above && above->Kind == TJoinKind::LeftOuter) continue;
+      if (best < 0 || counts[static_cast<std::size_t>(t)] < counts[static_cast<std::size_t>(best)]) best = t;
+    }
+    if (best > 0 && counts[static_cast<std::size_t>(best)] < counts[0]) {
+      order.erase(order.begin() + best);
+      order.insert(order.begin(), best);
+    }
+  }
+  // The outer table of a turned RIGHT join comes before its inner one.
+  for (auto [outer, inner] : turned) {
+    const auto o = std::find(order.begin(), order.end(), outer);
+    const auto i = std::find(order.begin(), order.end(), inner);
+    if (o > i) {
+      order.erase(o);
+      order.insert(std::find(order.begin(), order.end(), inner), outer);
+    }
+  }
+  std::vector<int> position(static_cast<std::size_t>(n));
+  for (int p = 0; p < n; ++p) position[static_cast<std::size_t>(order[static_cast<std::size_t>(p)])] = p;
+  const auto levelOf = [&](std::uint64_t tables) {
+    int level = 0;
+    for (int t = 0; t < n; ++t)
+      if (tables & (std::uint64_t{1} << std::min(t, 63))) level = std::max(level, position[static_cast<std::size_t>(t)]);
+    return level;
+  };
+  FLevels.resize(static_cast<std::size_t>(n));
+  for (int p = 0; p < n; ++p) FLevels[static_cast<std::size_t>(p)].Table = order[static_cast<std::size_t>(p)];
+  for (int t = 0; t < n; ++t) {
+    const std::optional<TJoinRef>& join = joinOf[static_cast<std::size_t>(t)];
+    if (!join) continue;
+    TExpTokenPtr& condition = FOwnedConditions.emplace_back(CopyExpTree(*join->Condition));
+    SubstituteParameters(*condition, params);
+    FSources.Bind(*condition, false, "JOIN clause");
+    if (condition->DataType != FieldType::Boolean) Fail("WHERE or JOIN clause must be a boolean expression");
+    std::vector<TExpToken*> parts;
+    SplitConjuncts(*condition, parts);
+    const bool left = join->Kind == TJoinKind::LeftOuter;
+    for (TExpToken* part : parts) {
+      const std::uint64_t tables = FSources.TablesOf(*part) | (std::uint64_t{1} << std::min(t, 63));
+      const int level = left ? position[static_cast<std::size_t>(t)] : levelOf(tables);
+      NumberExpSlots(*part);
+      TLevel& l = FLevels[static_cast<std::size_t>(level)];
+      l.LeftOuter = l.LeftOuter || left;
+      l.Match.emplace_back(part, std::make_unique<TExpEvaluator>(*part, FSources));
+    }
+  }
+  for (auto& [part, tables] : rest) {
+    NumberExpSlots(*part);
+    TLevel& l = FLevels[static_cast<std::size_t>(levelOf(tables))];
+    (l.LeftOuter ? l.After : l.Match).emplace_back(part, std::make_unique<TExpEvaluator>(*part, FSources));
+  }
+  // Index probes: an equality of this level's table field with a field of
+  // an earlier table, where an index starts with that field.
+  for (int p = 1; p < n; ++p) {
+    TLevel& l = FLevels[static_cast<std::size_t>(p)];
+    TDataCursor& cursor = FSources.Cursor(l.Table);
+    for (auto& [part, eval] : l.Match) {
+      if (part->Kind != TExpTokenKind::Binary || part->Op != TExpOp::Equal) continue;
+      const TExpToken* a = part->Left.get();
+      const TExpToken* b = part->Right.get();
+      if (!a || !b || !a->IsColumn() || !b->IsColumn()) continue;
+      if (FSources.TableOf(b->FieldNo) == l.Table) std::swap(a, b);
+      if (FSources.TableOf(a->FieldNo) != l.Table) continue;
+      const int other = FSources.TableOf(b->FieldNo);
+      if (position[static_cast<std::size_t>(other)] >= p || a->DataType != b->DataType ||
+          a->Size != b->Size || a->DataType == FieldType::Blob)
+        continue;
+      const int field = a->FieldNo - FSources.Base(l.Table);
+      const TIndexFile& index = cursor.Table().IndexFile();
+      int slotFound = -1;
+      for (int s = 0; s <= index.IndexCount() && slotFound < 0; ++s) {
+        if (s == 0 && index.NoPrimaryIndex()) continue;
+        const TIndexDescriptor& d = index.Descriptor(s);
+        if (d.FieldCount > 0 && d.FieldNumbers[0] == field && !d.CaseInsensitive) slotFound = s;
+      }
+      if (slotFound < 0) continue;
+      cursor.SwitchToIndexNo(slotFound);
+      l.ProbeField = field;
+      l.ProbeFrom = b->FieldNo;
+      l.ProbeKey.assign(cursor.RecordSize(), 0);
+      break;
+    }
+  }
+}
+
+void TSqlCombinations::Level(int p) {
+  if (p == static_cast<int>(FLevels.size())) {
+    if (!(*FEmit)()) FStop = true;
+    return;
+  }
+  TLevel& l = FLevels[static_cast<std::size_t>(p)];
+  TDataCursor& cursor = FSources.Cursor(l.Table);
+  std::vector<std::uint8_t>& buffer = FSources.Buffer(l.Table);
+  bool probeEmpty = false;
+  if (l.ProbeField > 0) {
+    const TFieldRead from = FSources.ReadField(l.ProbeFrom);
+    if (from.Blank) {
+      probeEmpty = true;
+    } else {
+      std::fill(l.ProbeKey.begin(), l.ProbeKey.end(), 0);
+      cursor.PutField(l.ProbeField, l.ProbeKey, from.Bytes);
+      cursor.SetRange(l.ProbeKey, 1, l.ProbeKey, 1, false);
+    }
+  }
+  bool matched = false;
+  const auto passes = [](auto& list) {
+    for (auto& [part, eval] : list)
+      if (!eval->Passes()) return false;
+    return true;
+  };
+  if (!probeEmpty) {
+    cursor.SetToBegin();
+    while (!FStop && cursor.GetNextRecord(buffer) == 0) {
+      if (p == 0 && FProgress && FProgress->Step(++FOrdinal)) FStop = true;
+      if (!passes(l.Match)) continue;
+      matched = true;
+      if (passes(l.After)) Level(p + 1);
+    }
+  }
+  if (!matched && l.LeftOuter && !FStop) {
+    FSources.SetNoRecord(l.Table, true);
+    if (passes(l.After)) Level(p + 1);
+    FSources.SetNoRecord(l.Table, false);
+  }
+}
+
+void TSqlCombinations::Run(const std::function<bool()>& emit) {
+  FEmit = &emit;
+  FStop = false;
+  if (FSources.Count() == 0) return;
+  FProgress = std::make_unique<TSqlProgress>(FContext, FSources.Cursor(FLevels[0].Table).GetRecordCount());
+  FOrdinal = 0;
+  Level(0);
+  FProgress->Finish();
+  FEmit = nullptr;
+}
 
 bool TSqlProgress::Step(std::int64_t ordinal) {
   if (!FContext.Progress || FTotal <= 0) return false;

@@ -30,7 +30,10 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "expr/expression_evaluator.h"
 #include "sql/query_printer.h"
 #include "sql/sql_sources.h"
 
@@ -87,6 +90,56 @@ class TSqlProgress {
   int FLast = 0;
   bool FReported = false;
   bool FStopped = false;
+};
+
+// The combinations of source records of a query that pass its WHERE and
+// JOIN conditions. Prepare attaches the WHERE conjuncts that read one table
+// to that table's cursor as active filters, chooses the driving table
+// (unless NOJOINOPTIMIZE, or keepFirst: the first table drives) and binds
+// the remaining conditions. Run walks the driving table in its cursor's
+// order and, for each of its records, the tables joined to it (through an
+// index range where an equality with an earlier table meets an index that
+// starts with the column); a LEFT OUTER join yields the combination with
+// the inner table standing on no record when no record matches. emit is
+// called with every source's record buffer filled and returns false to
+// stop. Progress runs over the driving table's records.
+class TSqlCombinations {
+ public:
+  TSqlCombinations(const TSqlRunContext& context, const TDataQuery& query, TSqlSources& sources, bool keepFirst);
+  ~TSqlCombinations();
+  TSqlCombinations(const TSqlCombinations&) = delete;
+  TSqlCombinations& operator=(const TSqlCombinations&) = delete;
+
+  void Prepare();
+  void Run(const std::function<bool()>& emit);
+  // One table whose conditions are all filters.
+  bool FiltersOnly() const;
+  // Whether a stop was asked through the progress callback.
+  bool Stopped() const { return FProgress && FProgress->Stopped(); }
+
+ private:
+  void Level(int p);
+
+  const TSqlRunContext& FContext;
+  const TDataQuery& FQuery;
+  TSqlSources& FSources;
+  bool FKeepFirst;
+  std::vector<TExpTokenPtr> FOwnedConditions;  // copies of WHERE and the joins
+  // Per iteration level: the table, its conditions, its index probe.
+  struct TLevel {
+    int Table = 0;
+    bool LeftOuter = false;
+    std::vector<std::pair<TExpToken*, std::unique_ptr<TExpEvaluator>>> Match;  // must pass for a match
+    std::vector<std::pair<TExpToken*, std::unique_ptr<TExpEvaluator>>> After;  // WHERE after a LEFT join
+    int ProbeField = 0;           // this table's field for an index range, 0 none
+    std::uint16_t ProbeFrom = 0;  // common number of the earlier table's field
+    std::vector<std::uint8_t> ProbeKey;
+  };
+  std::vector<TLevel> FLevels;
+  const std::function<bool()>* FEmit = nullptr;
+  bool FStop = false;
+  std::unique_ptr<TSqlProgress> FProgress;
+  std::int64_t FOrdinal = 0;
 };
 
 }  // namespace tarn

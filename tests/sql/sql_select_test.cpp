@@ -180,6 +180,8 @@ TEST_F(SqlSelect, Joins) {
             (V{"1|two", "2|one", "3|two", "5|one"}));
   EXPECT_EQ(Rows("SELECT g.Title, i.ID FROM Groups g LEFT OUTER JOIN Items i ON g.GID = i.Grp ORDER BY g.GID, i.ID"),
             (V{"one|2", "one|5", "two|1", "two|3", "four|"}));
+  EXPECT_EQ(Rows("SELECT g.Title, i.ID FROM Items i RIGHT OUTER JOIN Groups g ON g.GID = i.Grp ORDER BY g.GID, i.ID"),
+            (V{"one|2", "one|5", "two|1", "two|3", "four|"}));
   EXPECT_EQ(Rows("SELECT i.ID FROM Items i, Groups g WHERE i.Grp = g.GID AND g.Title = 'one'"), (V{"2", "5"}));
   EXPECT_EQ(Rows("SELECT g.Title, COUNT(*) FROM Items i JOIN Groups g ON g.GID = i.Grp GROUP BY g.Title"),
             (V{"one|2", "two|2"}));

@@ -127,10 +127,14 @@ class Generator {
   };
 
   Query Select() {
-    const int join = Pick(3);  // 0 none, 1 inner, 2 left outer
+    int join = Pick(4);  // 0 none, 1 inner, 2 left outer, 3 right outer (read as 2)
     std::string from = "T1";
     if (join == 1) from += " INNER JOIN T2 ON T1.id = T2.t1id";
     if (join == 2) from += " LEFT OUTER JOIN T2 ON T1.id = T2.t1id";
+    if (join == 3) {
+      from = "T2 RIGHT OUTER JOIN T1 ON T1.id = T2.t1id";
+      join = 2;
+    }
     std::vector<std::string> where;
     const int predicates = Pick(3);
     for (int i = 0; i < predicates; ++i) where.push_back(Predicate(join == 1 && Pick(2) ? "T2" : "T1"));
