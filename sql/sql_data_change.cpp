@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "engine/base/byte_order.h"
 #include "engine/base/engine_error.h"
 #include "engine/base/error_context.h"
 #include "engine/base/names.h"
@@ -143,41 +144,8 @@ TValues BindValues(const TSqlRunContext& context, const TDataQuery& query, TSqlS
   return values;
 }
 
-// Conjuncts of WHERE on the target become filters; the others are returned
-// for testing per record. Only one source table is supported.
-struct TConditions {
-  TExpTokenPtr Where;
-  std::vector<std::unique_ptr<TExpEvaluator>> Rest;
-  bool Passes() {
-    for (auto& e : Rest)
-      if (!e->Passes()) return false;
-    return true;
-  }
-};
-
-TConditions AttachWhere(const TSqlRunContext& context, const TDataQuery& query, TSqlSources& sources) {
-  TConditions out;
-  if (sources.Count() != 1 || !query.Joins.empty())
-    Fail(std::string(query.KindName()) + " statements over several tables cannot be executed yet");
-  if (!query.Where) return out;
-  out.Where = CopyExpTree(*query.Where);
-  const TSqlParameters none;
-  SubstituteParameters(*out.Where, context.Parameters ? *context.Parameters : none);
-  sources.Bind(*out.Where, true, "WHERE clause");
-  if (out.Where->DataType != FieldType::Boolean) Fail("WHERE or JOIN clause must be a boolean expression");
-  std::vector<TExpToken*> parts;
-  SplitConjuncts(*out.Where, parts);
-  for (TExpToken* part : parts) {
-    if (sources.TablesOf(*part) != 0) {
-      TFilter& filter = sources.Cursor(0).AddFilter(sources.LocalCopy(*part, 0));
-      sources.Cursor(0).ActivateFilter(filter);
-    } else {
-      NumberExpSlots(*part);
-      out.Rest.push_back(std::make_unique<TExpEvaluator>(*part, sources));
-    }
-  }
-  return out;
-}
+// The record identifier (RecAutoInc) of a record image.
+std::int32_t RecordId(std::span<const std::uint8_t> record) { return GetLEI32(record, 5); }
 
 }  // namespace
 
@@ -248,58 +216,57 @@ std::int32_t ExecuteUpdate(const TSqlRunContext& context, const TDataQuery& quer
   cursor.SetKeepAutoInc(query.NoAutoInc);
   const std::vector<int> fields = TargetFields(cursor, query, true);
   if (query.UpdateValues.size() != fields.size()) Fail("The number of values must match the number of table columns");
-  TConditions conditions = AttachWhere(context, query, sources);
-  TValues values = BindValues(context, query, sources, "update values");
   cursor.SwitchToIndexNo(CursorIndex::Natural);
+  TSqlCombinations combinations(context, query, sources, true);
+  combinations.Prepare();
+  TValues values = BindValues(context, query, sources, "update values");
   std::vector<std::uint8_t>& record = sources.Buffer(0);
   std::vector<TExpValue> computed(fields.size());
   std::string bytes;
   TExpValue converted;
   std::int32_t count = 0;
-  std::int64_t ordinal = 0;
-  TSqlProgress progress(context, cursor.GetRecordCount());
-  cursor.SetToBegin();
-  while (cursor.GetNextRecord(record) == 0) {
-    const bool stop = progress.Step(++ordinal);
-    if (conditions.Passes()) {
-      cursor.RaiseIfError(cursor.GetCurrentRecord(record, true));
-      try {
-        for (std::size_t i = 0; i < fields.size(); ++i) computed[i].CopyFrom(values.Evals[i]->Evaluate());
-        for (std::size_t i = 0; i < fields.size(); ++i)
-          StoreValue(cursor, record, fields[i], computed[i], "UPDATE", bytes, converted);
-        cursor.ModifyRecord(record, true, false);
-      } catch (...) {
-        cursor.FreeBlobs(true);
-        cursor.UnlockCurrentRecord();
-        throw;
-      }
-      ++count;
+  std::int32_t lastRecord = -1;
+  combinations.Run([&] {
+    cursor.RaiseIfError(cursor.GetCurrentRecord(record, true));
+    try {
+      for (std::size_t i = 0; i < fields.size(); ++i) computed[i].CopyFrom(values.Evals[i]->Evaluate());
+      for (std::size_t i = 0; i < fields.size(); ++i)
+        StoreValue(cursor, record, fields[i], computed[i], "UPDATE", bytes, converted);
+      cursor.ModifyRecord(record, true, false);
+    } catch (...) {
+      cursor.FreeBlobs(true);
+      cursor.UnlockCurrentRecord();
+      throw;
     }
-    if (stop) break;
-  }
-  progress.Finish();
+    cursor.RaiseIfError(cursor.GetCurrentRecord(record));
+    // A record reached through several joined rows in a row counts once.
+    const std::int32_t id = RecordId(record);
+    if (id != lastRecord) ++count;
+    lastRecord = id;
+    return true;
+  });
   return count;
 }
 
 std::int32_t ExecuteDelete(const TSqlRunContext& context, const TDataQuery& query) {
   TSqlSources sources(*context.Directory, query.Sources, false);
   TDataCursor& cursor = sources.Cursor(0);
-  TConditions conditions = AttachWhere(context, query, sources);
   cursor.SwitchToIndexNo(CursorIndex::Natural);
+  TSqlCombinations combinations(context, query, sources, true);
+  combinations.Prepare();
   std::vector<std::uint8_t>& record = sources.Buffer(0);
   std::int32_t count = 0;
-  std::int64_t ordinal = 0;
-  TSqlProgress progress(context, cursor.GetRecordCount());
-  cursor.SetToBegin();
-  while (cursor.GetNextRecord(record) == 0) {
-    const bool stop = progress.Step(++ordinal);
-    if (conditions.Passes()) {
-      cursor.DeleteRecord(record, false);
-      ++count;
-    }
-    if (stop) break;
-  }
-  progress.Finish();
+  std::int32_t deleted = -1;
+  combinations.Run([&] {
+    // Further joined rows of a record already deleted have nothing left to
+    // delete; the buffer keeps the deleted record's identifier.
+    const std::int32_t id = RecordId(record);
+    if (id == deleted) return true;
+    cursor.DeleteRecord(record, false);
+    deleted = id;
+    ++count;
+    return true;
+  });
   return count;
 }
 

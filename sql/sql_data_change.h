@@ -8,11 +8,14 @@
 //                  column's type. Returns 1.
 //   INSERT SELECT  one record per row of the select's result cursor,
 //                  columns taken by position.
-//   UPDATE         every record of the target that passes WHERE (conjuncts
-//                  on the target as filters, the rest tested per record)
-//                  is locked, gets its SET values (all evaluated on the
-//                  record as it was) and is modified.
-//   DELETE         every such record is deleted.
+//   UPDATE         for every combination of the target with its FROM tables
+//                  that passes WHERE and the joins (TSqlCombinations, the
+//                  target driving), the target record is locked, gets its
+//                  SET values (all evaluated on the combination as it was)
+//                  and is modified; a record met through several joined
+//                  rows in a row counts once.
+//   DELETE         the target record of every such combination is deleted
+//                  (once).
 // The target is walked in record-number order, so a changed key never
 // brings a record round a second time. NOAUTOINC keeps the auto-increment
 // values given. Progress is reported per source row; a stop request ends

@@ -189,6 +189,19 @@ TEST_F(SqlSelect, Joins) {
             "11949 Duplicate table correlation name 'a' found in source tables");
 }
 
+TEST_F(SqlSelect, UpdateAndDeleteThroughJoins) {
+  Exec("CREATE TABLE Tags (Item INTEGER, Tag VARCHAR(8))");
+  for (const char* row : {"(1, 'red')", "(1, 'sweet')", "(2, 'red')", "(4, 'dry')"})
+    Exec(std::string("INSERT INTO Tags VALUES ") + row);
+  // Item 1 meets two tags but counts once.
+  EXPECT_EQ(Exec("UPDATE Items SET Price = 9 FROM Items INNER JOIN Tags t ON t.Item = Items.ID "
+                 "WHERE t.Tag = 'red' OR t.Tag = 'sweet'"),
+            2);
+  EXPECT_EQ(Rows("SELECT ID FROM Items WHERE Price = 9"), (V{"1", "2"}));
+  EXPECT_EQ(Exec("DELETE FROM Items i INNER JOIN Tags t ON t.Item = i.ID WHERE t.Tag <> 'dry'"), 2);
+  EXPECT_EQ(Rows("SELECT ID FROM Items"), (V{"3", "4", "5"}));
+}
+
 TEST_F(SqlSelect, Union) {
   EXPECT_EQ(Rows("SELECT Name FROM Items WHERE Grp = 1 UNION SELECT Name FROM Items WHERE Grp = 2"),
             (V{"apple", "pear", "plum"}));
