@@ -7,6 +7,8 @@
 #include "engine/base/error_context.h"
 #include "engine/base/names.h"
 #include "engine/cursor/data_cursor.h"
+#include "engine/session/data_directory.h"
+#include "engine/session/data_session.h"
 #include "engine/table/field_types.h"
 #include "expr/exp_cast.h"
 #include "expr/exp_token_stack.h"
@@ -144,6 +146,58 @@ TValues BindValues(const TSqlRunContext& context, const TDataQuery& query, TSqlS
   return values;
 }
 
+// The transaction frame of a data change. Outside a transaction the change
+// runs in one of its own, committed every Interval changed rows (COMMIT
+// INTERVAL, else the smaller of 2 x MaxDataBufferSize / record size and
+// MaxDataBufferCount) and at the end, rolled back on failure; inside one it
+// commits by interval only when COMMIT INTERVAL was given and never ends it.
+class TChangeFrame {
+ public:
+  TChangeFrame(const TDataQuery& query, TDataDirectory& directory, const TDataCursor& target)
+      : FDirectory(directory), FFlush(query.CommitFlush) {
+    FOwn = !directory.InTransaction();
+    if (query.CommitInterval) {
+      FInterval = std::max<std::int64_t>(0, *query.CommitInterval);
+    } else if (FOwn) {
+      const TDataSession& session = directory.Session();
+      FInterval = std::max<std::int64_t>(
+          1, std::min<std::int64_t>(2 * static_cast<std::int64_t>(session.MaxDataBufferSize()) /
+                                        std::max<std::int64_t>(1, target.RecordSize()),
+                                    session.MaxDataBufferCount()));
+    }
+    if (FOwn) directory.StartTransaction();
+  }
+  ~TChangeFrame() {
+    if (FOwn && !FEnded) {
+      try {
+        FDirectory.Rollback();
+      } catch (...) {
+        // The failure that brought us here is the one reported.
+      }
+    }
+  }
+  TChangeFrame(const TChangeFrame&) = delete;
+  TChangeFrame& operator=(const TChangeFrame&) = delete;
+
+  void RowChanged() {
+    ++FChanged;
+    if (FInterval > 0 && FChanged % FInterval == 0) FDirectory.Commit(false, FFlush);
+  }
+  void End() {
+    FEnded = true;
+    if (FOwn) FDirectory.Commit(true, FFlush);
+  }
+  std::int64_t Interval() const { return FInterval; }
+
+ private:
+  TDataDirectory& FDirectory;
+  bool FFlush;
+  bool FOwn = false;
+  bool FEnded = false;
+  std::int64_t FInterval = 0;
+  std::int64_t FChanged = 0;
+};
+
 // The record identifier (RecAutoInc) of a record image.
 std::int32_t RecordId(std::span<const std::uint8_t> record) { return GetLEI32(record, 5); }
 
@@ -173,6 +227,7 @@ std::int32_t ExecuteInsert(const TSqlRunContext& context, const TDataQuery& quer
     Fail("The number of values must match the number of table columns");
   std::vector<std::uint8_t> row(source->RecordSize());
   std::int32_t count = 0;
+  TChangeFrame frame(query, target.Directory(0), cursor);
   TSqlProgress progress(context, source->GetRecordCount());
   source->SetToBegin();
   TExpValue value;
@@ -204,9 +259,11 @@ std::int32_t ExecuteInsert(const TSqlRunContext& context, const TDataQuery& quer
     }
     cursor.InsertRecord(record, false);
     ++count;
+    frame.RowChanged();
     if (stop) break;
   }
   progress.Finish();
+  frame.End();
   return count;
 }
 
@@ -220,6 +277,7 @@ std::int32_t ExecuteUpdate(const TSqlRunContext& context, const TDataQuery& quer
   TSqlCombinations combinations(context, query, sources, true);
   combinations.Prepare();
   TValues values = BindValues(context, query, sources, "update values");
+  TChangeFrame frame(query, sources.Directory(0), cursor);
   std::vector<std::uint8_t>& record = sources.Buffer(0);
   std::vector<TExpValue> computed(fields.size());
   std::string bytes;
@@ -241,10 +299,14 @@ std::int32_t ExecuteUpdate(const TSqlRunContext& context, const TDataQuery& quer
     cursor.RaiseIfError(cursor.GetCurrentRecord(record));
     // A record reached through several joined rows in a row counts once.
     const std::int32_t id = RecordId(record);
-    if (id != lastRecord) ++count;
+    if (id != lastRecord) {
+      ++count;
+      frame.RowChanged();
+    }
     lastRecord = id;
     return true;
   });
+  frame.End();
   return count;
 }
 
@@ -254,6 +316,7 @@ std::int32_t ExecuteDelete(const TSqlRunContext& context, const TDataQuery& quer
   cursor.SwitchToIndexNo(CursorIndex::Natural);
   TSqlCombinations combinations(context, query, sources, true);
   combinations.Prepare();
+  TChangeFrame frame(query, sources.Directory(0), cursor);
   std::vector<std::uint8_t>& record = sources.Buffer(0);
   std::int32_t count = 0;
   std::int32_t deleted = -1;
@@ -265,8 +328,10 @@ std::int32_t ExecuteDelete(const TSqlRunContext& context, const TDataQuery& quer
     cursor.DeleteRecord(record, false);
     deleted = id;
     ++count;
+    frame.RowChanged();
     return true;
   });
+  frame.End();
   return count;
 }
 

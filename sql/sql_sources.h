@@ -44,6 +44,11 @@ class TSqlSources final : public TExpRecordSource {
   int Count() const { return static_cast<int>(FTables.size()); }
   TDataCursor& Cursor(int t) { return *FTables[static_cast<std::size_t>(t)].Cursor; }
   std::vector<std::uint8_t>& Buffer(int t) { return FTables[static_cast<std::size_t>(t)].Record; }
+  // The directory table t was opened in.
+  TDataDirectory& Directory(int t) const {
+    const TTable& table = FTables[static_cast<std::size_t>(t)];
+    return table.OwnDirectory != nullptr ? *table.OwnDirectory : FDirectory;
+  }
   const TSourceTable& Table(int t) const { return FTables[static_cast<std::size_t>(t)].Source; }
   void SetNoRecord(int t, bool value) { FTables[static_cast<std::size_t>(t)].NoRecord = value; }
   // Gives a cursor away (a live result keeps the cursor after the sources end).

@@ -260,6 +260,38 @@ TEST_F(SqlSelect, RowCountsOfScripts) {
   EXPECT_EQ(FStatement.Result()->GetRecordCount(), 2);
 }
 
+TEST_F(SqlSelect, RollbackInAScriptTakesTheCountBackToStartTransaction) {
+  Exec("CREATE TABLE T2 (ID INTEGER)");
+  EXPECT_EQ(Exec("START TRANSACTION; INSERT INTO T2 SELECT ID FROM Items WHERE ID < 3; ROLLBACK"), 0);
+  EXPECT_EQ(Exec("INSERT INTO T2 VALUES (9); START TRANSACTION; INSERT INTO T2 SELECT ID FROM Items; "
+                 "ROLLBACK"),
+            1);
+  EXPECT_EQ(Rows("SELECT * FROM T2"), (V{"9"}));
+}
+
+TEST_F(SqlSelect, AFailedChangeRollsBackToItsLastIntervalCommit) {
+  Exec("CREATE TABLE U (ID INTEGER, V INTEGER, PRIMARY KEY (ID))");
+  const int v[] = {10, 20, 30, 40, 10};
+  for (int i = 0; i < 5; ++i)
+    Exec("INSERT INTO U VALUES (" + std::to_string(i + 1) + ", " + std::to_string(v[i]) + ")");
+  // The fifth row's new key meets the first row's: nothing of the statement stays.
+  EXPECT_EQ(Failure("UPDATE U SET ID = V").substr(0, 4), "9729");
+  EXPECT_EQ(Rows("SELECT ID FROM U"), (V{"1", "2", "3", "4", "5"}));
+  // With a commit every two rows the first four stay.
+  EXPECT_EQ(Failure("UPDATE U SET ID = V COMMIT INTERVAL 2").substr(0, 4), "9729");
+  EXPECT_EQ(Rows("SELECT ID FROM U"), (V{"5", "10", "20", "30", "40"}));
+}
+
+TEST_F(SqlSelect, CancelledUpdateKeepsTheRowsSoFar) {
+  FSession.SetMaxDataBufferCount(10);  // commit interval 10
+  Exec("CREATE TABLE C (ID INTEGER, V INTEGER)");
+  for (int i = 1; i <= 100; ++i) Exec("INSERT INTO C VALUES (" + std::to_string(i) + ", 0)");
+  FStatement.SetProgressCallback([](int percent) { return percent >= 30; });
+  EXPECT_EQ(Exec("UPDATE C SET V = 1"), 40);  // the first report at or above 30 comes at 40 (steps of 20)
+  FStatement.SetProgressCallback({});
+  EXPECT_EQ(Rows("SELECT COUNT(*) FROM C WHERE V = 1"), (V{"40"}));
+}
+
 TEST_F(SqlSelect, ProgressReportsAndStops) {
   std::vector<int> seen;
   FSession.SetProgressSteps(10);
