@@ -144,6 +144,7 @@ std::int32_t TQueryStatement::RunDataQuery(TDataQuery& master) {
   // Parameters belong to the first statement of the text.
   const TSqlParameters none;
   context.Parameters = FFirstStatement ? &FParameterValues : &none;
+  context.Queries = &FQueries;
   context.Progress = FProgress;
   context.ProgressSteps = FDirectory.Session().ProgressSteps();
   context.PrivateDirectory = FDirectory.Session().PrivateDirectory();

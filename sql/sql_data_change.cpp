@@ -135,10 +135,9 @@ struct TValues {
 TValues BindValues(const TSqlRunContext& context, const TDataQuery& query, TSqlSources& sources,
                    const std::string& sourceName) {
   TValues values;
-  const TSqlParameters none;
   for (const TUpdateValue& v : query.UpdateValues) {
     TExpTokenPtr tree = CopyExpTree(*v.Expression);
-    SubstituteParameters(*tree, context.Parameters ? *context.Parameters : none);
+    PrepareTree(*tree, context);
     sources.Bind(*tree, false, sourceName);
     values.Evals.push_back(std::make_unique<TExpEvaluator>(*tree, sources));
     values.Trees.push_back(std::move(tree));

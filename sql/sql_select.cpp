@@ -228,8 +228,6 @@ std::string ColumnTitle(const TResultField& field, const TExpToken& tree, int n)
 }
 
 void TSelectRun::PrepareColumns() {
-  const TSqlParameters none;
-  const TSqlParameters& params = FContext.Parameters ? *FContext.Parameters : none;
   std::vector<std::string> names;
   bool allAggregate = !FQuery.Columns.empty();
   for (std::size_t i = 0; i < FQuery.Columns.size(); ++i) {
@@ -261,7 +259,7 @@ void TSelectRun::PrepareColumns() {
       continue;
     }
     TExpTokenPtr tree = CopyExpTree(original);
-    SubstituteParameters(*tree, params);
+    PrepareTree(*tree, FContext);
     names.push_back(ColumnTitle(field, original, static_cast<int>(i) + 1));
     if (HasAggregate(*tree)) {
       if (tree->Kind == TExpTokenKind::Aggregate) {
@@ -538,8 +536,7 @@ void TSelectRun::Produce(bool applyOrder) {
   PrepareColumns();
   if (FQuery.Having && !FQuery.GroupBy.empty()) {
     FHaving = CopyExpTree(*FQuery.Having);
-    const TSqlParameters none;
-    SubstituteParameters(*FHaving, FContext.Parameters ? *FContext.Parameters : none);
+    PrepareTree(*FHaving, FContext);
     ConvertAggregates(*FHaving);
     // Names of result columns read the finished row.
     ForEachNode(*FHaving, [&](TExpToken& node) {
@@ -676,8 +673,7 @@ bool TSelectRun::TryLive(std::unique_ptr<TSqlSources>& sources) {
   }
   if (q.Where) {
     TExpTokenPtr where = CopyExpTree(*q.Where);
-    const TSqlParameters none;
-    SubstituteParameters(*where, FContext.Parameters ? *FContext.Parameters : none);
+    PrepareTree(*where, FContext);
     FSources->Bind(*where, true, "WHERE clause");
     if (where->DataType != FieldType::Boolean) Fail("WHERE or JOIN clause must be a boolean expression");
     TFilter& filter = cursor.AddFilter(FSources->LocalCopy(*where, 0));
@@ -734,7 +730,86 @@ void DistinctRows(const TSqlRunContext& context, const std::vector<TResultColumn
              rows.end());
 }
 
+// The values of the first column of a sub-select's result.
+std::vector<TExpValue> SubSelectValues(const TSqlRunContext& context, int queryNo) {
+  if (context.Queries == nullptr || queryNo < 0 || queryNo >= static_cast<int>(context.Queries->size()))
+    Fail("Sub-select queries cannot be executed here");
+  TSqlRunContext sub = context;
+  sub.RequestLive = false;
+  sub.MaxRowCount = -1;
+  sub.Progress = {};
+  const std::unique_ptr<TSelectResult> result = RunSelect(sub, *context.Queries, queryNo);
+  TDataCursor& cursor = result->Cursor();
+  std::vector<TExpValue> values;
+  std::vector<std::uint8_t> record(cursor.RecordSize());
+  cursor.SetToBegin();
+  while (cursor.GetNextRecord(record) == 0) {
+    TExpValue& v = values.emplace_back();
+    if (cursor.Field(1).FieldType() == FieldType::Blob) {
+      v.SetOwnText(FieldType::String, FieldText(cursor, 1, record));
+    } else {
+      ReadFieldValue(cursor, 1, record, v);
+    }
+  }
+  return values;
+}
+
+void MakeConstant(TExpToken& node, const TExpValue& value) {
+  node.Kind = TExpTokenKind::Constant;
+  node.Op = TExpOp::None;
+  node.Left.reset();
+  node.Right.reset();
+  node.List.clear();
+  node.Reference = 0;
+  node.Quoted = false;
+  node.Value.CopyFrom(value);
+  node.DataType = value.Type;
+  node.Size = value.Type == FieldType::String
+                  ? static_cast<std::uint16_t>(std::min<std::size_t>(value.Text.size() + 1, 251))
+                  : 0;
+  node.Text.clear();
+  if (!value.Null) AppendValueText(value, node.Text);
+}
+
+void ResolveSubSelects(TExpToken& node, const TSqlRunContext& context) {
+  if (node.Kind == TExpTokenKind::List && (node.Op == TExpOp::In || node.Op == TExpOp::NotIn) &&
+      node.List.size() == 1 && node.List[0] && node.List[0]->Kind == TExpTokenKind::SubSelect) {
+    if (node.Left) ResolveSubSelects(*node.Left, context);
+    const std::vector<TExpValue> values = SubSelectValues(context, node.List[0]->Reference);
+    node.List.clear();
+    if (values.empty()) {
+      TExpValue answer;
+      answer.SetBool(node.Op == TExpOp::NotIn);
+      MakeConstant(node, answer);
+      return;
+    }
+    for (const TExpValue& v : values) {
+      TExpTokenPtr constant = NewExpToken();
+      MakeConstant(*constant, v);
+      node.List.push_back(std::move(constant));
+    }
+    return;
+  }
+  if (node.Kind == TExpTokenKind::SubSelect) {
+    const std::vector<TExpValue> values = SubSelectValues(context, node.Reference);
+    TExpValue none;
+    none.SetNull(FieldType::Unknown);
+    MakeConstant(node, values.empty() ? none : values.front());
+    return;
+  }
+  if (node.Left) ResolveSubSelects(*node.Left, context);
+  if (node.Right) ResolveSubSelects(*node.Right, context);
+  for (TExpTokenPtr& item : node.List)
+    if (item) ResolveSubSelects(*item, context);
+}
+
 }  // namespace
+
+void PrepareTree(TExpToken& root, const TSqlRunContext& context) {
+  const TSqlParameters none;
+  SubstituteParameters(root, context.Parameters != nullptr ? *context.Parameters : none);
+  ResolveSubSelects(root, context);
+}
 
 TSqlCombinations::TSqlCombinations(const TSqlRunContext& context, const TDataQuery& query, TSqlSources& sources,
                                    bool keepFirst)
@@ -747,8 +822,6 @@ bool TSqlCombinations::FiltersOnly() const {
 }
 
 void TSqlCombinations::Prepare() {
-  const TSqlParameters none;
-  const TSqlParameters& params = FContext.Parameters ? *FContext.Parameters : none;
   const int n = FSources.Count();
   // Join of each inner table. A RIGHT OUTER join is read as the LEFT OUTER
   // join of its two tables the other way round.
@@ -775,7 +848,7 @@ void TSqlCombinations::Prepare() {
   std::vector<std::int64_t> counts(static_cast<std::size_t>(n), 0);
   if (FQuery.Where) {
     TExpTokenPtr& where = FOwnedConditions.emplace_back(CopyExpTree(*FQuery.Where));
-    SubstituteParameters(*where, params);
+    PrepareTree(*where, FContext);
     FSources.Bind(*where, true, "WHERE clause");
     if (where->DataType != FieldType::Boolean) Fail("WHERE or JOIN clause must be a boolean expression");
     std::vector<TExpToken*> parts;
@@ -834,7 +907,7 @@ void TSqlCombinations::Prepare() {
     const std::optional<TJoinRef>& join = joinOf[static_cast<std::size_t>(t)];
     if (!join) continue;
     TExpTokenPtr& condition = FOwnedConditions.emplace_back(CopyExpTree(*join->Condition));
-    SubstituteParameters(*condition, params);
+    PrepareTree(*condition, FContext);
     FSources.Bind(*condition, false, "JOIN clause");
     if (condition->DataType != FieldType::Boolean) Fail("WHERE or JOIN clause must be a boolean expression");
     std::vector<TExpToken*> parts;

@@ -48,6 +48,8 @@ struct TSqlRunContext {
   bool RequestLive = false;
   std::int32_t MaxRowCount = -1;  // -1: no limit
   const TSqlParameters* Parameters = nullptr;
+  // The statement's queries (sub-selects are run from here).
+  const TQueryList* Queries = nullptr;
   // Called with a whole percent; returns true to stop (rows so far are kept).
   std::function<bool(int percent)> Progress;
   std::uint16_t ProgressSteps = 20;
@@ -67,6 +69,14 @@ class TSelectResult {
   virtual TDataCursor& Cursor() = 0;
   virtual bool Live() const = 0;
 };
+
+// Readies a copied tree for binding: parameter markers become their
+// values, and each sub-select is run: as the operand of IN / NOT IN it
+// becomes the list of its first column's values (an empty result makes the
+// test FALSE, for NOT IN TRUE), elsewhere the constant of its first row's
+// first column (NULL without rows). Sub-selects may not refer to the outer
+// query's columns.
+void PrepareTree(TExpToken& root, const TSqlRunContext& context);
 
 // Runs SELECT query queryNo of queries (at the head of a UNION chain, the
 // whole chain). The trees of the queries are left as parsed, so a statement

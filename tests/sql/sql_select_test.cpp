@@ -202,6 +202,15 @@ TEST_F(SqlSelect, UpdateAndDeleteThroughJoins) {
   EXPECT_EQ(Rows("SELECT ID FROM Items"), (V{"3", "4", "5"}));
 }
 
+TEST_F(SqlSelect, SubSelects) {
+  EXPECT_EQ(Rows("SELECT ID FROM Items WHERE Grp IN (SELECT Grp FROM Items WHERE Name = 'fig' OR Name = 'pear')"),
+            (V{"1", "3", "4"}));
+  EXPECT_EQ(Rows("SELECT ID FROM Items WHERE Grp NOT IN (SELECT Grp FROM Items WHERE ID > 99)"),
+            (V{"1", "2", "3", "4", "5"}));
+  EXPECT_EQ(Rows("SELECT ID FROM Items WHERE Price = (SELECT MAX(Price) FROM Items)"), (V{"4"}));
+  EXPECT_EQ(Exec("DELETE FROM Items WHERE ID IN (SELECT ID FROM Items WHERE Grp = 2)"), 2);
+}
+
 TEST_F(SqlSelect, Union) {
   EXPECT_EQ(Rows("SELECT Name FROM Items WHERE Grp = 1 UNION SELECT Name FROM Items WHERE Grp = 2"),
             (V{"apple", "pear", "plum"}));
