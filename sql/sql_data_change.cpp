@@ -273,7 +273,7 @@ std::int32_t ExecuteUpdate(const TSqlRunContext& context, const TDataQuery& quer
   const std::vector<int> fields = TargetFields(cursor, query, true);
   if (query.UpdateValues.size() != fields.size()) Fail("The number of values must match the number of table columns");
   cursor.SwitchToIndexNo(CursorIndex::Natural);
-  TSqlCombinations combinations(context, query, sources, true);
+  TSqlCombinations combinations(context, query, sources, true, false);
   combinations.Prepare();
   TValues values = BindValues(context, query, sources, "update values");
   TChangeFrame frame(query, sources.Directory(0), cursor);
@@ -313,7 +313,7 @@ std::int32_t ExecuteDelete(const TSqlRunContext& context, const TDataQuery& quer
   TSqlSources sources(*context.Directory, query.Sources, false);
   TDataCursor& cursor = sources.Cursor(0);
   cursor.SwitchToIndexNo(CursorIndex::Natural);
-  TSqlCombinations combinations(context, query, sources, true);
+  TSqlCombinations combinations(context, query, sources, true, false);
   combinations.Prepare();
   TChangeFrame frame(query, sources.Directory(0), cursor);
   std::vector<std::uint8_t>& record = sources.Buffer(0);

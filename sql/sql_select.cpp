@@ -570,7 +570,7 @@ void TSelectRun::Produce(bool applyOrder) {
       orderDesc.push_back(o.Descending);
     }
   const bool distinct = FQuery.Distinct && FQuery.GroupBy.empty() && !FAllAggregate;
-  FCombinations = std::make_unique<TSqlCombinations>(FContext, FQuery, *FSources, false);
+  FCombinations = std::make_unique<TSqlCombinations>(FContext, FQuery, *FSources, false, true);
   FCombinations->Prepare();
   const std::int64_t top = FQuery.Top ? *FQuery.Top : -1;
   if (FContext.MaxRowCount >= 0) FLimit = FContext.MaxRowCount;
@@ -812,8 +812,8 @@ void PrepareTree(TExpToken& root, const TSqlRunContext& context) {
 }
 
 TSqlCombinations::TSqlCombinations(const TSqlRunContext& context, const TDataQuery& query, TSqlSources& sources,
-                                   bool keepFirst)
-    : FContext(context), FQuery(query), FSources(sources), FKeepFirst(keepFirst) {}
+                                   bool keepFirst, bool readOnly)
+    : FContext(context), FQuery(query), FSources(sources), FKeepFirst(keepFirst), FReadOnly(readOnly) {}
 
 TSqlCombinations::~TSqlCombinations() = default;
 
@@ -986,14 +986,32 @@ void TSqlCombinations::Level(int p) {
       if (!eval->Passes()) return false;
     return true;
   };
-  if (!probeEmpty) {
+  const auto visit = [&] {
+    if (p == 0 && FProgress && FProgress->Step(++FOrdinal)) FStop = true;
+    if (!passes(l.Match)) return;
+    matched = true;
+    if (passes(l.After)) Level(p + 1);
+  };
+  if (!probeEmpty && FReadOnly) {
+    // Records come in batches: one cursor operation (and one change check)
+    // for many records. Nothing below moves this cursor.
+    const std::size_t size = cursor.RecordSize();
+    constexpr std::int32_t BatchRecords = 64;
+    l.Batch.resize(size * BatchRecords);
     cursor.SetToBegin();
-    while (!FStop && cursor.GetNextRecord(buffer) == 0) {
-      if (p == 0 && FProgress && FProgress->Step(++FOrdinal)) FStop = true;
-      if (!passes(l.Match)) continue;
-      matched = true;
-      if (passes(l.After)) Level(p + 1);
+    TErrorCode code = 0;
+    while (!FStop && code == 0) {
+      std::int32_t count = BatchRecords;
+      code = cursor.GetNextRecords(count, l.Batch);
+      for (std::int32_t i = 0; i < count && !FStop; ++i) {
+        std::copy_n(l.Batch.begin() + static_cast<std::ptrdiff_t>(size * static_cast<std::size_t>(i)), size,
+                    buffer.begin());
+        visit();
+      }
     }
+  } else if (!probeEmpty) {
+    cursor.SetToBegin();
+    while (!FStop && cursor.GetNextRecord(buffer) == 0) visit();
   }
   if (!matched && l.LeftOuter && !FStop) {
     FSources.SetNoRecord(l.Table, true);

@@ -112,10 +112,13 @@ class TSqlProgress {
 // starts with the column); a LEFT OUTER join yields the combination with
 // the inner table standing on no record when no record matches. emit is
 // called with every source's record buffer filled and returns false to
-// stop. Progress runs over the driving table's records.
+// stop. Progress runs over the driving table's records. readOnly: emit
+// changes no source, so records may be read in batches (the cursors then
+// stand ahead of the records in the buffers).
 class TSqlCombinations {
  public:
-  TSqlCombinations(const TSqlRunContext& context, const TDataQuery& query, TSqlSources& sources, bool keepFirst);
+  TSqlCombinations(const TSqlRunContext& context, const TDataQuery& query, TSqlSources& sources, bool keepFirst,
+                   bool readOnly);
   ~TSqlCombinations();
   TSqlCombinations(const TSqlCombinations&) = delete;
   TSqlCombinations& operator=(const TSqlCombinations&) = delete;
@@ -134,6 +137,7 @@ class TSqlCombinations {
   const TDataQuery& FQuery;
   TSqlSources& FSources;
   bool FKeepFirst;
+  bool FReadOnly;
   std::vector<TExpTokenPtr> FOwnedConditions;  // copies of WHERE and the joins
   // Per iteration level: the table, its conditions, its index probe.
   struct TLevel {
@@ -144,6 +148,7 @@ class TSqlCombinations {
     int ProbeField = 0;           // this table's field for an index range, 0 none
     std::uint16_t ProbeFrom = 0;  // common number of the earlier table's field
     std::vector<std::uint8_t> ProbeKey;
+    std::vector<std::uint8_t> Batch;
   };
   std::vector<TLevel> FLevels;
   const std::function<bool()>* FEmit = nullptr;
