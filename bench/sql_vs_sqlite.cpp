@@ -171,12 +171,14 @@ class TTarn {
 };
 
 void PrintRow(const std::string& name, double tarn, double sqlite, const std::string& note = {}) {
-  std::printf("| %-44s | %8.3f | %8.3f | %7.2f | %s\n", name.c_str(), tarn, sqlite, sqlite > 0 ? tarn / sqlite : 0.0,
-              note.c_str());
+  std::printf("| %-44s | %8.3f | %8.3f | %7.2f | %s\n", name.c_str(), tarn, sqlite,
+              sqlite > 0 ? tarn / sqlite : 0.0, note.c_str());
   std::fflush(stdout);
 }
 
-std::int32_t Scaled(double n, double scale) { return std::max<std::int32_t>(1, static_cast<std::int32_t>(n * scale)); }
+std::int32_t Scaled(double n, double scale) {
+  return std::max<std::int32_t>(1, static_cast<std::int32_t>(n * scale));
+}
 
 }  // namespace
 
@@ -184,8 +186,8 @@ int main(int argc, char** argv) {
   try {
     const char* text = argc > 1 ? argv[1] : std::getenv("VANTOR_BENCH_SCALE");
     const double scale = text != nullptr && std::atof(text) > 0 ? std::atof(text) : 1.0;
-    const std::filesystem::path dir =
-        std::filesystem::temp_directory_path() / ("tarn_sql_vs_sqlite_" + std::to_string(::getpid()));
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                                      ("tarn_sql_vs_sqlite_" + std::to_string(::getpid()));
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir / "tarn");
     TTarn tarn((dir / "tarn").string());
@@ -194,8 +196,10 @@ int main(int argc, char** argv) {
     const std::int32_t small = Scaled(1'000, scale);
     const std::int32_t selects = Scaled(1'000, scale);
     const std::int32_t changes = Scaled(10'000, scale);
-    std::printf("scale %.3g; CPU seconds; no sync and no journal on either side; inserts in one transaction\n",
-                scale);
+    std::printf(
+        "scale %.3g; CPU seconds; no sync and no journal on either side; inserts in one "
+        "transaction\n",
+        scale);
     std::printf("| %-44s | %8s | %8s | %7s |\n", "workload", "Tarn", "SQLite", "T/S");
 
     std::mt19937 random(7);
@@ -211,32 +215,44 @@ int main(int argc, char** argv) {
       const char* LiteCreate;
     };
     const Insert inserts[] = {
-        {"plain", "P", "CREATE TABLE P (id INTEGER, k INTEGER, v INTEGER, g INTEGER)", {},
+        {"plain",
+         "P",
+         "CREATE TABLE P (id INTEGER, k INTEGER, v INTEGER, g INTEGER)",
+         {},
          "CREATE TABLE P (id INTEGER, k INTEGER, v INTEGER, g INTEGER)"},
-        {"pk", "K", "CREATE TABLE K (id INTEGER, k INTEGER, v INTEGER, g INTEGER, PRIMARY KEY (id))", {},
+        {"pk",
+         "K",
+         "CREATE TABLE K (id INTEGER, k INTEGER, v INTEGER, g INTEGER, PRIMARY KEY (id))",
+         {},
          "CREATE TABLE K (id INTEGER PRIMARY KEY, k INTEGER, v INTEGER, g INTEGER)"},
-        {"3 idx", "I", "CREATE TABLE I (id INTEGER, k INTEGER, v INTEGER, g INTEGER, PRIMARY KEY (id))",
-         {"k", "g"}, "CREATE TABLE I (id INTEGER PRIMARY KEY, k INTEGER, v INTEGER, g INTEGER)"},
+        {"3 idx",
+         "I",
+         "CREATE TABLE I (id INTEGER, k INTEGER, v INTEGER, g INTEGER, PRIMARY KEY (id))",
+         {"k", "g"},
+         "CREATE TABLE I (id INTEGER PRIMARY KEY, k INTEGER, v INTEGER, g INTEGER)"},
     };
     for (const Insert& ins : inserts) {
       tarn.CreateTable(ins.TarnCreate, ins.Indexed);
       tarn.Hold(ins.Table);
       lite.Exec(ins.LiteCreate);
       for (const std::string& c : ins.Indexed)
-        lite.Exec(std::string("CREATE INDEX ") + ins.Table + c + " ON " + ins.Table + " (" + c + ")");
+        lite.Exec(std::string("CREATE INDEX ") + ins.Table + c + " ON " + ins.Table + " (" + c +
+                  ")");
       const std::string sql = std::string("INSERT INTO ") + ins.Table + " VALUES (?, ?, ?, ?)";
       auto statement = tarn.Prepare(sql);
       const double t = Time([&] {
         tarn.Exec("START TRANSACTION");
         for (std::int32_t i = 0; i < n; ++i)
-          TTarn::Run(*statement, {i, ks[static_cast<std::size_t>(i)], i % 1000, ks[static_cast<std::size_t>(i)] % small});
+          TTarn::Run(*statement, {i, ks[static_cast<std::size_t>(i)], i % 1000,
+                                  ks[static_cast<std::size_t>(i)] % small});
         tarn.Exec("COMMIT");
       });
       sqlite3_stmt* stmt = lite.Prepare(sql);
       const double s = Time([&] {
         lite.Exec("BEGIN");
         for (std::int32_t i = 0; i < n; ++i)
-          lite.Run(stmt, {i, ks[static_cast<std::size_t>(i)], i % 1000, ks[static_cast<std::size_t>(i)] % small});
+          lite.Run(stmt, {i, ks[static_cast<std::size_t>(i)], i % 1000,
+                          ks[static_cast<std::size_t>(i)] % small});
         lite.Exec("COMMIT");
       });
       sqlite3_finalize(stmt);
@@ -266,7 +282,8 @@ int main(int argc, char** argv) {
                "rows " + std::to_string(rowsT) + " / " + std::to_string(rowsS));
     }
     // ORDER BY an unindexed column, GROUP BY with SUM.
-    for (const char* sql : {"SELECT id, v FROM K ORDER BY v", "SELECT g, SUM(v) FROM K GROUP BY g"}) {
+    for (const char* sql :
+         {"SELECT id, v FROM K ORDER BY v", "SELECT g, SUM(v) FROM K GROUP BY g"}) {
       auto statement = tarn.Prepare(sql);
       sqlite3_stmt* stmt = lite.Prepare(sql);
       std::int64_t rowsT = 0, rowsS = 0;
@@ -296,8 +313,9 @@ int main(int argc, char** argv) {
       const double t = Time([&] { rowsT = TTarn::Run(*statement, {}); });
       const double s = Time([&] { rowsS = lite.Run(stmt, {}); });
       sqlite3_finalize(stmt);
-      PrintRow("INNER JOIN " + std::to_string(n) + " x " + std::to_string(small) + " on an indexed key", t, s,
-               "rows " + std::to_string(rowsT) + " / " + std::to_string(rowsS));
+      PrintRow(
+          "INNER JOIN " + std::to_string(n) + " x " + std::to_string(small) + " on an indexed key",
+          t, s, "rows " + std::to_string(rowsT) + " / " + std::to_string(rowsS));
     }
     // Updates and deletes by key.
     for (const char* sql : {"UPDATE K SET v = v + 1 WHERE id = ?", "DELETE FROM K WHERE id = ?"}) {
@@ -310,7 +328,8 @@ int main(int argc, char** argv) {
         for (std::int32_t i = 0; i < changes; ++i) lite.Run(stmt, {(i * 7) % n});
       });
       sqlite3_finalize(stmt);
-      PrintRow(std::to_string(changes) + (sql[0] == 'U' ? " UPDATEs by key" : " DELETEs by key"), t, s);
+      PrintRow(std::to_string(changes) + (sql[0] == 'U' ? " UPDATEs by key" : " DELETEs by key"), t,
+               s);
     }
     std::filesystem::remove_all(dir);
   } catch (const std::exception& e) {

@@ -24,11 +24,14 @@ std::atomic<std::uint64_t> RunCounter{0};
 class TRunFile {
  public:
   explicit TRunFile(const std::string& directory) {
-    std::string dir = directory.empty() ? std::filesystem::temp_directory_path().string() : directory;
+    std::string dir =
+        directory.empty() ? std::filesystem::temp_directory_path().string() : directory;
     if (dir.back() != '/' && dir.back() != '\\') dir += '/';
-    FPath = dir + "SqlRun" + std::to_string(::getpid()) + "_" + std::to_string(RunCounter++) + ".TMP";
+    FPath =
+        dir + "SqlRun" + std::to_string(::getpid()) + "_" + std::to_string(RunCounter++) + ".TMP";
     FFile = std::fopen(FPath.c_str(), "w+b");
-    if (FFile == nullptr) RaiseEngineError(TARN_SQLPARSE, {.Message = "Cannot create sort run file " + FPath});
+    if (FFile == nullptr)
+      RaiseEngineError(TARN_SQLPARSE, {.Message = "Cannot create sort run file " + FPath});
   }
   ~TRunFile() {
     if (FFile != nullptr) std::fclose(FFile);
@@ -73,7 +76,8 @@ class TRunFile {
       std::memcpy(&c.Float, &bits, sizeof bits);
       c.Bcd = TBcd::Load(std::span<const std::uint8_t>(fixed + 18, TBcd::StoredSize));
       c.Text.resize(LoadU32(fixed + 18 + TBcd::StoredSize));
-      if (!c.Text.empty()) ReadExactly(reinterpret_cast<std::uint8_t*>(c.Text.data()), c.Text.size());
+      if (!c.Text.empty())
+        ReadExactly(reinterpret_cast<std::uint8_t*>(c.Text.data()), c.Text.size());
     }
     return true;
   }
@@ -84,7 +88,8 @@ class TRunFile {
            static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
   }
   static std::uint64_t LoadU64(const std::uint8_t* p) {
-    return static_cast<std::uint64_t>(LoadU32(p)) | static_cast<std::uint64_t>(LoadU32(p + 4)) << 32;
+    return static_cast<std::uint64_t>(LoadU32(p)) | static_cast<std::uint64_t>(LoadU32(p + 4))
+                                                        << 32;
   }
   void PutU32(std::uint32_t v) {
     for (int i = 0; i < 4; ++i) FBuffer.push_back(static_cast<std::uint8_t>(v >> (8 * i)));

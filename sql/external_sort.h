@@ -23,8 +23,8 @@
 namespace tarn {
 
 struct TSortSpill {
-  std::string Directory;        // where run files go ("" : the OS temporary directory)
-  std::size_t RunLimit = 0;     // rows per run; 0: always in memory
+  std::string Directory;     // where run files go ("" : the OS temporary directory)
+  std::size_t RunLimit = 0;  // rows per run; 0: always in memory
 };
 
 using TRowLess = std::function<bool(const TSqlRow&, const TSqlRow&)>;

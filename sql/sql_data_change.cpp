@@ -67,8 +67,9 @@ bool ReadsAsNumber(std::string_view text) {
 }
 
 // Stores value into field fieldNo of record.
-void StoreValue(TDataCursor& cursor, std::vector<std::uint8_t>& record, int fieldNo, const TExpValue& value,
-                const char* statement, std::string& bytes, TExpValue& converted) {
+void StoreValue(TDataCursor& cursor, std::vector<std::uint8_t>& record, int fieldNo,
+                const TExpValue& value, const char* statement, std::string& bytes,
+                TExpValue& converted) {
   const TFieldDesc& field = cursor.Field(fieldNo);
   const std::uint8_t type = field.FieldType();
   if (value.Null) {
@@ -84,8 +85,8 @@ void StoreValue(TDataCursor& cursor, std::vector<std::uint8_t>& record, int fiel
   const auto mismatch = [&] {
     std::string text;
     AppendValueText(value, text);
-    Fail("Type mismatch between column " + field.FieldName() + " and constant value " + text + " in " + statement +
-         " statement");
+    Fail("Type mismatch between column " + field.FieldName() + " and constant value " + text +
+         " in " + statement + " statement");
   };
   if (type == FieldType::Blob) {
     std::uint32_t size = 0;
@@ -97,18 +98,22 @@ void StoreValue(TDataCursor& cursor, std::vector<std::uint8_t>& record, int fiel
     else
       AppendValueText(value, text);
     if (!text.empty())
-      cursor.RaiseIfError(cursor.WriteBlob(
-          fieldNo, record, 0,
-          std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(text.data()), text.size())));
+      cursor.RaiseIfError(
+          cursor.WriteBlob(fieldNo, record, 0,
+                           std::span<const std::uint8_t>(
+                               reinterpret_cast<const std::uint8_t*>(text.data()), text.size())));
     return;
   }
   const TExpValue* v = &value;
   if (value.Type != type && !(IsTextual(type) && IsTextual(value.Type))) {
-    if (IsTextual(value.Type) && (ExpTypes::IsNumber(type)) && !ReadsAsNumber(value.Text)) mismatch();
+    if (IsTextual(value.Type) && (ExpTypes::IsNumber(type)) && !ReadsAsNumber(value.Text))
+      mismatch();
     if (value.Type == FieldType::Blob) mismatch();
-    const std::uint16_t size = type == FieldType::String ? static_cast<std::uint16_t>(field.FieldSize() + 1)
-                                                         : field.FieldSize();
-    CastValue(value, TCastTarget{type, field.FieldSubType(), size, field.FieldDecimals()}, converted);
+    const std::uint16_t size = type == FieldType::String
+                                   ? static_cast<std::uint16_t>(field.FieldSize() + 1)
+                                   : field.FieldSize();
+    CastValue(value, TCastTarget{type, field.FieldSubType(), size, field.FieldDecimals()},
+              converted);
     v = &converted;
     if (v->Null) {
       cursor.PutField(fieldNo, record, std::nullopt);
@@ -117,13 +122,15 @@ void StoreValue(TDataCursor& cursor, std::vector<std::uint8_t>& record, int fiel
   }
   if (IsTextual(type)) {
     const std::size_t n = std::min<std::size_t>(v->Text.size(), 251);
-    cursor.PutField(fieldNo, record,
-                    std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(v->Text.data()), n));
+    cursor.PutField(
+        fieldNo, record,
+        std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(v->Text.data()), n));
     return;
   }
   StoredBytesOf(*v, bytes);
   cursor.PutField(fieldNo, record,
-                  std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+                  std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                                bytes.size()));
 }
 
 // The value trees of the statement, copied, parameters filled in, bound.
@@ -202,7 +209,8 @@ std::int32_t RecordId(std::span<const std::uint8_t> record) { return GetLEI32(re
 
 }  // namespace
 
-std::int32_t ExecuteInsert(const TSqlRunContext& context, const TDataQuery& query, TDataCursor* source) {
+std::int32_t ExecuteInsert(const TSqlRunContext& context, const TDataQuery& query,
+                           TDataCursor* source) {
   TSqlSources target(*context.Directory, {query.Sources.at(0)}, false);
   TDataCursor& cursor = target.Cursor(0);
   cursor.SetKeepAutoInc(query.NoAutoInc);
@@ -211,11 +219,13 @@ std::int32_t ExecuteInsert(const TSqlRunContext& context, const TDataQuery& quer
   std::string bytes;
   TExpValue converted;
   if (source == nullptr) {
-    if (query.UpdateValues.size() != fields.size()) Fail("The number of values must match the number of table columns");
+    if (query.UpdateValues.size() != fields.size())
+      Fail("The number of values must match the number of table columns");
     target.SetNoRecord(0, true);
     TValues values = BindValues(context, query, target, "insert values");
     std::vector<TExpValue> computed(values.Evals.size());
-    for (std::size_t i = 0; i < values.Evals.size(); ++i) computed[i].CopyFrom(values.Evals[i]->Evaluate());
+    for (std::size_t i = 0; i < values.Evals.size(); ++i)
+      computed[i].CopyFrom(values.Evals[i]->Evaluate());
     cursor.InitRecord(record);
     for (std::size_t i = 0; i < fields.size(); ++i)
       StoreValue(cursor, record, fields[i], computed[i], "INSERT", bytes, converted);
@@ -246,7 +256,9 @@ std::int32_t ExecuteInsert(const TSqlRunContext& context, const TDataQuery& quer
         std::uint32_t got = 0;
         const TErrorCode code = source->ReadBlob(
             f, row, 0, size,
-            std::span<std::uint8_t>(reinterpret_cast<std::uint8_t*>(value.Buffer.data()), value.Buffer.size()), got);
+            std::span<std::uint8_t>(reinterpret_cast<std::uint8_t*>(value.Buffer.data()),
+                                    value.Buffer.size()),
+            got);
         source->RaiseIfError(source->CloseBlob(f, row));
         source->RaiseIfError(code);
         value.Buffer.resize(got);
@@ -271,7 +283,8 @@ std::int32_t ExecuteUpdate(const TSqlRunContext& context, const TDataQuery& quer
   TDataCursor& cursor = sources.Cursor(0);
   cursor.SetKeepAutoInc(query.NoAutoInc);
   const std::vector<int> fields = TargetFields(cursor, query, true);
-  if (query.UpdateValues.size() != fields.size()) Fail("The number of values must match the number of table columns");
+  if (query.UpdateValues.size() != fields.size())
+    Fail("The number of values must match the number of table columns");
   cursor.SwitchToIndexNo(CursorIndex::Natural);
   TSqlCombinations combinations(context, query, sources, true, false);
   combinations.Prepare();
@@ -286,7 +299,8 @@ std::int32_t ExecuteUpdate(const TSqlRunContext& context, const TDataQuery& quer
   combinations.Run([&] {
     cursor.RaiseIfError(cursor.GetCurrentRecord(record, true));
     try {
-      for (std::size_t i = 0; i < fields.size(); ++i) computed[i].CopyFrom(values.Evals[i]->Evaluate());
+      for (std::size_t i = 0; i < fields.size(); ++i)
+        computed[i].CopyFrom(values.Evals[i]->Evaluate());
       for (std::size_t i = 0; i < fields.size(); ++i)
         StoreValue(cursor, record, fields[i], computed[i], "UPDATE", bytes, converted);
       cursor.ModifyRecord(record, true, false);

@@ -37,7 +37,8 @@ namespace tarn {
 
 // Returns the number of rows inserted, updated or deleted. source: the
 // result cursor of INSERT's SELECT (nullptr for VALUES).
-std::int32_t ExecuteInsert(const TSqlRunContext& context, const TDataQuery& query, TDataCursor* source);
+std::int32_t ExecuteInsert(const TSqlRunContext& context, const TDataQuery& query,
+                           TDataCursor* source);
 std::int32_t ExecuteUpdate(const TSqlRunContext& context, const TDataQuery& query);
 std::int32_t ExecuteDelete(const TSqlRunContext& context, const TDataQuery& query);
 

@@ -22,7 +22,8 @@ namespace {
 std::string StripDat(std::string name) {
   if (name.size() > 4) {
     std::string tail = name.substr(name.size() - 4);
-    std::transform(tail.begin(), tail.end(), tail.begin(), [](unsigned char c) { return std::toupper(c); });
+    std::transform(tail.begin(), tail.end(), tail.begin(),
+                   [](unsigned char c) { return std::toupper(c); });
     if (tail == ".DAT") name.resize(name.size() - 4);
   }
   return name;
@@ -58,11 +59,14 @@ TCreateField FieldOf(const TResultColumn& column) {
 // The fields of one record buffer of a cursor, for evaluating a column.
 class TRecordReader final : public TExpRecordSource {
  public:
-  TRecordReader(TDataCursor& cursor, std::span<const std::uint8_t> record) : FCursor(cursor), FRecord(record) {}
+  TRecordReader(TDataCursor& cursor, std::span<const std::uint8_t> record)
+      : FCursor(cursor), FRecord(record) {}
   std::optional<TExpColumn> FindColumn(std::string_view) const override { return std::nullopt; }
   std::uint16_t LanguageId() const override { return FCursor.LanguageId(); }
   std::uint16_t SortId() const override { return FCursor.SortId(); }
-  TFieldRead ReadField(std::uint16_t fieldNo) override { return FCursor.GetField(fieldNo, FRecord); }
+  TFieldRead ReadField(std::uint16_t fieldNo) override {
+    return FCursor.GetField(fieldNo, FRecord);
+  }
   bool ReadBlob(std::uint16_t, std::string&) override { return false; }
   std::optional<std::int32_t> LastAutoInc(std::string_view) override { return std::nullopt; }
 
@@ -73,15 +77,17 @@ class TRecordReader final : public TExpRecordSource {
 
 }  // namespace
 
-void ReadFieldValue(TDataCursor& cursor, int fieldNo, std::span<const std::uint8_t> record, TExpValue& out) {
+void ReadFieldValue(TDataCursor& cursor, int fieldNo, std::span<const std::uint8_t> record,
+                    TExpValue& out) {
   const TFieldDesc& field = cursor.Field(fieldNo);
   TExpToken column;
   column.Kind = TExpTokenKind::Column;
   column.FieldNo = static_cast<std::uint16_t>(fieldNo);
   column.DataType = field.FieldType();
   column.SubType = field.FieldSubType();
-  column.Size = field.FieldType() == FieldType::String ? static_cast<std::uint16_t>(field.FieldSize() + 1)
-                                                       : field.FieldSize();
+  column.Size = field.FieldType() == FieldType::String
+                    ? static_cast<std::uint16_t>(field.FieldSize() + 1)
+                    : field.FieldSize();
   column.Scale = field.FieldDecimals();
   TRecordReader reader(cursor, record);
   TExpEvaluator eval(column, reader);
@@ -97,7 +103,8 @@ std::string FieldText(TDataCursor& cursor, int fieldNo, std::span<std::uint8_t> 
     text.resize(size);
     std::uint32_t got = 0;
     const TErrorCode code = cursor.ReadBlob(
-        fieldNo, record, 0, size, std::span<std::uint8_t>(reinterpret_cast<std::uint8_t*>(text.data()), size), got);
+        fieldNo, record, 0, size,
+        std::span<std::uint8_t>(reinterpret_cast<std::uint8_t*>(text.data()), size), got);
     cursor.RaiseIfError(cursor.CloseBlob(fieldNo, record));
     cursor.RaiseIfError(code);
     text.resize(got);
@@ -110,7 +117,8 @@ std::string FieldText(TDataCursor& cursor, int fieldNo, std::span<std::uint8_t> 
   return text;
 }
 
-TSqlResultTable::TSqlResultTable(TDataDirectory& directory, const std::vector<TResultColumn>& columns,
+TSqlResultTable::TSqlResultTable(TDataDirectory& directory,
+                                 const std::vector<TResultColumn>& columns,
                                  const TResultTableOptions& options)
     : FColumns(columns) {
   TDataQuery create(TQueryKind::CreateTable);
@@ -120,7 +128,9 @@ TSqlResultTable::TSqlResultTable(TDataDirectory& directory, const std::vector<TR
     const TFieldDesc& f = definition.Definition.Fields[i];
     FColumns[i].Type = f.FieldType();
     FColumns[i].SubType = f.FieldSubType();
-    FColumns[i].Size = f.FieldType() == FieldType::String ? static_cast<std::uint16_t>(f.FieldSize() + 1) : f.FieldSize();
+    FColumns[i].Size = f.FieldType() == FieldType::String
+                           ? static_cast<std::uint16_t>(f.FieldSize() + 1)
+                           : f.FieldSize();
     FColumns[i].Scale = f.FieldDecimals();
   }
   if (options.Into && !options.IntoName.empty()) {
@@ -138,7 +148,8 @@ TSqlResultTable::TSqlResultTable(TDataDirectory& directory, const std::vector<TR
   FDirectory = FOwnDirectory != nullptr ? FOwnDirectory : &directory;
   try {
     if (FWork) FName = StripDat(FDirectory->UniqueTableName(true));
-    if (!FWork && FDirectory->TableExists(FName, FInMemory)) FDirectory->DeleteTable(FName, FInMemory);
+    if (!FWork && FDirectory->TableExists(FName, FInMemory))
+      FDirectory->DeleteTable(FName, FInMemory);
     TDataTable& created = FDirectory->CreateTable(FName, FInMemory, false, definition.Definition);
     FDirectory->ReleaseTable(created, false);
   } catch (...) {
@@ -188,32 +199,37 @@ void TSqlResultTable::Write(const std::vector<TSqlRow>& rows) {
           cell.To(value);
           const TExpValue* v = &value;
           const bool textual = column.Type == FieldType::String || column.Type == FieldType::Blob ||
-                               column.Type == FieldType::Bytes || column.Type == FieldType::VarBytes;
+                               column.Type == FieldType::Bytes ||
+                               column.Type == FieldType::VarBytes;
           const bool sourceText = cell.Type == FieldType::String || cell.Type == FieldType::Blob ||
                                   cell.Type == FieldType::Bytes || cell.Type == FieldType::VarBytes;
           if (cell.Type != column.Type && !(textual && sourceText)) {
-            CastValue(value, TCastTarget{column.Type, column.SubType, column.Size, column.Scale}, converted);
+            CastValue(value, TCastTarget{column.Type, column.SubType, column.Size, column.Scale},
+                      converted);
             v = &converted;
             if (v->Null) continue;
           }
           if (column.Type == FieldType::Blob) {
             if (v->Text.empty()) continue;
             std::uint32_t size = 0;
-            writer.RaiseIfError(writer.OpenBlob(fieldNo, record, TDataCursor::TBlobMode::Write, size));
+            writer.RaiseIfError(
+                writer.OpenBlob(fieldNo, record, TDataCursor::TBlobMode::Write, size));
             writer.RaiseIfError(writer.WriteBlob(
                 fieldNo, record, 0,
-                std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(v->Text.data()), v->Text.size())));
+                std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(v->Text.data()),
+                                              v->Text.size())));
             continue;
           }
           if (textual) {
-            writer.PutField(fieldNo, record,
-                            std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(v->Text.data()),
-                                                          v->Text.size()));
+            writer.PutField(
+                fieldNo, record,
+                std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(v->Text.data()),
+                                              v->Text.size()));
           } else {
             StoredBytesOf(*v, bytes);
             writer.PutField(fieldNo, record,
-                            std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                                                          bytes.size()));
+                            std::span<const std::uint8_t>(
+                                reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
           }
         }
         writer.InsertRecord(record, false);

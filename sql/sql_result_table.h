@@ -11,10 +11,9 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
-
-#include <span>
 
 #include "expr/exp_value.h"
 #include "sql/sql_row.h"
@@ -64,7 +63,8 @@ class TSqlResultTable {
 };
 
 // The value of field fieldNo (not a blob) of a record buffer of cursor.
-void ReadFieldValue(TDataCursor& cursor, int fieldNo, std::span<const std::uint8_t> record, TExpValue& out);
+void ReadFieldValue(TDataCursor& cursor, int fieldNo, std::span<const std::uint8_t> record,
+                    TExpValue& out);
 // The text of that value as CAST to a string writes it (blob fields: their
 // content), "" for a blank field. For shells and tests.
 std::string FieldText(TDataCursor& cursor, int fieldNo, std::span<std::uint8_t> record);

@@ -15,7 +15,9 @@ bool IsTextType(std::uint8_t type) {
   return type == FieldType::String || type == FieldType::Blob || type == FieldType::Bytes ||
          type == FieldType::VarBytes;
 }
-bool IsFloatType(std::uint8_t type) { return type == FieldType::Float || type == FieldType::Timestamp; }
+bool IsFloatType(std::uint8_t type) {
+  return type == FieldType::Float || type == FieldType::Timestamp;
+}
 
 double AsDouble(const TSqlCell& c) {
   if (c.Type == FieldType::Bcd) return static_cast<double>(BcdFixedValue(c.Bcd)) / 10000.0;
@@ -60,11 +62,12 @@ int CompareCells(const TSqlCell& a, const TSqlCell& b, bool noCase) {
       const int y = std::toupper(static_cast<unsigned char>(b.Text[i]));
       if (x != y) return x < y ? -1 : 1;
     }
-    return Sign(static_cast<std::int64_t>(a.Text.size()) - static_cast<std::int64_t>(b.Text.size()));
+    return Sign(static_cast<std::int64_t>(a.Text.size()) -
+                static_cast<std::int64_t>(b.Text.size()));
   }
-  if (a.Type == b.Type && !IsFloatType(a.Type) && a.Type != FieldType::Bcd) return a.Int < b.Int ? -1 : (a.Int > b.Int ? 1 : 0);
-  if (a.Type == FieldType::Bcd && b.Type == FieldType::Bcd)
-    {
+  if (a.Type == b.Type && !IsFloatType(a.Type) && a.Type != FieldType::Bcd)
+    return a.Int < b.Int ? -1 : (a.Int > b.Int ? 1 : 0);
+  if (a.Type == FieldType::Bcd && b.Type == FieldType::Bcd) {
     const std::int64_t x = BcdFixedValue(a.Bcd), y = BcdFixedValue(b.Bcd);
     return x < y ? -1 : (x > y ? 1 : 0);
   }

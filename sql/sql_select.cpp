@@ -68,15 +68,16 @@ void SortResult(const TSqlRunContext& context, const std::vector<TResultColumn>&
   }
   TSortSpill spill;
   spill.Directory = context.PrivateDirectory;
-  spill.RunLimit = std::min<std::size_t>(static_cast<std::size_t>(std::max(1, context.MaxDataBufferCount)),
-                                         std::max<std::size_t>(1, 1048576 / recordSize));
+  spill.RunLimit =
+      std::min<std::size_t>(static_cast<std::size_t>(std::max(1, context.MaxDataBufferCount)),
+                            std::max<std::size_t>(1, 1048576 / recordSize));
   const std::size_t runs = SortRows(rows, less, spill);
   if (context.SortRunFiles != nullptr) *context.SortRunFiles += runs;
 }
 
 // One cell of a produced row and how it is filled.
 struct TSlot {
-  TExpTokenPtr Owned;             // the tree evaluated on each combination (may be null)
+  TExpTokenPtr Owned;  // the tree evaluated on each combination (may be null)
   std::unique_ptr<TExpEvaluator> Eval;
   std::optional<TExpAggregate> Aggregate;  // the cell holds the argument until its group ends
   bool CountStar = false;
@@ -101,12 +102,16 @@ struct TAggState {
   TSqlCell Value;  // MIN, MAX
 };
 
-bool IsFloatLike(std::uint8_t type) { return type == FieldType::Float || type == FieldType::Timestamp; }
+bool IsFloatLike(std::uint8_t type) {
+  return type == FieldType::Float || type == FieldType::Timestamp;
+}
 
 class TSelectRun {
  public:
   TSelectRun(const TSqlRunContext& context, const TQueryList& queries, int queryNo)
-      : FContext(context), FQuery(*queries[static_cast<std::size_t>(queryNo)]), FQueryCount(queries.size()) {}
+      : FContext(context),
+        FQuery(*queries[static_cast<std::size_t>(queryNo)]),
+        FQueryCount(queries.size()) {}
 
   // Copied result: produces, groups, orders (unless union) and keeps the
   // visible rows.
@@ -123,13 +128,14 @@ class TSelectRun {
   int AddPlainSlot(TExpTokenPtr tree);
   int AddAggregateSlot(TExpToken& node);
   void ConvertAggregates(TExpToken& root);
-  int ResolveItem(const std::string& correlation, const std::string& name, int columnNo, const char* clause);
+  int ResolveItem(const std::string& correlation, const std::string& name, int columnNo,
+                  const char* clause);
   bool Emit();
   void Group(bool singleGroup);
   void FinishGroup(std::size_t first, std::size_t last, std::vector<TSqlRow>& out);
   void EvaluatePost(TSqlRow& row);
-  void SortBy(const std::vector<int>& slots, const std::vector<bool>& desc, bool noCase, bool distinct,
-              std::int64_t limit);
+  void SortBy(const std::vector<int>& slots, const std::vector<bool>& desc, bool noCase,
+              bool distinct, std::int64_t limit);
   void ApplyLimit(std::int64_t limit);
 
   const TSqlRunContext& FContext;
@@ -288,7 +294,8 @@ void TSelectRun::PrepareColumns() {
       if (slot.Aggregate)
         Fail("A GROUP BY clause must exist when aggregate and non-aggregate columns are mixed");
   for (TSlot& slot : FSlots) {
-    if (slot.Owned && !slot.Eval) slot.Eval = std::make_unique<TExpEvaluator>(*slot.Owned, *FSources);
+    if (slot.Owned && !slot.Eval)
+      slot.Eval = std::make_unique<TExpEvaluator>(*slot.Owned, *FSources);
     if (slot.Post) {
       NumberExpSlots(*slot.Post);
       slot.PostEval = std::make_unique<TExpEvaluator>(*slot.Post, *FSources);
@@ -306,8 +313,9 @@ void TSelectRun::PrepareColumns() {
     if (slot.Aggregate && *slot.Aggregate == TExpAggregate::Count) c.Type = FieldType::Int32;
     std::string name = names[i].substr(0, 30);
     for (int k = 1;; ++k) {
-      const bool taken = std::any_of(Columns.begin(), Columns.end(),
-                                     [&](const TResultColumn& other) { return SameName(other.Name, name); });
+      const bool taken =
+          std::any_of(Columns.begin(), Columns.end(),
+                      [&](const TResultColumn& other) { return SameName(other.Name, name); });
       if (!taken) break;
       const std::string suffix = "_" + std::to_string(k);
       name = names[i].substr(0, 30 - suffix.size()) + suffix;
@@ -321,7 +329,8 @@ int TSelectRun::ResolveItem(const std::string& correlation, const std::string& n
                             const char* clause) {
   if (columnNo > 0) {
     if (columnNo > static_cast<int>(FVisible.size()))
-      Fail("Column number " + std::to_string(columnNo) + " in " + clause + " clause is out of range");
+      Fail("Column number " + std::to_string(columnNo) + " in " + clause +
+           " clause is out of range");
     return FVisible[static_cast<std::size_t>(columnNo - 1)];
   }
   if (correlation.empty())
@@ -406,7 +415,8 @@ TSqlCell Finish(const TAggState& state, TExpAggregate kind, std::uint8_t type, s
   if (kind == TExpAggregate::Avg) {
     c.Null = false;
     if (type == FieldType::Bcd) {
-      const std::int64_t fixed = state.Count == 0 ? 0 : state.Int / state.Count;  // units of 1/10,000
+      const std::int64_t fixed =
+          state.Count == 0 ? 0 : state.Int / state.Count;  // units of 1/10,000
       c.Bcd = BcdFromFixed(fixed, scale);
     } else if (IsFloatLike(type)) {
       c.Float = state.Count == 0 ? 0 : state.Float / static_cast<double>(state.Count);
@@ -427,7 +437,8 @@ TSqlCell Finish(const TAggState& state, TExpAggregate kind, std::uint8_t type, s
 }
 
 void TSelectRun::EvaluatePost(TSqlRow& row) {
-  for (const TPlaceholder& p : FPlaceholders) row[static_cast<std::size_t>(p.Slot)].To(p.Node->Value);
+  for (const TPlaceholder& p : FPlaceholders)
+    row[static_cast<std::size_t>(p.Slot)].To(p.Node->Value);
   for (std::size_t s = 0; s < FSlots.size(); ++s) {
     TSlot& slot = FSlots[s];
     if (slot.PostEval && !slot.Aggregate) row[s] = TSqlCell::From(slot.PostEval->Evaluate());
@@ -448,8 +459,8 @@ void TSelectRun::Group(bool singleGroup) {
       while (last < FRows.size()) {
         bool same = true;
         for (int g : FGroupSlots)
-          if (CompareCells(FRows[first][static_cast<std::size_t>(g)], FRows[last][static_cast<std::size_t>(g)],
-                           false) != 0) {
+          if (CompareCells(FRows[first][static_cast<std::size_t>(g)],
+                           FRows[last][static_cast<std::size_t>(g)], false) != 0) {
             same = false;
             break;
           }
@@ -470,7 +481,8 @@ void TSelectRun::FinishGroup(std::size_t first, std::size_t last, std::vector<TS
     TSlot& slot = FSlots[s];
     if (!slot.Aggregate) continue;
     TAggState state;
-    for (std::size_t r = first; r < last; ++r) Accumulate(state, *slot.Aggregate, FRows[r][s], slot.CountStar);
+    for (std::size_t r = first; r < last; ++r)
+      Accumulate(state, *slot.Aggregate, FRows[r][s], slot.CountStar);
     std::uint8_t type = FieldType::Int32;
     std::uint8_t scale = 0;
     for (const TPlaceholder& p : FPlaceholders)
@@ -501,8 +513,8 @@ void TSelectRun::FinishGroup(std::size_t first, std::size_t last, std::vector<TS
   out.push_back(std::move(row));
 }
 
-void TSelectRun::SortBy(const std::vector<int>& slots, const std::vector<bool>& desc, bool noCase, bool distinct,
-                        std::int64_t limit) {
+void TSelectRun::SortBy(const std::vector<int>& slots, const std::vector<bool>& desc, bool noCase,
+                        bool distinct, std::int64_t limit) {
   SortResult(FContext, Columns, FRows, [&](const TSqlRow& a, const TSqlRow& b) {
     for (std::size_t i = 0; i < slots.size(); ++i) {
       const auto s = static_cast<std::size_t>(slots[i]);
@@ -528,7 +540,8 @@ void TSelectRun::SortBy(const std::vector<int>& slots, const std::vector<bool>& 
 }
 
 void TSelectRun::ApplyLimit(std::int64_t limit) {
-  if (limit >= 0 && static_cast<std::int64_t>(FRows.size()) > limit) FRows.resize(static_cast<std::size_t>(limit));
+  if (limit >= 0 && static_cast<std::int64_t>(FRows.size()) > limit)
+    FRows.resize(static_cast<std::size_t>(limit));
 }
 
 void TSelectRun::Produce(bool applyOrder) {
@@ -579,8 +592,8 @@ void TSelectRun::Produce(bool applyOrder) {
     FStop = true;
   }
   // COUNT(*) alone over one table: the filtered record count.
-  const bool countOnly = FAllAggregate && FSources->Count() == 1 && FSlots.size() == 1 && FSlots[0].CountStar &&
-                         FCombinations->FiltersOnly();
+  const bool countOnly = FAllAggregate && FSources->Count() == 1 && FSlots.size() == 1 &&
+                         FSlots[0].CountStar && FCombinations->FiltersOnly();
   if (countOnly) {
     TSqlRow row(1);
     row[0].Type = FieldType::Int32;
@@ -598,7 +611,8 @@ void TSelectRun::Produce(bool applyOrder) {
   } else if (distinct) {
     const bool same = ordering && orderSlots == FVisible && !FQuery.NoCase &&
                       std::none_of(orderDesc.begin(), orderDesc.end(), [](bool d) { return d; });
-    SortBy(FVisible, std::vector<bool>(FVisible.size(), false), false, true, same || !ordering ? top : -1);
+    SortBy(FVisible, std::vector<bool>(FVisible.size(), false), false, true,
+           same || !ordering ? top : -1);
     ordered = same;
   } else if (FGrouped) {
     Group(false);
@@ -648,7 +662,8 @@ bool TSelectRun::TryLive(std::unique_ptr<TSqlSources>& sources) {
         name = tree.ColumnName;
       } else {
         for (const TResultField& c : q.Columns)
-          if (!c.Alias.empty() && SameName(c.Alias, o.Name) && c.Expression->Kind == TExpTokenKind::Column)
+          if (!c.Alias.empty() && SameName(c.Alias, o.Name) &&
+              c.Expression->Kind == TExpTokenKind::Column)
             name = c.Expression->ColumnName;
       }
       const std::optional<TExpColumn> column = FSources->FindColumn(name);
@@ -675,7 +690,8 @@ bool TSelectRun::TryLive(std::unique_ptr<TSqlSources>& sources) {
     TExpTokenPtr where = CopyExpTree(*q.Where);
     PrepareTree(*where, FContext);
     FSources->Bind(*where, true, "WHERE clause");
-    if (where->DataType != FieldType::Boolean) Fail("WHERE or JOIN clause must be a boolean expression");
+    if (where->DataType != FieldType::Boolean)
+      Fail("WHERE or JOIN clause must be a boolean expression");
     TFilter& filter = cursor.AddFilter(FSources->LocalCopy(*where, 0));
     cursor.ActivateFilter(filter);
   }
@@ -707,7 +723,8 @@ class TCopiedResult final : public TSelectResult {
 
 // Appends the rows of other to rows, each cell converted to the column
 // type of the head at the same position.
-void AppendRows(std::vector<TSqlRow>& rows, const std::vector<TResultColumn>& columns, std::vector<TSqlRow>& other) {
+void AppendRows(std::vector<TSqlRow>& rows, const std::vector<TResultColumn>& columns,
+                std::vector<TSqlRow>& other) {
   for (TSqlRow& row : other) {
     row.resize(columns.size());
     rows.push_back(std::move(row));
@@ -732,7 +749,8 @@ void DistinctRows(const TSqlRunContext& context, const std::vector<TResultColumn
 
 // The values of the first column of a sub-select's result.
 std::vector<TExpValue> SubSelectValues(const TSqlRunContext& context, int queryNo) {
-  if (context.Queries == nullptr || queryNo < 0 || queryNo >= static_cast<int>(context.Queries->size()))
+  if (context.Queries == nullptr || queryNo < 0 ||
+      queryNo >= static_cast<int>(context.Queries->size()))
     Fail("Sub-select queries cannot be executed here");
   TSqlRunContext sub = context;
   sub.RequestLive = false;
@@ -811,9 +829,13 @@ void PrepareTree(TExpToken& root, const TSqlRunContext& context) {
   ResolveSubSelects(root, context);
 }
 
-TSqlCombinations::TSqlCombinations(const TSqlRunContext& context, const TDataQuery& query, TSqlSources& sources,
-                                   bool keepFirst, bool readOnly)
-    : FContext(context), FQuery(query), FSources(sources), FKeepFirst(keepFirst), FReadOnly(readOnly) {}
+TSqlCombinations::TSqlCombinations(const TSqlRunContext& context, const TDataQuery& query,
+                                   TSqlSources& sources, bool keepFirst, bool readOnly)
+    : FContext(context),
+      FQuery(query),
+      FSources(sources),
+      FKeepFirst(keepFirst),
+      FReadOnly(readOnly) {}
 
 TSqlCombinations::~TSqlCombinations() = default;
 
@@ -836,10 +858,12 @@ void TSqlCombinations::Prepare() {
     if (join.Kind == TJoinKind::RightOuter) {
       if (joinOf[static_cast<std::size_t>(join.Outer)])
         Fail("A RIGHT OUTER join whose left table is joined itself cannot be executed");
-      joinOf[static_cast<std::size_t>(join.Outer)] = TJoinRef{TJoinKind::LeftOuter, join.Inner, join.Condition.get()};
+      joinOf[static_cast<std::size_t>(join.Outer)] =
+          TJoinRef{TJoinKind::LeftOuter, join.Inner, join.Condition.get()};
       turned.emplace_back(join.Inner, join.Outer);
     } else {
-      joinOf[static_cast<std::size_t>(join.Inner)] = TJoinRef{join.Kind, join.Outer, join.Condition.get()};
+      joinOf[static_cast<std::size_t>(join.Inner)] =
+          TJoinRef{join.Kind, join.Outer, join.Condition.get()};
     }
   }
   // WHERE: single-table conjuncts become filters, the rest are tested per
@@ -850,7 +874,8 @@ void TSqlCombinations::Prepare() {
     TExpTokenPtr& where = FOwnedConditions.emplace_back(CopyExpTree(*FQuery.Where));
     PrepareTree(*where, FContext);
     FSources.Bind(*where, true, "WHERE clause");
-    if (where->DataType != FieldType::Boolean) Fail("WHERE or JOIN clause must be a boolean expression");
+    if (where->DataType != FieldType::Boolean)
+      Fail("WHERE or JOIN clause must be a boolean expression");
     std::vector<TExpToken*> parts;
     SplitConjuncts(*where, parts);
     for (TExpToken* part : parts) {
@@ -865,7 +890,8 @@ void TSqlCombinations::Prepare() {
       }
     }
   }
-  for (int t = 0; t < n; ++t) counts[static_cast<std::size_t>(t)] = FSources.Cursor(t).GetRecordCount();
+  for (int t = 0; t < n; ++t)
+    counts[static_cast<std::size_t>(t)] = FSources.Cursor(t).GetRecordCount();
   // Iteration order: the FROM order, with the smallest inner table of an
   // INNER join moved to the front when it is smaller than the first.
   std::vector<int> order(static_cast<std::size_t>(n));
@@ -877,7 +903,8 @@ void TSqlCombinations::Prepare() {
       if (!join || join->Kind != TJoinKind::Inner) continue;
       const std::optional<TJoinRef>& above = joinOf[static_cast<std::size_t>(join->Outer)];
       if (above && above->Kind == TJoinKind::LeftOuter) continue;
-      if (best < 0 || counts[static_cast<std::size_t>(t)] < counts[static_cast<std::size_t>(best)]) best = t;
+      if (best < 0 || counts[static_cast<std::size_t>(t)] < counts[static_cast<std::size_t>(best)])
+        best = t;
     }
     if (best > 0 && counts[static_cast<std::size_t>(best)] < counts[0]) {
       order.erase(order.begin() + best);
@@ -894,22 +921,26 @@ void TSqlCombinations::Prepare() {
     }
   }
   std::vector<int> position(static_cast<std::size_t>(n));
-  for (int p = 0; p < n; ++p) position[static_cast<std::size_t>(order[static_cast<std::size_t>(p)])] = p;
+  for (int p = 0; p < n; ++p)
+    position[static_cast<std::size_t>(order[static_cast<std::size_t>(p)])] = p;
   const auto levelOf = [&](std::uint64_t tables) {
     int level = 0;
     for (int t = 0; t < n; ++t)
-      if (tables & (std::uint64_t{1} << std::min(t, 63))) level = std::max(level, position[static_cast<std::size_t>(t)]);
+      if (tables & (std::uint64_t{1} << std::min(t, 63)))
+        level = std::max(level, position[static_cast<std::size_t>(t)]);
     return level;
   };
   FLevels.resize(static_cast<std::size_t>(n));
-  for (int p = 0; p < n; ++p) FLevels[static_cast<std::size_t>(p)].Table = order[static_cast<std::size_t>(p)];
+  for (int p = 0; p < n; ++p)
+    FLevels[static_cast<std::size_t>(p)].Table = order[static_cast<std::size_t>(p)];
   for (int t = 0; t < n; ++t) {
     const std::optional<TJoinRef>& join = joinOf[static_cast<std::size_t>(t)];
     if (!join) continue;
     TExpTokenPtr& condition = FOwnedConditions.emplace_back(CopyExpTree(*join->Condition));
     PrepareTree(*condition, FContext);
     FSources.Bind(*condition, false, "JOIN clause");
-    if (condition->DataType != FieldType::Boolean) Fail("WHERE or JOIN clause must be a boolean expression");
+    if (condition->DataType != FieldType::Boolean)
+      Fail("WHERE or JOIN clause must be a boolean expression");
     std::vector<TExpToken*> parts;
     SplitConjuncts(*condition, parts);
     const bool left = join->Kind == TJoinKind::LeftOuter;
@@ -925,7 +956,8 @@ void TSqlCombinations::Prepare() {
   for (auto& [part, tables] : rest) {
     NumberExpSlots(*part);
     TLevel& l = FLevels[static_cast<std::size_t>(levelOf(tables))];
-    (l.LeftOuter ? l.After : l.Match).emplace_back(part, std::make_unique<TExpEvaluator>(*part, FSources));
+    (l.LeftOuter ? l.After : l.Match)
+        .emplace_back(part, std::make_unique<TExpEvaluator>(*part, FSources));
   }
   // Index probes: an equality of this level's table field with a field of
   // an earlier table, where an index starts with that field.
@@ -1004,8 +1036,9 @@ void TSqlCombinations::Level(int p) {
       std::int32_t count = BatchRecords;
       code = cursor.GetNextRecords(count, l.Batch);
       for (std::int32_t i = 0; i < count && !FStop; ++i) {
-        std::copy_n(l.Batch.begin() + static_cast<std::ptrdiff_t>(size * static_cast<std::size_t>(i)), size,
-                    buffer.begin());
+        std::copy_n(
+            l.Batch.begin() + static_cast<std::ptrdiff_t>(size * static_cast<std::size_t>(i)), size,
+            buffer.begin());
         visit();
       }
     }
@@ -1024,7 +1057,8 @@ void TSqlCombinations::Run(const std::function<bool()>& emit) {
   FEmit = &emit;
   FStop = false;
   if (FSources.Count() == 0) return;
-  FProgress = std::make_unique<TSqlProgress>(FContext, FSources.Cursor(FLevels[0].Table).GetRecordCount());
+  FProgress =
+      std::make_unique<TSqlProgress>(FContext, FSources.Cursor(FLevels[0].Table).GetRecordCount());
   FOrdinal = 0;
   Level(0);
   FProgress->Finish();
@@ -1034,7 +1068,8 @@ void TSqlCombinations::Run(const std::function<bool()>& emit) {
 bool TSqlProgress::Step(std::int64_t ordinal) {
   if (!FContext.Progress || FTotal <= 0) return false;
   const int percent = static_cast<int>(std::min<std::int64_t>(100, ordinal * 100 / FTotal));
-  if (percent >= FLast + FContext.ProgressSteps || (!FReported && percent >= FContext.ProgressSteps)) {
+  if (percent >= FLast + FContext.ProgressSteps ||
+      (!FReported && percent >= FContext.ProgressSteps)) {
     FLast = percent;
     FReported = true;
     if (FContext.Progress(percent)) FStopped = true;
@@ -1051,7 +1086,8 @@ void TSqlProgress::Finish() {
   }
 }
 
-std::unique_ptr<TSelectResult> RunSelect(const TSqlRunContext& context, const TQueryList& queries, int queryNo) {
+std::unique_ptr<TSelectResult> RunSelect(const TSqlRunContext& context, const TQueryList& queries,
+                                         int queryNo) {
   const TDataQuery& query = *queries[static_cast<std::size_t>(queryNo)];
   {
     TSelectRun live(context, queries, queryNo);
@@ -1096,7 +1132,8 @@ std::unique_ptr<TSelectResult> RunSelect(const TSqlRunContext& context, const TQ
       }
       SortResult(context, columns, rows, [&](const TSqlRow& a, const TSqlRow& b) {
         for (auto [at, desc] : keys) {
-          int c = CompareCells(a[static_cast<std::size_t>(at)], b[static_cast<std::size_t>(at)], query.NoCase);
+          int c = CompareCells(a[static_cast<std::size_t>(at)], b[static_cast<std::size_t>(at)],
+                               query.NoCase);
           if (desc) c = -c;
           if (c != 0) return c < 0;
         }

@@ -88,7 +88,8 @@ std::unique_ptr<TSelectResult> RunSelect(const TSqlRunContext& context, const TQ
 // with 100; remembers a request to stop.
 class TSqlProgress {
  public:
-  TSqlProgress(const TSqlRunContext& context, std::int64_t total) : FContext(context), FTotal(total) {}
+  TSqlProgress(const TSqlRunContext& context, std::int64_t total)
+      : FContext(context), FTotal(total) {}
   // After item ordinal (1-based); true when the caller asked to stop.
   bool Step(std::int64_t ordinal);
   void Finish();
@@ -117,8 +118,8 @@ class TSqlProgress {
 // stand ahead of the records in the buffers).
 class TSqlCombinations {
  public:
-  TSqlCombinations(const TSqlRunContext& context, const TDataQuery& query, TSqlSources& sources, bool keepFirst,
-                   bool readOnly);
+  TSqlCombinations(const TSqlRunContext& context, const TDataQuery& query, TSqlSources& sources,
+                   bool keepFirst, bool readOnly);
   ~TSqlCombinations();
   TSqlCombinations(const TSqlCombinations&) = delete;
   TSqlCombinations& operator=(const TSqlCombinations&) = delete;
@@ -143,8 +144,10 @@ class TSqlCombinations {
   struct TLevel {
     int Table = 0;
     bool LeftOuter = false;
-    std::vector<std::pair<TExpToken*, std::unique_ptr<TExpEvaluator>>> Match;  // must pass for a match
-    std::vector<std::pair<TExpToken*, std::unique_ptr<TExpEvaluator>>> After;  // WHERE after a LEFT join
+    std::vector<std::pair<TExpToken*, std::unique_ptr<TExpEvaluator>>>
+        Match;  // must pass for a match
+    std::vector<std::pair<TExpToken*, std::unique_ptr<TExpEvaluator>>>
+        After;                    // WHERE after a LEFT join
     int ProbeField = 0;           // this table's field for an index range, 0 none
     std::uint16_t ProbeFrom = 0;  // common number of the earlier table's field
     std::vector<std::uint8_t> ProbeKey;

@@ -46,12 +46,14 @@ int FindField(const TDataCursor& cursor, std::string_view name) {
 
 }  // namespace
 
-TSqlSources::TSqlSources(TDataDirectory& directory, const std::vector<TSourceTable>& tables, bool readOnly)
+TSqlSources::TSqlSources(TDataDirectory& directory, const std::vector<TSourceTable>& tables,
+                         bool readOnly)
     : FDirectory(directory) {
   for (std::size_t i = 0; i < tables.size(); ++i)
     for (std::size_t j = 0; j < i; ++j)
       if (SameName(tables[i].ReferenceName(), tables[j].ReferenceName()))
-        Fail("Duplicate table correlation name '" + tables[i].ReferenceName() + "' found in source tables");
+        Fail("Duplicate table correlation name '" + tables[i].ReferenceName() +
+             "' found in source tables");
   try {
     int base = 0;
     for (const TSourceTable& source : tables) {
@@ -124,21 +126,23 @@ TExpColumn TSqlSources::ColumnOf(int t, int fieldNo) const {
                     .Scale = f.FieldDecimals()};
 }
 
-void TSqlSources::PrepareColumns(TExpToken& root, bool whereClause, const std::string& source) const {
+void TSqlSources::PrepareColumns(TExpToken& root, bool whereClause,
+                                 const std::string& source) const {
   ForEachNode(root, [&](TExpToken& node) {
-    if (node.Kind != TExpTokenKind::Column || node.Correlation.empty() || node.ColumnName == "*") return;
+    if (node.Kind != TExpTokenKind::Column || node.Correlation.empty() || node.ColumnName == "*")
+      return;
     const int t = FindTable(node.Correlation);
     if (t < 0) {
       if (whereClause)
         Fail("Table correlation name '" + node.Correlation +
              "' referenced in WHERE clause is not defined in the FROM clause");
-      Fail("Invalid column name '" + node.ColumnName + "' or table correlation name '" + node.Correlation +
-           "' specified in " + source);
+      Fail("Invalid column name '" + node.ColumnName + "' or table correlation name '" +
+           node.Correlation + "' specified in " + source);
     }
     const int f = FindField(*FTables[static_cast<std::size_t>(t)].Cursor, node.ColumnName);
     if (f == 0)
-      Fail("Invalid column name '" + node.ColumnName + "' or table correlation name '" + node.Correlation +
-           "' specified in " + source);
+      Fail("Invalid column name '" + node.ColumnName + "' or table correlation name '" +
+           node.Correlation + "' specified in " + source);
     node.ColumnName = std::string(1, ColumnMarker) + std::to_string(Base(t) + f);
   });
 }
@@ -177,12 +181,17 @@ std::optional<TExpColumn> TSqlSources::FindColumn(std::string_view name) const {
     return ColumnOf(t, g - Base(t));
   }
   for (int t = 0; t < Count(); ++t)
-    if (const int f = FindField(*FTables[static_cast<std::size_t>(t)].Cursor, name); f > 0) return ColumnOf(t, f);
+    if (const int f = FindField(*FTables[static_cast<std::size_t>(t)].Cursor, name); f > 0)
+      return ColumnOf(t, f);
   return std::nullopt;
 }
 
-std::uint16_t TSqlSources::LanguageId() const { return FTables.empty() ? 0 : FTables.front().Cursor->LanguageId(); }
-std::uint16_t TSqlSources::SortId() const { return FTables.empty() ? 0 : FTables.front().Cursor->SortId(); }
+std::uint16_t TSqlSources::LanguageId() const {
+  return FTables.empty() ? 0 : FTables.front().Cursor->LanguageId();
+}
+std::uint16_t TSqlSources::SortId() const {
+  return FTables.empty() ? 0 : FTables.front().Cursor->SortId();
+}
 
 TFieldRead TSqlSources::ReadField(std::uint16_t fieldNo) {
   const int t = TableOf(fieldNo);
@@ -198,14 +207,16 @@ bool TSqlSources::ReadBlob(std::uint16_t fieldNo, std::string& content) {
   const int f = fieldNo - table.Base;
   if (table.NoRecord || table.Cursor->GetField(f, table.Record).Blank) return false;
   std::uint32_t size = 0;
-  table.Cursor->RaiseIfError(table.Cursor->OpenBlob(f, table.Record, TDataCursor::TBlobMode::Read, size));
+  table.Cursor->RaiseIfError(
+      table.Cursor->OpenBlob(f, table.Record, TDataCursor::TBlobMode::Read, size));
   TErrorCode code = 0;
   if (size > 0) {
     content.resize(size);
     std::uint32_t count = 0;
     code = table.Cursor->ReadBlob(
         f, table.Record, 0, size,
-        std::span<std::uint8_t>(reinterpret_cast<std::uint8_t*>(content.data()), content.size()), count);
+        std::span<std::uint8_t>(reinterpret_cast<std::uint8_t*>(content.data()), content.size()),
+        count);
     content.resize(count);
   }
   table.Cursor->RaiseIfError(table.Cursor->CloseBlob(f, table.Record));
@@ -221,17 +232,19 @@ std::optional<std::int32_t> TSqlSources::LastAutoInc(std::string_view tableName)
 
 void SubstituteParameters(TExpToken& root, const TSqlParameters& values) {
   ForEachNode(root, [&](TExpToken& node) {
-    const bool marker = node.Kind == TExpTokenKind::Parameter ||
-                        (node.Kind == TExpTokenKind::Constant && node.Reference > 0 && !node.Quoted);
+    const bool marker =
+        node.Kind == TExpTokenKind::Parameter ||
+        (node.Kind == TExpTokenKind::Constant && node.Reference > 0 && !node.Quoted);
     if (!marker) return;
     node.Kind = TExpTokenKind::Constant;
     const auto at = static_cast<std::size_t>(node.Reference - 1);
     if (node.Reference > 0 && at < values.size() && !values[at].Null) {
       node.Value.CopyFrom(values[at]);
       node.DataType = values[at].Type;
-      node.Size = values[at].Type == FieldType::String
-                      ? static_cast<std::uint16_t>(std::min<std::size_t>(values[at].Text.size() + 1, 251))
-                      : 0;
+      node.Size =
+          values[at].Type == FieldType::String
+              ? static_cast<std::uint16_t>(std::min<std::size_t>(values[at].Text.size() + 1, 251))
+              : 0;
     } else {
       node.Value.SetNull(FieldType::Unknown);
       node.DataType = FieldType::Unknown;

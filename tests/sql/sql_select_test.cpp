@@ -23,8 +23,9 @@ using namespace tarn;
 class SqlSelect : public ::testing::Test {
  protected:
   void SetUp() override {
-    Exec("CREATE TABLE Items (ID INTEGER, Name VARCHAR(20), Grp INTEGER, Price FLOAT, "
-         "PRIMARY KEY (ID))");
+    Exec(
+        "CREATE TABLE Items (ID INTEGER, Name VARCHAR(20), Grp INTEGER, Price FLOAT, "
+        "PRIMARY KEY (ID))");
     Exec("INSERT INTO Items VALUES (1, 'pear', 2, 1.5)");
     Exec("INSERT INTO Items VALUES (2, 'apple', 1, 2.0)");
     Exec("INSERT INTO Items VALUES (3, 'plum', 2, NULL)");
@@ -80,7 +81,8 @@ TEST_F(SqlSelect, ColumnsExpressionsAndWhere) {
   EXPECT_EQ(Rows("SELECT * FROM Items WHERE Price > 1 AND Name LIKE 'p%'"), (V{"1|pear|2|1.5"}));
   EXPECT_EQ(Rows("SELECT i.ID FROM Items i WHERE i.Price IS NULL"), (V{"3"}));
   EXPECT_EQ(Failure("SELECT ID FROM Items WHERE x.ID = 1"),
-            "11949 Table correlation name 'x' referenced in WHERE clause is not defined in the FROM clause");
+            "11949 Table correlation name 'x' referenced in WHERE clause is not defined in the "
+            "FROM clause");
   EXPECT_EQ(Failure("SELECT ID FROM Items WHERE ID + 1"),
             "11949 WHERE or JOIN clause must be a boolean expression");
 }
@@ -88,7 +90,8 @@ TEST_F(SqlSelect, ColumnsExpressionsAndWhere) {
 TEST_F(SqlSelect, OrderDistinctTop) {
   EXPECT_EQ(Rows("SELECT Name FROM Items ORDER BY Name DESC, ID"),
             (V{"plum", "pear", "fig", "apple", "apple"}));
-  EXPECT_EQ(Rows("SELECT ID FROM Items ORDER BY Price"), (V{"3", "5", "1", "2", "4"}));  // NULL first
+  EXPECT_EQ(Rows("SELECT ID FROM Items ORDER BY Price"),
+            (V{"3", "5", "1", "2", "4"}));  // NULL first
   EXPECT_EQ(Rows("SELECT DISTINCT Name FROM Items"), (V{"apple", "fig", "pear", "plum"}));
   EXPECT_EQ(Rows("SELECT DISTINCT Grp FROM Items ORDER BY Grp DESC TOP 2"), (V{"3", "2"}));
   EXPECT_EQ(Rows("SELECT ID FROM Items TOP 2"), (V{"1", "2"}));
@@ -111,22 +114,26 @@ TEST_F(SqlSelect, AggregatesAndGrouping) {
             (V{"4|15|apple|4|2"}));
   EXPECT_EQ(Rows("SELECT Grp, COUNT(*), SUM(Price) FROM Items GROUP BY Grp"),
             (V{"1|2|2.5", "2|2|1.5", "3|1|4"}));
-  EXPECT_EQ(Rows("SELECT Grp, SUM(ID) AS S FROM Items GROUP BY Grp HAVING SUM(ID) > 4"), (V{"1|7"}));
+  EXPECT_EQ(Rows("SELECT Grp, SUM(ID) AS S FROM Items GROUP BY Grp HAVING SUM(ID) > 4"),
+            (V{"1|7"}));
   EXPECT_EQ(Rows("SELECT Grp, SUM(ID) AS S FROM Items GROUP BY Grp HAVING S >= 4 ORDER BY S DESC"),
             (V{"1|7", "2|4", "3|4"}));  // equal keys keep the group order
   // Integer AVG truncates toward zero; a group of NULLs leaves SUM blank.
   EXPECT_EQ(Rows("SELECT Grp, AVG(ID), SUM(Price) FROM Items WHERE ID <> 1 GROUP BY Grp"),
             (V{"1|3|2.5", "2|3|", "3|4|4"}));
   // No qualifying row: one row, AVG 0, COUNT 0, the others blank.
-  EXPECT_EQ(Rows("SELECT SUM(ID), AVG(ID), COUNT(ID), MAX(Name) FROM Items WHERE ID > 99"), (V{"|0|0|"}));
+  EXPECT_EQ(Rows("SELECT SUM(ID), AVG(ID), COUNT(ID), MAX(Name) FROM Items WHERE ID > 99"),
+            (V{"|0|0|"}));
   EXPECT_EQ(Rows("SELECT SUM(ID) * 2 + 1 FROM Items"), (V{"31"}));
-  EXPECT_EQ(Failure("SELECT Grp, SUM(ID) FROM Items"),
-            "11949 A GROUP BY clause must exist when aggregate and non-aggregate columns are mixed");
+  EXPECT_EQ(
+      Failure("SELECT Grp, SUM(ID) FROM Items"),
+      "11949 A GROUP BY clause must exist when aggregate and non-aggregate columns are mixed");
 }
 
 TEST_F(SqlSelect, RunSumCarriesOverGroupsAndTopCutsGroups) {
   Exec("CREATE TABLE R (G INTEGER, V INTEGER)");
-  for (const char* row : {"(3, 3)", "(1, 1)", "(2, 2)"}) Exec(std::string("INSERT INTO R VALUES ") + row);
+  for (const char* row : {"(3, 3)", "(1, 1)", "(2, 2)"})
+    Exec(std::string("INSERT INTO R VALUES ") + row);
   EXPECT_EQ(Rows("SELECT G, RUNSUM(V) FROM R GROUP BY G"), (V{"1|1", "2|3", "3|6"}));
   // ORDER BY the group columns ascending is the grouping order; TOP keeps the first groups.
   EXPECT_EQ(Rows("SELECT G, SUM(V) FROM R GROUP BY G ORDER BY G TOP 2"), (V{"1|1", "2|2"}));
@@ -146,7 +153,9 @@ TEST_F(SqlSelect, LiveAndCopiedResults) {
   ASSERT_EQ(live.GetNextRecord(record), 0);
   ASSERT_EQ(live.GetCurrentRecord(record, true), 0);
   const std::string text = "quince";
-  live.PutField(2, record, std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+  live.PutField(2, record,
+                std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(text.data()),
+                                              text.size()));
   live.ModifyRecord(record, true, false);
   FStatement.SetRequestLive(false);
   EXPECT_EQ(Rows("SELECT Name FROM Items WHERE ID = 1"), (V{"quince"}));
@@ -155,9 +164,12 @@ TEST_F(SqlSelect, LiveAndCopiedResults) {
     const char* Text;
     bool Live;
   };
-  for (const Case& c : {Case{"SELECT ID FROM Items", true}, Case{"SELECT DISTINCT ID FROM Items ORDER BY ID", false},
-                        Case{"SELECT ID FROM Items ORDER BY Name", false}, Case{"SELECT COUNT(*) FROM Items", false},
-                        Case{"SELECT ID FROM Items GROUP BY ID", false}, Case{"SELECT ID FROM Items ORDER BY ID DESC", false}}) {
+  for (const Case& c :
+       {Case{"SELECT ID FROM Items", true},
+        Case{"SELECT DISTINCT ID FROM Items ORDER BY ID", false},
+        Case{"SELECT ID FROM Items ORDER BY Name", false},
+        Case{"SELECT COUNT(*) FROM Items", false}, Case{"SELECT ID FROM Items GROUP BY ID", false},
+        Case{"SELECT ID FROM Items ORDER BY ID DESC", false}}) {
     Rows(c.Text);
     EXPECT_EQ(FStatement.ResultLive(), c.Live) << c.Text;
     EXPECT_EQ(FStatement.Result()->ReadOnly(), !c.Live) << c.Text;
@@ -165,7 +177,8 @@ TEST_F(SqlSelect, LiveAndCopiedResults) {
 }
 
 TEST_F(SqlSelect, MaxRowCountLimitsProduction) {
-  for (int i = 6; i <= 20; ++i) Exec("INSERT INTO Items VALUES (" + std::to_string(i) + ", 'x', 9, 1)");
+  for (int i = 6; i <= 20; ++i)
+    Exec("INSERT INTO Items VALUES (" + std::to_string(i) + ", 'x', 9, 1)");
   FStatement.SetMaxRowCount(5);
   EXPECT_EQ(Rows("SELECT ID FROM Items").size(), 5u);
   EXPECT_EQ(FStatement.RowsAffected(), 5);
@@ -176,15 +189,20 @@ TEST_F(SqlSelect, Joins) {
   Exec("INSERT INTO Groups VALUES (1, 'one')");
   Exec("INSERT INTO Groups VALUES (2, 'two')");
   Exec("INSERT INTO Groups VALUES (4, 'four')");
-  EXPECT_EQ(Rows("SELECT i.ID, g.Title FROM Items i INNER JOIN Groups g ON i.Grp = g.GID ORDER BY i.ID"),
-            (V{"1|two", "2|one", "3|two", "5|one"}));
-  EXPECT_EQ(Rows("SELECT g.Title, i.ID FROM Groups g LEFT OUTER JOIN Items i ON g.GID = i.Grp ORDER BY g.GID, i.ID"),
+  EXPECT_EQ(
+      Rows("SELECT i.ID, g.Title FROM Items i INNER JOIN Groups g ON i.Grp = g.GID ORDER BY i.ID"),
+      (V{"1|two", "2|one", "3|two", "5|one"}));
+  EXPECT_EQ(Rows("SELECT g.Title, i.ID FROM Groups g LEFT OUTER JOIN Items i ON g.GID = i.Grp "
+                 "ORDER BY g.GID, i.ID"),
             (V{"one|2", "one|5", "two|1", "two|3", "four|"}));
-  EXPECT_EQ(Rows("SELECT g.Title, i.ID FROM Items i RIGHT OUTER JOIN Groups g ON g.GID = i.Grp ORDER BY g.GID, i.ID"),
+  EXPECT_EQ(Rows("SELECT g.Title, i.ID FROM Items i RIGHT OUTER JOIN Groups g ON g.GID = i.Grp "
+                 "ORDER BY g.GID, i.ID"),
             (V{"one|2", "one|5", "two|1", "two|3", "four|"}));
-  EXPECT_EQ(Rows("SELECT i.ID FROM Items i, Groups g WHERE i.Grp = g.GID AND g.Title = 'one'"), (V{"2", "5"}));
-  EXPECT_EQ(Rows("SELECT g.Title, COUNT(*) FROM Items i JOIN Groups g ON g.GID = i.Grp GROUP BY g.Title"),
-            (V{"one|2", "two|2"}));
+  EXPECT_EQ(Rows("SELECT i.ID FROM Items i, Groups g WHERE i.Grp = g.GID AND g.Title = 'one'"),
+            (V{"2", "5"}));
+  EXPECT_EQ(
+      Rows("SELECT g.Title, COUNT(*) FROM Items i JOIN Groups g ON g.GID = i.Grp GROUP BY g.Title"),
+      (V{"one|2", "two|2"}));
   EXPECT_EQ(Failure("SELECT * FROM Items a JOIN Groups a ON a.ID = a.GID"),
             "11949 Duplicate table correlation name 'a' found in source tables");
 }
@@ -203,7 +221,8 @@ TEST_F(SqlSelect, UpdateAndDeleteThroughJoins) {
 }
 
 TEST_F(SqlSelect, SubSelects) {
-  EXPECT_EQ(Rows("SELECT ID FROM Items WHERE Grp IN (SELECT Grp FROM Items WHERE Name = 'fig' OR Name = 'pear')"),
+  EXPECT_EQ(Rows("SELECT ID FROM Items WHERE Grp IN (SELECT Grp FROM Items WHERE Name = 'fig' OR "
+                 "Name = 'pear')"),
             (V{"1", "3", "4"}));
   EXPECT_EQ(Rows("SELECT ID FROM Items WHERE Grp NOT IN (SELECT Grp FROM Items WHERE ID > 99)"),
             (V{"1", "2", "3", "4", "5"}));
@@ -214,9 +233,10 @@ TEST_F(SqlSelect, SubSelects) {
 TEST_F(SqlSelect, Union) {
   EXPECT_EQ(Rows("SELECT Name FROM Items WHERE Grp = 1 UNION SELECT Name FROM Items WHERE Grp = 2"),
             (V{"apple", "pear", "plum"}));
-  EXPECT_EQ(Rows("SELECT Name FROM Items WHERE Grp = 1 UNION ALL SELECT Name FROM Items WHERE Grp = 3 "
-                 "ORDER BY Name DESC"),
-            (V{"fig", "apple", "apple"}));
+  EXPECT_EQ(
+      Rows("SELECT Name FROM Items WHERE Grp = 1 UNION ALL SELECT Name FROM Items WHERE Grp = 3 "
+           "ORDER BY Name DESC"),
+      (V{"fig", "apple", "apple"}));
 }
 
 TEST_F(SqlSelect, InsertUpdateDelete) {
@@ -233,8 +253,9 @@ TEST_F(SqlSelect, InsertUpdateDelete) {
             "11949 Type mismatch between column ID and constant value abc in INSERT statement");
   EXPECT_EQ(Failure("INSERT INTO Items (ID, Name) VALUES (1)"),
             "11949 The number of values must match the number of table columns");
-  EXPECT_EQ(Failure("UPDATE Items SET Nope = 1"),
-            "11949 Invalid column name 'Nope' or table correlation name '' specified in table columns");
+  EXPECT_EQ(
+      Failure("UPDATE Items SET Nope = 1"),
+      "11949 Invalid column name 'Nope' or table correlation name '' specified in table columns");
   // An update that changes the key does not meet the same record twice.
   EXPECT_EQ(Exec("UPDATE Items SET ID = ID + 100"), 4);
   EXPECT_EQ(Rows("SELECT ID FROM Items"), (V{"101", "102", "105", "107"}));
@@ -246,7 +267,8 @@ TEST_F(SqlSelect, BlobColumnsAreCopiedIntoResults) {
   Exec("INSERT INTO M VALUES (2, NULL)");
   Exec("INSERT INTO M SELECT ID + 10, Txt FROM M");
   EXPECT_EQ(Exec("UPDATE M SET Txt = 'changed' WHERE ID = 2"), 1);
-  EXPECT_EQ(Rows("SELECT ID, Txt FROM M ORDER BY ID DESC"), (V{"12|", "11|first note", "2|changed", "1|first note"}));
+  EXPECT_EQ(Rows("SELECT ID, Txt FROM M ORDER BY ID DESC"),
+            (V{"12|", "11|first note", "2|changed", "1|first note"}));
 }
 
 TEST_F(SqlSelect, Parameters) {
@@ -271,10 +293,12 @@ TEST_F(SqlSelect, RowCountsOfScripts) {
 
 TEST_F(SqlSelect, RollbackInAScriptTakesTheCountBackToStartTransaction) {
   Exec("CREATE TABLE T2 (ID INTEGER)");
-  EXPECT_EQ(Exec("START TRANSACTION; INSERT INTO T2 SELECT ID FROM Items WHERE ID < 3; ROLLBACK"), 0);
-  EXPECT_EQ(Exec("INSERT INTO T2 VALUES (9); START TRANSACTION; INSERT INTO T2 SELECT ID FROM Items; "
-                 "ROLLBACK"),
-            1);
+  EXPECT_EQ(Exec("START TRANSACTION; INSERT INTO T2 SELECT ID FROM Items WHERE ID < 3; ROLLBACK"),
+            0);
+  EXPECT_EQ(
+      Exec("INSERT INTO T2 VALUES (9); START TRANSACTION; INSERT INTO T2 SELECT ID FROM Items; "
+           "ROLLBACK"),
+      1);
   EXPECT_EQ(Rows("SELECT * FROM T2"), (V{"9"}));
 }
 
@@ -296,7 +320,8 @@ TEST_F(SqlSelect, CancelledUpdateKeepsTheRowsSoFar) {
   Exec("CREATE TABLE C (ID INTEGER, V INTEGER)");
   for (int i = 1; i <= 100; ++i) Exec("INSERT INTO C VALUES (" + std::to_string(i) + ", 0)");
   FStatement.SetProgressCallback([](int percent) { return percent >= 30; });
-  EXPECT_EQ(Exec("UPDATE C SET V = 1"), 40);  // the first report at or above 30 comes at 40 (steps of 20)
+  EXPECT_EQ(Exec("UPDATE C SET V = 1"),
+            40);  // the first report at or above 30 comes at 40 (steps of 20)
   FStatement.SetProgressCallback({});
   EXPECT_EQ(Rows("SELECT COUNT(*) FROM C WHERE V = 1"), (V{"40"}));
 }
@@ -342,15 +367,16 @@ TEST(SqlExternalSort, RunFilesMergeInOrderAndAreRemoved) {
   };
   exec("CREATE TABLE Big (N INTEGER, K INTEGER, S VARCHAR(10))");
   for (int i = 0; i < 300; ++i)
-    exec("INSERT INTO Big VALUES (" + std::to_string(i) + ", " + std::to_string((i * 37) % 50) + ", 'v" +
-         std::to_string(i % 7) + "')");
+    exec("INSERT INTO Big VALUES (" + std::to_string(i) + ", " + std::to_string((i * 37) % 50) +
+         ", 'v" + std::to_string(i % 7) + "')");
   exec("SELECT K, N FROM Big ORDER BY K DESC");
   EXPECT_GT(statement.SortRunFiles(), 1u);
   TDataCursor& cursor = *statement.Result();
   std::vector<std::uint8_t> record(cursor.RecordSize());
   std::vector<std::pair<int, int>> rows;
   while (cursor.GetNextRecord(record) == 0)
-    rows.emplace_back(std::stoi(FieldText(cursor, 1, record)), std::stoi(FieldText(cursor, 2, record)));
+    rows.emplace_back(std::stoi(FieldText(cursor, 1, record)),
+                      std::stoi(FieldText(cursor, 2, record)));
   ASSERT_EQ(rows.size(), 300u);
   for (std::size_t i = 1; i < rows.size(); ++i) {
     ASSERT_GE(rows[i - 1].first, rows[i].first);

@@ -32,9 +32,7 @@ using Rows = std::vector<std::string>;
 
 class Engines {
  public:
-  Engines() {
-    EXPECT_EQ(sqlite3_open(":memory:", &FLite), SQLITE_OK);
-  }
+  Engines() { EXPECT_EQ(sqlite3_open(":memory:", &FLite), SQLITE_OK); }
   ~Engines() { sqlite3_close(FLite); }
 
   void Both(const std::string& text) {
@@ -137,10 +135,13 @@ class Generator {
     }
     std::vector<std::string> where;
     const int predicates = Pick(3);
-    for (int i = 0; i < predicates; ++i) where.push_back(Predicate(join == 1 && Pick(2) ? "T2" : "T1"));
+    for (int i = 0; i < predicates; ++i)
+      where.push_back(Predicate(join == 1 && Pick(2) ? "T2" : "T1"));
     std::string whereText;
-    for (std::size_t i = 0; i < where.size(); ++i) whereText += (i == 0 ? " WHERE " : (Pick(4) == 0 ? " OR " : " AND ")) + where[i];
-    if (whereText.find(" OR ") != std::string::npos && join == 1) whereText.clear();  // OR across tables: keep it simple
+    for (std::size_t i = 0; i < where.size(); ++i)
+      whereText += (i == 0 ? " WHERE " : (Pick(4) == 0 ? " OR " : " AND ")) + where[i];
+    if (whereText.find(" OR ") != std::string::npos && join == 1)
+      whereText.clear();  // OR across tables: keep it simple
     Query q;
     std::string columns;
     std::string tail;
@@ -174,8 +175,10 @@ class Generator {
       q.LiteText = q.TarnText;
       return q;
     }
-    q.TarnText = "SELECT " + columns + " FROM " + from + whereText + tail + (top.empty() ? "" : " TOP " + top);
-    q.LiteText = "SELECT " + columns + " FROM " + from + whereText + tail + (top.empty() ? "" : " LIMIT " + top);
+    q.TarnText = "SELECT " + columns + " FROM " + from + whereText + tail +
+                 (top.empty() ? "" : " TOP " + top);
+    q.LiteText = "SELECT " + columns + " FROM " + from + whereText + tail +
+                 (top.empty() ? "" : " LIMIT " + top);
     return q;
   }
 
@@ -187,19 +190,20 @@ TEST(SqlVsSqlite, RandomSelectsGiveTheSameRows) {
   for (unsigned seed = 1; seed <= 4; ++seed) {
     Engines engines;
     Generator gen(seed);
-    engines.Tarn("CREATE TABLE T1 (id INTEGER, a INTEGER, b INTEGER, s VARCHAR(10), PRIMARY KEY (id))");
+    engines.Tarn(
+        "CREATE TABLE T1 (id INTEGER, a INTEGER, b INTEGER, s VARCHAR(10), PRIMARY KEY (id))");
     engines.Lite("CREATE TABLE T1 (id INTEGER PRIMARY KEY, a INTEGER, b INTEGER, s VARCHAR(10))");
     // T2's key starts with the join column, so the join reaches it by index ranges.
     engines.Tarn("CREATE TABLE T2 (id INTEGER, t1id INTEGER, c INTEGER, PRIMARY KEY (t1id, id))");
     engines.Lite("CREATE TABLE T2 (id INTEGER PRIMARY KEY, t1id INTEGER, c INTEGER)");
     const int rows1 = 20 + gen.Pick(40);
     for (int i = 1; i <= rows1; ++i)
-      engines.Both("INSERT INTO T1 VALUES (" + std::to_string(i) + ", " + gen.Value(10, true) + ", " +
-                   gen.Value(20, false) + ", " + gen.Text() + ")");
+      engines.Both("INSERT INTO T1 VALUES (" + std::to_string(i) + ", " + gen.Value(10, true) +
+                   ", " + gen.Value(20, false) + ", " + gen.Text() + ")");
     const int rows2 = 10 + gen.Pick(60);
     for (int i = 1; i <= rows2; ++i)
-      engines.Both("INSERT INTO T2 VALUES (" + std::to_string(i) + ", " + std::to_string(1 + gen.Pick(rows1 + 5)) +
-                   ", " + gen.Value(10, true) + ")");
+      engines.Both("INSERT INTO T2 VALUES (" + std::to_string(i) + ", " +
+                   std::to_string(1 + gen.Pick(rows1 + 5)) + ", " + gen.Value(10, true) + ")");
     for (int n = 0; n < 150; ++n) {
       const Generator::Query q = gen.Select();
       Rows tarn = engines.Tarn(q.TarnText);
