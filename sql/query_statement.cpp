@@ -153,7 +153,7 @@ std::int32_t TQueryStatement::RunDataQuery(TDataQuery& master) {
   switch (master.Kind()) {
     case TQueryKind::Select: {
       FResult = RunSelect(context, FQueries, 0);
-      return static_cast<std::int32_t>(FResult->Cursor().GetRecordCount());
+      return static_cast<std::int32_t>(FResult->RowsAffected());
     }
     case TQueryKind::Insert: {
       if (master.SourceQuery < 0) return ExecuteInsert(context, master, nullptr);

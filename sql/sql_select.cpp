@@ -75,6 +75,32 @@ void SortResult(const TSqlRunContext& context, const std::vector<TResultColumn>&
   if (context.SortRunFiles != nullptr) *context.SortRunFiles += runs;
 }
 
+// Read locks of WITH LOCKS, given back on every exit path.
+class TQueryReadLocks {
+ public:
+  TQueryReadLocks() = default;
+  ~TQueryReadLocks() {
+    for (auto it = FTables.rbegin(); it != FTables.rend(); ++it) {
+      try {
+        (*it)->EndQueryRead();
+      } catch (...) {
+        // A lock that cannot be released is reported by the table's next use.
+      }
+    }
+  }
+  TQueryReadLocks(const TQueryReadLocks&) = delete;
+  TQueryReadLocks& operator=(const TQueryReadLocks&) = delete;
+
+  void Lock(TDataCursor& cursor) {
+    const bool changed = cursor.Table().BeginQueryRead();
+    FTables.push_back(&cursor.Table());
+    if (changed) cursor.ForceRefresh();
+  }
+
+ private:
+  std::vector<TDataTable*> FTables;
+};
+
 // One cell of a produced row and how it is filled.
 struct TSlot {
   TExpTokenPtr Owned;  // the tree evaluated on each combination (may be null)
@@ -602,6 +628,11 @@ void TSelectRun::Produce(bool applyOrder) {
     FRows.push_back(std::move(row));
     TSqlProgress(FContext, 1).Finish();
   } else if (!FStop) {
+    // WITH LOCKS: every source table stays read-locked while the rows are
+    // produced.
+    TQueryReadLocks locks;
+    if (FQuery.WithLocks)
+      for (int t = 0; t < FSources->Count(); ++t) locks.Lock(FSources->Cursor(t));
     FCombinations->Run([this] { return Emit(); });
   }
   bool ordered = false;
@@ -1096,12 +1127,14 @@ std::unique_ptr<TSelectResult> RunSelect(const TSqlRunContext& context, const TQ
   }
   TSelectRun head(context, queries, queryNo);
   const bool chain = query.UnionNext >= 0;
+  std::int64_t chainCount = -1;
   head.Produce(!chain);
   std::vector<TResultColumn> columns = head.Columns;
   std::vector<TSqlRow> rows = std::move(head.Rows);
   if (chain) {
     // The members run in order; merging from the end keeps each member's
     // rows after those of the members before it.
+    chainCount = static_cast<std::int64_t>(rows.size());
     std::vector<std::vector<TSqlRow>> member;
     std::vector<bool> all;
     for (int q = query.UnionNext; q >= 0; q = queries[static_cast<std::size_t>(q)]->UnionNext) {
@@ -1109,6 +1142,7 @@ std::unique_ptr<TSelectResult> RunSelect(const TSqlRunContext& context, const TQ
       run.Produce(false);
       if (run.Columns.size() != columns.size())
         Fail("The number of columns in UNIONed queries must match");
+      chainCount += static_cast<std::int64_t>(run.Rows.size());
       member.push_back(std::move(run.Rows));
     }
     for (int q = queryNo; queries[static_cast<std::size_t>(q)]->UnionNext >= 0;
@@ -1150,7 +1184,9 @@ std::unique_ptr<TSelectResult> RunSelect(const TSqlRunContext& context, const TQ
   options.IntoName = query.IntoName;
   auto table = std::make_unique<TSqlResultTable>(*context.Directory, columns, options);
   table->Write(rows);
-  return std::make_unique<TCopiedResult>(std::move(table));
+  auto result = std::make_unique<TCopiedResult>(std::move(table));
+  if (chain) result->SetChainCount(chainCount);
+  return result;
 }
 
 }  // namespace tarn

@@ -68,6 +68,14 @@ class TSelectResult {
   virtual ~TSelectResult() = default;
   virtual TDataCursor& Cursor() = 0;
   virtual bool Live() const = 0;
+  // The query's RowsAffected: the result's record count, except at the head
+  // of a UNION chain, where it is the sum of the counts every query of the
+  // chain had before the merge.
+  std::int64_t RowsAffected() { return FChainCount >= 0 ? FChainCount : Cursor().GetRecordCount(); }
+  void SetChainCount(std::int64_t count) { FChainCount = count; }
+
+ private:
+  std::int64_t FChainCount = -1;
 };
 
 // Readies a copied tree for binding: parameter markers become their

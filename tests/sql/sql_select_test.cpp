@@ -87,6 +87,12 @@ TEST_F(SqlSelect, ColumnsExpressionsAndWhere) {
             "11949 WHERE or JOIN clause must be a boolean expression");
 }
 
+TEST_F(SqlSelect, WithLocksReadsUnderTheTablesReadLocks) {
+  EXPECT_EQ(Rows("SELECT ID FROM Items WHERE Grp = 1 WITH LOCKS"), (V{"2", "5"}));
+  // The locks are gone again: a change goes through.
+  EXPECT_EQ(Exec("UPDATE Items SET Grp = 1 WHERE ID = 1"), 1);
+}
+
 TEST_F(SqlSelect, OrderDistinctTop) {
   EXPECT_EQ(Rows("SELECT Name FROM Items ORDER BY Name DESC, ID"),
             (V{"plum", "pear", "fig", "apple", "apple"}));
@@ -233,6 +239,7 @@ TEST_F(SqlSelect, SubSelects) {
 TEST_F(SqlSelect, Union) {
   EXPECT_EQ(Rows("SELECT Name FROM Items WHERE Grp = 1 UNION SELECT Name FROM Items WHERE Grp = 2"),
             (V{"apple", "pear", "plum"}));
+  EXPECT_EQ(FStatement.RowsAffected(), 4);  // the counts of both queries before the merge
   EXPECT_EQ(
       Rows("SELECT Name FROM Items WHERE Grp = 1 UNION ALL SELECT Name FROM Items WHERE Grp = 3 "
            "ORDER BY Name DESC"),
