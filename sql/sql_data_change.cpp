@@ -139,13 +139,58 @@ struct TValues {
   std::vector<std::unique_ptr<TExpEvaluator>> Evals;
 };
 
+bool IsDateLike(std::uint8_t type) {
+  return type == FieldType::Date || type == FieldType::Time || type == FieldType::Timestamp;
+}
+
+// Checks a constant value against its column before anything runs: a
+// string for a date, time or timestamp column must read as one and then
+// takes the column's type; dates and numbers do not convert into each
+// other.
+void CheckConstant(TExpToken& constant, const TFieldDesc& field) {
+  if (!constant.IsConstant() || constant.Value.Null) return;
+  const std::uint8_t type = field.FieldType();
+  const std::uint8_t from = constant.DataType;
+  if (from == type) return;
+  std::string text;
+  AppendValueText(constant.Value, text);
+  if (IsDateLike(type) && from == FieldType::String) {
+    const TCastTarget target{type, field.FieldSubType(), 0, 0};
+    TExpValue converted;
+    CastValue(constant.Value, target, converted);
+    // A failed conversion leaves the zero value, which is also what an
+    // unreadable text gives; the zero value written out is no failure.
+    TExpValue unreadable;
+    TExpValue empty;
+    empty.SetOwnText(FieldType::String, "?");
+    CastValue(empty, target, unreadable);
+    std::string back;
+    AppendValueText(converted, back);
+    const bool failed = converted.Null || (converted.Int == unreadable.Int &&
+                                           converted.Float == unreadable.Float && back != text);
+    if (failed)
+      Fail("Date, time, or timestamp expression expected, instead found '" + text +
+           "' in update values");
+    constant.Value.CopyFrom(converted);
+    constant.DataType = type;
+    constant.Size = 0;
+    return;
+  }
+  const bool number = ExpTypes::IsNumber(from) || from == FieldType::Boolean;
+  const bool toNumber = ExpTypes::IsNumber(type) || type == FieldType::Boolean;
+  if ((IsDateLike(from) && toNumber) || (number && IsDateLike(type)))
+    Fail("Type mismatch between column '" + field.FieldName() + "' and constant '" + text +
+         "' in update values");
+}
+
 TValues BindValues(const TSqlRunContext& context, const TDataQuery& query, TSqlSources& sources,
-                   const std::string& sourceName) {
+                   const std::string& sourceName, const std::vector<int>& fields) {
   TValues values;
-  for (const TUpdateValue& v : query.UpdateValues) {
-    TExpTokenPtr tree = CopyExpTree(*v.Expression);
+  for (std::size_t i = 0; i < query.UpdateValues.size(); ++i) {
+    TExpTokenPtr tree = CopyExpTree(*query.UpdateValues[i].Expression);
     PrepareTree(*tree, context);
     sources.Bind(*tree, false, sourceName);
+    if (i < fields.size()) CheckConstant(*tree, sources.Cursor(0).Field(fields[i]));
     values.Evals.push_back(std::make_unique<TExpEvaluator>(*tree, sources));
     values.Trees.push_back(std::move(tree));
   }
@@ -222,7 +267,7 @@ std::int32_t ExecuteInsert(const TSqlRunContext& context, const TDataQuery& quer
     if (query.UpdateValues.size() != fields.size())
       Fail("The number of values must match the number of table columns");
     target.SetNoRecord(0, true);
-    TValues values = BindValues(context, query, target, "insert values");
+    TValues values = BindValues(context, query, target, "insert values", fields);
     std::vector<TExpValue> computed(values.Evals.size());
     for (std::size_t i = 0; i < values.Evals.size(); ++i)
       computed[i].CopyFrom(values.Evals[i]->Evaluate());
@@ -288,7 +333,7 @@ std::int32_t ExecuteUpdate(const TSqlRunContext& context, const TDataQuery& quer
   cursor.SwitchToIndexNo(CursorIndex::Natural);
   TSqlCombinations combinations(context, query, sources, true, false);
   combinations.Prepare();
-  TValues values = BindValues(context, query, sources, "update values");
+  TValues values = BindValues(context, query, sources, "update values", fields);
   TChangeFrame frame(query, sources.Directory(0), cursor);
   std::vector<std::uint8_t>& record = sources.Buffer(0);
   std::vector<TExpValue> computed(fields.size());

@@ -258,6 +258,14 @@ TEST_F(SqlSelect, InsertUpdateDelete) {
   EXPECT_EQ(Rows("SELECT * FROM Copy"), (V{"2|xapple", "5|xapple", "7|kiwi"}));
   EXPECT_EQ(Failure("INSERT INTO Items (ID) VALUES ('abc')"),
             "11949 Type mismatch between column ID and constant value abc in INSERT statement");
+  Exec("CREATE TABLE D (ID INTEGER, Day DATE)");
+  EXPECT_EQ(Exec("INSERT INTO D VALUES (1, '2024-02-29')"), 1);
+  EXPECT_EQ(Rows("SELECT Day FROM D"), (V{"2024-02-29"}));
+  EXPECT_EQ(Failure("INSERT INTO D VALUES (2, 'someday')"),
+            "11949 Date, time, or timestamp expression expected, instead found 'someday' in update "
+            "values");
+  EXPECT_EQ(Failure("UPDATE D SET ID = Day, Day = 5"),
+            "11949 Type mismatch between column 'Day' and constant '5' in update values");
   EXPECT_EQ(Failure("INSERT INTO Items (ID, Name) VALUES (1)"),
             "11949 The number of values must match the number of table columns");
   EXPECT_EQ(
