@@ -226,8 +226,13 @@ bool TSqlSources::ReadBlob(std::uint16_t fieldNo, std::string& content) {
 
 std::optional<std::int32_t> TSqlSources::LastAutoInc(std::string_view tableName) {
   const int t = FindTable(tableName);
-  if (t < 0) return std::nullopt;
-  return FTables[static_cast<std::size_t>(t)].Cursor->Table().DataFile().GetLastAutoInc();
+  if (t >= 0)
+    return FTables[static_cast<std::size_t>(t)].Cursor->Table().DataFile().GetLastAutoInc();
+  // Another table of the database that some cursor holds open.
+  if (TDataTable* table = FDirectory.FindTable(tableName, false);
+      table != nullptr && table->OpenCount() > 0)
+    return table->DataFile().GetLastAutoInc();
+  Fail("Illegal use of LASTAUTOINC() or IDENT_CURRENT() functions");
 }
 
 void SubstituteParameters(TExpToken& root, const TSqlParameters& values) {

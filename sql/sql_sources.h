@@ -80,6 +80,8 @@ class TSqlSources final : public TExpRecordSource {
   std::uint16_t SortId() const override;
   TFieldRead ReadField(std::uint16_t fieldNo) override;
   bool ReadBlob(std::uint16_t fieldNo, std::string& content) override;
+  // A table of the sources or one open in the database; 11949 "Illegal use
+  // of LASTAUTOINC() or IDENT_CURRENT() functions" for any other.
   std::optional<std::int32_t> LastAutoInc(std::string_view tableName) override;
 
  private:

@@ -286,6 +286,15 @@ TEST_F(SqlSelect, BlobColumnsAreCopiedIntoResults) {
             (V{"12|", "11|first note", "2|changed", "1|first note"}));
 }
 
+TEST_F(SqlSelect, LastAutoIncNeedsAnOpenTable) {
+  Exec("CREATE TABLE A (N AUTOINC, T VARCHAR(5))");
+  Exec("INSERT INTO A (T) VALUES ('x')");
+  Exec("INSERT INTO A (T) VALUES ('y')");
+  EXPECT_EQ(Rows("SELECT LASTAUTOINC('A') FROM A TOP 1"), (V{"2"}));
+  EXPECT_EQ(Failure("SELECT LASTAUTOINC('A') FROM Items"),
+            "11949 Illegal use of LASTAUTOINC() or IDENT_CURRENT() functions");
+}
+
 TEST_F(SqlSelect, Parameters) {
   FStatement.Prepare("SELECT ID FROM Items WHERE Grp = ? AND Price > ?");
   TExpValue grp;
