@@ -14,6 +14,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
@@ -145,13 +146,14 @@ class Generator {
     Query q;
     std::string columns;
     std::string tail;
-    const int shape = Pick(4);
+    const int shape = Pick(5);
     std::string keyColumn = join == 0 ? "T1.id" : (join == 1 ? "T2.id" : "T1.id");
     std::string top;
     if (shape == 0) {  // plain rows, ordered by a unique key
       columns = join == 0 ? "T1.id, T1.a, T1.s, T1.b * 2 + 1" : "T1.id, T1.a, T2.id, T2.c";
       if (join == 2) keyColumn = "T1.id, T2.id";
       if (Pick(2)) {
+        if (join == 0 && Pick(2)) keyColumn = "T1.id DESC";
         tail = " ORDER BY " + keyColumn;
         q.Ordered = true;
         if (Pick(2)) top = std::to_string(1 + Pick(8));
@@ -161,6 +163,7 @@ class Generator {
       columns = g + ", COUNT(*), SUM(T1.b), MIN(T1.b), MAX(T1.s), COUNT(T1.a)";
       if (join == 1) columns += ", SUM(T2.c)";
       tail = " GROUP BY " + g;
+      if (Pick(3) == 0) tail += " HAVING COUNT(*) > 1";
       if (Pick(2)) {
         tail += " ORDER BY " + g;
         q.Ordered = true;
@@ -169,6 +172,13 @@ class Generator {
     } else if (shape == 2) {  // all aggregates
       columns = "COUNT(*), SUM(T1.b), MIN(T1.a), MAX(T1.a), COUNT(T1.s)";
       q.Ordered = true;
+    } else if (shape == 4) {  // UNION [ALL] of two selects
+      const std::string glue = Pick(2) ? " UNION " : " UNION ALL ";
+      q.TarnText = "SELECT T1.a FROM T1" + (Pick(2) ? " WHERE " + Predicate("T1") : std::string()) +
+                   glue + "SELECT T2.c FROM T2" +
+                   (Pick(2) ? " WHERE " + Predicate("T2") : std::string());
+      q.LiteText = q.TarnText;
+      return q;
     } else {  // DISTINCT
       columns = Pick(2) ? "T1.a, T1.s" : "T1.s";
       q.TarnText = "SELECT DISTINCT " + columns + " FROM " + from + whereText;
@@ -187,7 +197,11 @@ class Generator {
 };
 
 TEST(SqlVsSqlite, RandomSelectsGiveTheSameRows) {
-  for (unsigned seed = 1; seed <= 4; ++seed) {
+  // VANTOR_SQL_DIFF_SEEDS runs more rounds (4 by default).
+  const char* seeds = std::getenv("VANTOR_SQL_DIFF_SEEDS");
+  const unsigned rounds =
+      seeds != nullptr && std::atoi(seeds) > 0 ? static_cast<unsigned>(std::atoi(seeds)) : 4;
+  for (unsigned seed = 1; seed <= rounds; ++seed) {
     Engines engines;
     Generator gen(seed);
     engines.Tarn(
