@@ -304,6 +304,16 @@ TEST_F(SqlSelect, Parameters) {
   FStatement.SetParameterValues({grp, price});
   FStatement.Execute();
   EXPECT_EQ(FStatement.RowsAffected(), 1);
+  // Executed again with other values; a missing value reads as NULL.
+  grp.SetInt(6, 2);
+  FStatement.SetParameterValues({grp});
+  FStatement.Execute();
+  EXPECT_EQ(FStatement.RowsAffected(), 0);
+  price.SetFloat(7, 0.0);
+  FStatement.SetParameterValues({grp, price});
+  FStatement.Execute();
+  EXPECT_EQ(FStatement.RowsAffected(), 1);
+  EXPECT_GE(FStatement.ExecutionTime(), 0.0);
 }
 
 TEST_F(SqlSelect, RowCountsOfScripts) {
