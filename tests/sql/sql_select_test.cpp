@@ -182,6 +182,15 @@ TEST_F(SqlSelect, LiveAndCopiedResults) {
   }
 }
 
+TEST_F(SqlSelect, IntoKeepsTheResultAsATable) {
+  EXPECT_EQ(Rows("SELECT ID, Name INTO Saved FROM Items WHERE Grp = 2"), (V{"1|pear", "3|plum"}));
+  FStatement.Prepare("SELECT * FROM Items");  // the first result goes
+  EXPECT_EQ(Rows("SELECT * FROM Saved"), (V{"1|pear", "3|plum"}));
+  // A second INTO replaces the table.
+  EXPECT_EQ(Rows("SELECT ID INTO Saved FROM Items WHERE ID = 5"), (V{"5"}));
+  EXPECT_EQ(Rows("SELECT * FROM Saved"), (V{"5"}));
+}
+
 TEST_F(SqlSelect, MaxRowCountLimitsProduction) {
   for (int i = 6; i <= 20; ++i)
     Exec("INSERT INTO Items VALUES (" + std::to_string(i) + ", 'x', 9, 1)");
