@@ -5,7 +5,11 @@
 #include "engine/base/engine_error.h"
 #include "engine/base/error_context.h"
 #include "engine/session/data_directory.h"
+#include "engine/cursor/data_cursor.h"
+#include "engine/session/data_session.h"
+#include "sql/sql_data_change.h"
 #include "sql/sql_ddl_execution.h"
+#include "sql/sql_select.h"
 #include "sql/sql_parser.h"
 
 namespace tarn {
@@ -32,9 +36,19 @@ TQueryStatement::TQueryStatement(TDataDirectory& directory)
     : FDirectory(directory), FScanner(TARN_SQLPARSE, std::string(), "SQL statement") {}
 
 TQueryStatement::~TQueryStatement() {
+  FResult.reset();
   // Trees first: the parameter list points into them.
   FParameters.clear();
   FQueries.clear();
+}
+
+TDataCursor* TQueryStatement::Result() const { return FResult ? &FResult->Cursor() : nullptr; }
+bool TQueryStatement::ResultLive() const { return FResult && FResult->Live(); }
+
+void TQueryStatement::SetParameterValues(std::vector<TExpValue> values) {
+  FParameterValues.clear();
+  FParameterValues.resize(values.size());
+  for (std::size_t i = 0; i < values.size(); ++i) FParameterValues[i].CopyFrom(values[i]);
 }
 
 void TQueryStatement::ParseNext() {
@@ -60,6 +74,7 @@ void TQueryStatement::ParseNext() {
 
 void TQueryStatement::Prepare(std::string_view text) {
   FPrepared = false;
+  FResult.reset();
   FScanner.SetText(text);
   FErrorPosition.reset();
   try {
@@ -107,6 +122,8 @@ std::int32_t TQueryStatement::Run() {
     case TQueryKind::Insert:
     case TQueryKind::Update:
     case TQueryKind::Delete:
+      rows = RunDataQuery(master);
+      break;
     case TQueryKind::None:
       RaiseEngineError(TARN_SQLPARSE, {.Message = std::string(master.KindName()) +
                                                   " statements cannot be executed yet"});
@@ -119,11 +136,49 @@ std::int32_t TQueryStatement::Run() {
   return rows;
 }
 
+std::int32_t TQueryStatement::RunDataQuery(TDataQuery& master) {
+  TSqlRunContext context;
+  context.Directory = &FDirectory;
+  context.RequestLive = FRequestLive;
+  context.MaxRowCount = FMaxRowCount;
+  // Parameters belong to the first statement of the text.
+  const TSqlParameters none;
+  context.Parameters = FFirstStatement ? &FParameterValues : &none;
+  context.Queries = &FQueries;
+  context.Progress = FProgress;
+  context.ProgressSteps = FDirectory.Session().ProgressSteps();
+  context.PrivateDirectory = FDirectory.Session().PrivateDirectory();
+  context.MaxDataBufferCount = FDirectory.Session().MaxDataBufferCount();
+  context.SortRunFiles = &FSortRunFiles;
+  switch (master.Kind()) {
+    case TQueryKind::Select: {
+      FResult = RunSelect(context, FQueries, 0);
+      return static_cast<std::int32_t>(FResult->RowsAffected());
+    }
+    case TQueryKind::Insert: {
+      if (master.SourceQuery < 0) return ExecuteInsert(context, master, nullptr);
+      context.RequestLive = false;
+      context.MaxRowCount = -1;
+      const std::unique_ptr<TSelectResult> source = RunSelect(context, FQueries, master.SourceQuery);
+      return ExecuteInsert(context, master, &source->Cursor());
+    }
+    case TQueryKind::Update:
+      return ExecuteUpdate(context, master);
+    case TQueryKind::Delete:
+      return ExecuteDelete(context, master);
+    default:
+      return 0;
+  }
+}
+
 void TQueryStatement::Execute() {
   if (!FPrepared || FQueries.empty())
     RaiseEngineError(TARN_SQLPARSE, {.Message = "The statement has not been prepared"});
   FRowsAffected = 0;
   FExecutionTime = 0;
+  FResult.reset();
+  FFirstStatement = true;
+  FSortRunFiles = 0;
   std::int32_t remembered = 0;
   bool first = true;
   for (;;) {
@@ -135,6 +190,8 @@ void TQueryStatement::Execute() {
     if (kind == TQueryKind::Rollback) FRowsAffected = remembered;
     first = false;
     if (FScanner.TokenKind() == ExpScan::End) break;
+    FFirstStatement = false;
+    FResult.reset();
     ParseNext();
   }
 }

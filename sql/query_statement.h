@@ -13,26 +13,31 @@
 // runs each further statement of the text, separated by ";") -> destroyed.
 //
 // Data-definition and transaction statements run through the functions of
-// sql_ddl_execution.h; SELECT, INSERT, UPDATE and DELETE are parsed and
-// printed but not run yet (Execute raises 11949 for them).
+// sql_ddl_execution.h, SELECT through sql_select.h (live or copied result,
+// read through Result()), INSERT, UPDATE and DELETE through
+// sql_data_change.h.
 //
 // Threads: one thread at a time (its session's).
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "expr/exp_value.h"
 #include "expr/expression_parser.h"
 #include "sql/data_query.h"
 #include "sql/query_printer.h"
 
 namespace tarn {
 
+class TDataCursor;
 class TDataDirectory;
+class TSelectResult;
 
 // Where a statement failed: the offending token's byte offset in the text,
 // and its 1-based line and column.
@@ -71,7 +76,26 @@ class TQueryStatement {
   // The canonical text of the statement now parsed (query_printer.h).
   std::string Print() const { return PrintStatement(FQueries); }
 
+  // The cursor on the result of the last statement run when it was a
+  // SELECT: the source table's own cursor for a live result (changes go to
+  // the table), otherwise a read-only cursor on the copied result table. It
+  // stands before its first record and stays valid until the statement is
+  // prepared or executed again, or destroyed. nullptr otherwise.
+  TDataCursor* Result() const;
+  // Whether Result() is live.
+  bool ResultLive() const;
+
+  // Parameter values for the "?" markers of the first statement, by
+  // position (a NULL value, or a marker beyond the list, reads as NULL).
+  // Kept for every later Execute.
+  void SetParameterValues(std::vector<TExpValue> values);
+  // Progress in whole percent during data changes and SELECT production;
+  // returning true stops the statement after the current row.
+  void SetProgressCallback(std::function<bool(int percent)> callback) { FProgress = std::move(callback); }
+
   std::int32_t RowsAffected() const { return FRowsAffected; }
+  // Run files the result sorts of the last Execute wrote (all removed again).
+  std::size_t SortRunFiles() const { return FSortRunFiles; }
   double ExecutionTime() const { return FExecutionTime; }
   // Where the last Prepare or Execute failed while parsing; empty after a
   // parse that succeeded.
@@ -88,6 +112,8 @@ class TQueryStatement {
   void ParseNext();
   // Runs the parsed statement; returns its affected rows.
   std::int32_t Run();
+  // SELECT, INSERT, UPDATE and DELETE.
+  std::int32_t RunDataQuery(TDataQuery& master);
 
   TDataDirectory& FDirectory;
   TExpressionParser FScanner;
@@ -99,6 +125,11 @@ class TQueryStatement {
   std::int32_t FRowsAffected = 0;
   double FExecutionTime = 0;
   std::optional<TSqlPosition> FErrorPosition;
+  std::vector<TExpValue> FParameterValues;
+  std::function<bool(int)> FProgress;
+  std::unique_ptr<TSelectResult> FResult;
+  bool FFirstStatement = true;
+  std::size_t FSortRunFiles = 0;
 };
 
 }  // namespace tarn

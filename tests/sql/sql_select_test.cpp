@@ -1,0 +1,436 @@
+// SELECT, INSERT, UPDATE and DELETE run end to end against tables in the
+// in-memory database: results read back through the statement's result
+// cursor.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "engine/base/engine_error.h"
+#include "engine/cursor/data_cursor.h"
+#include "engine/session/data_directory.h"
+#include "engine/session/data_session.h"
+#include "sql/query_statement.h"
+#include "sql/sql_result_table.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using namespace tarn;
+
+class SqlSelect : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Exec(
+        "CREATE TABLE Items (ID INTEGER, Name VARCHAR(20), Grp INTEGER, Price FLOAT, "
+        "PRIMARY KEY (ID))");
+    Exec("INSERT INTO Items VALUES (1, 'pear', 2, 1.5)");
+    Exec("INSERT INTO Items VALUES (2, 'apple', 1, 2.0)");
+    Exec("INSERT INTO Items VALUES (3, 'plum', 2, NULL)");
+    Exec("INSERT INTO Items VALUES (4, 'fig', 3, 4.0)");
+    Exec("INSERT INTO Items VALUES (5, 'apple', 1, 0.5)");
+  }
+
+  std::int32_t Exec(const std::string& text) {
+    FStatement.Prepare(text);
+    FStatement.Execute();
+    return FStatement.RowsAffected();
+  }
+  // The rows of the result, fields joined by "|".
+  std::vector<std::string> Rows(const std::string& text) {
+    Exec(text);
+    std::vector<std::string> out;
+    TDataCursor* cursor = FStatement.Result();
+    EXPECT_NE(cursor, nullptr);
+    if (cursor == nullptr) return out;
+    std::vector<std::uint8_t> record(cursor->RecordSize());
+    cursor->SetToBegin();
+    while (cursor->GetNextRecord(record) == 0) {
+      std::string row;
+      for (int f = 1; f <= cursor->FieldCount(); ++f) {
+        if (f > 1) row += "|";
+        row += FieldText(*cursor, f, record);
+      }
+      out.push_back(row);
+    }
+    return out;
+  }
+  std::string Failure(const std::string& text) {
+    try {
+      Exec(text);
+    } catch (const ETarnEngineError& e) {
+      return std::to_string(e.ErrorCode()) + " " + e.ErrorMessage();
+    }
+    return "no error";
+  }
+  using V = std::vector<std::string>;
+
+  testing_support::TTempDir FTemp;
+  TDataSession FSession;
+  TDataDirectory& FDirectory = FSession.OpenDirectory("Quiz", FTemp.Path());
+  TQueryStatement FStatement{FDirectory};
+};
+
+TEST_F(SqlSelect, ColumnsExpressionsAndWhere) {
+  EXPECT_EQ(Rows("SELECT ID, Name FROM Items WHERE Grp = 2"), (V{"1|pear", "3|plum"}));
+  EXPECT_EQ(FStatement.RowsAffected(), 2);
+  EXPECT_EQ(Rows("SELECT ID * 10 AS Big, UPPER(Name) FROM Items WHERE ID BETWEEN 2 AND 3"),
+            (V{"20|APPLE", "30|PLUM"}));
+  EXPECT_EQ(Rows("SELECT * FROM Items WHERE Price > 1 AND Name LIKE 'p%'"), (V{"1|pear|2|1.5"}));
+  EXPECT_EQ(Rows("SELECT i.ID FROM Items i WHERE i.Price IS NULL"), (V{"3"}));
+  EXPECT_EQ(Failure("SELECT ID FROM Items WHERE x.ID = 1"),
+            "11949 Table correlation name 'x' referenced in WHERE clause is not defined in the "
+            "FROM clause");
+  EXPECT_EQ(Failure("SELECT ID FROM Items WHERE ID + 1"),
+            "11949 WHERE or JOIN clause must be a boolean expression");
+}
+
+TEST_F(SqlSelect, WithLocksReadsUnderTheTablesReadLocks) {
+  EXPECT_EQ(Rows("SELECT ID FROM Items WHERE Grp = 1 WITH LOCKS"), (V{"2", "5"}));
+  // The locks are gone again: a change goes through.
+  EXPECT_EQ(Exec("UPDATE Items SET Grp = 1 WHERE ID = 1"), 1);
+}
+
+TEST_F(SqlSelect, OrderDistinctTop) {
+  EXPECT_EQ(Rows("SELECT Name FROM Items ORDER BY Name DESC, ID"),
+            (V{"plum", "pear", "fig", "apple", "apple"}));
+  EXPECT_EQ(Rows("SELECT ID FROM Items ORDER BY Price"),
+            (V{"3", "5", "1", "2", "4"}));  // NULL first
+  EXPECT_EQ(Rows("SELECT DISTINCT Name FROM Items"), (V{"apple", "fig", "pear", "plum"}));
+  EXPECT_EQ(Rows("SELECT DISTINCT Grp FROM Items ORDER BY Grp DESC TOP 2"), (V{"3", "2"}));
+  EXPECT_EQ(Rows("SELECT ID FROM Items TOP 2"), (V{"1", "2"}));
+  EXPECT_EQ(Rows("SELECT ID FROM Items ORDER BY 1 DESC TOP 2"), (V{"5", "4"}));
+  EXPECT_EQ(Rows("SELECT Name FROM Items ORDER BY Name NOCASE TOP 1"), (V{"apple"}));
+}
+
+TEST_F(SqlSelect, DistinctKeepsTheFirstOfEqualRowsInSortedOrder) {
+  Exec("CREATE TABLE Letters (N INTEGER, L VARCHAR(2))");
+  Exec("INSERT INTO Letters VALUES (1, 'b')");
+  Exec("INSERT INTO Letters VALUES (2, 'a')");
+  Exec("INSERT INTO Letters VALUES (3, 'b')");
+  EXPECT_EQ(Rows("SELECT DISTINCT L FROM Letters"), (V{"a", "b"}));
+}
+
+TEST_F(SqlSelect, AggregatesAndGrouping) {
+  EXPECT_EQ(Rows("SELECT COUNT(*) FROM Items"), (V{"5"}));
+  EXPECT_EQ(Rows("SELECT COUNT(*) FROM Items WHERE Grp = 1"), (V{"2"}));
+  EXPECT_EQ(Rows("SELECT COUNT(Price), SUM(ID), MIN(Name), MAX(Price), AVG(Price) FROM Items"),
+            (V{"4|15|apple|4|2"}));
+  EXPECT_EQ(Rows("SELECT Grp, COUNT(*), SUM(Price) FROM Items GROUP BY Grp"),
+            (V{"1|2|2.5", "2|2|1.5", "3|1|4"}));
+  EXPECT_EQ(Rows("SELECT Grp, SUM(ID) AS S FROM Items GROUP BY Grp HAVING SUM(ID) > 4"),
+            (V{"1|7"}));
+  EXPECT_EQ(Rows("SELECT Grp, SUM(ID) AS S FROM Items GROUP BY Grp HAVING S >= 4 ORDER BY S DESC"),
+            (V{"1|7", "2|4", "3|4"}));  // equal keys keep the group order
+  // Integer AVG truncates toward zero; a group of NULLs leaves SUM blank.
+  EXPECT_EQ(Rows("SELECT Grp, AVG(ID), SUM(Price) FROM Items WHERE ID <> 1 GROUP BY Grp"),
+            (V{"1|3|2.5", "2|3|", "3|4|4"}));
+  // No qualifying row: one row, AVG 0, COUNT 0, the others blank.
+  EXPECT_EQ(Rows("SELECT SUM(ID), AVG(ID), COUNT(ID), MAX(Name) FROM Items WHERE ID > 99"),
+            (V{"|0|0|"}));
+  EXPECT_EQ(Rows("SELECT SUM(ID) * 2 + 1 FROM Items"), (V{"31"}));
+  EXPECT_EQ(
+      Failure("SELECT Grp, SUM(ID) FROM Items"),
+      "11949 A GROUP BY clause must exist when aggregate and non-aggregate columns are mixed");
+}
+
+TEST_F(SqlSelect, RunSumCarriesOverGroupsAndTopCutsGroups) {
+  Exec("CREATE TABLE R (G INTEGER, V INTEGER)");
+  for (const char* row : {"(3, 3)", "(1, 1)", "(2, 2)"})
+    Exec(std::string("INSERT INTO R VALUES ") + row);
+  EXPECT_EQ(Rows("SELECT G, RUNSUM(V) FROM R GROUP BY G"), (V{"1|1", "2|3", "3|6"}));
+  // ORDER BY the group columns ascending is the grouping order; TOP keeps the first groups.
+  EXPECT_EQ(Rows("SELECT G, SUM(V) FROM R GROUP BY G ORDER BY G TOP 2"), (V{"1|1", "2|2"}));
+  EXPECT_EQ(Rows("SELECT G, SUM(V) FROM R GROUP BY G ORDER BY G DESC TOP 2"), (V{"3|3", "2|2"}));
+}
+
+TEST_F(SqlSelect, LiveAndCopiedResults) {
+  FStatement.SetRequestLive(true);
+  Rows("SELECT * FROM Items WHERE Grp = 2 ORDER BY ID");
+  EXPECT_TRUE(FStatement.ResultLive());
+  EXPECT_FALSE(FStatement.Result()->ReadOnly());
+  EXPECT_EQ(FStatement.RowsAffected(), 2);
+  // Changes through a live result go to the table.
+  TDataCursor& live = *FStatement.Result();
+  std::vector<std::uint8_t> record(live.RecordSize());
+  live.SetToBegin();
+  ASSERT_EQ(live.GetNextRecord(record), 0);
+  ASSERT_EQ(live.GetCurrentRecord(record, true), 0);
+  const std::string text = "quince";
+  live.PutField(2, record,
+                std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(text.data()),
+                                              text.size()));
+  live.ModifyRecord(record, true, false);
+  FStatement.SetRequestLive(false);
+  EXPECT_EQ(Rows("SELECT Name FROM Items WHERE ID = 1"), (V{"quince"}));
+  FStatement.SetRequestLive(true);
+  struct Case {
+    const char* Text;
+    bool Live;
+  };
+  for (const Case& c :
+       {Case{"SELECT ID FROM Items", true},
+        Case{"SELECT DISTINCT ID FROM Items ORDER BY ID", false},
+        Case{"SELECT ID FROM Items ORDER BY Name", false},
+        Case{"SELECT COUNT(*) FROM Items", false}, Case{"SELECT ID FROM Items GROUP BY ID", false},
+        Case{"SELECT ID FROM Items ORDER BY ID DESC", false}}) {
+    Rows(c.Text);
+    EXPECT_EQ(FStatement.ResultLive(), c.Live) << c.Text;
+    EXPECT_EQ(FStatement.Result()->ReadOnly(), !c.Live) << c.Text;
+  }
+}
+
+TEST_F(SqlSelect, IntoKeepsTheResultAsATable) {
+  EXPECT_EQ(Rows("SELECT ID, Name INTO Saved FROM Items WHERE Grp = 2"), (V{"1|pear", "3|plum"}));
+  FStatement.Prepare("SELECT * FROM Items");  // the first result goes
+  EXPECT_EQ(Rows("SELECT * FROM Saved"), (V{"1|pear", "3|plum"}));
+  // A second INTO replaces the table.
+  EXPECT_EQ(Rows("SELECT ID INTO Saved FROM Items WHERE ID = 5"), (V{"5"}));
+  EXPECT_EQ(Rows("SELECT * FROM Saved"), (V{"5"}));
+}
+
+TEST_F(SqlSelect, MaxRowCountLimitsProduction) {
+  for (int i = 6; i <= 20; ++i)
+    Exec("INSERT INTO Items VALUES (" + std::to_string(i) + ", 'x', 9, 1)");
+  FStatement.SetMaxRowCount(5);
+  EXPECT_EQ(Rows("SELECT ID FROM Items").size(), 5u);
+  EXPECT_EQ(FStatement.RowsAffected(), 5);
+}
+
+TEST_F(SqlSelect, Joins) {
+  Exec("CREATE TABLE Groups (GID INTEGER, Title VARCHAR(10), PRIMARY KEY (GID))");
+  Exec("INSERT INTO Groups VALUES (1, 'one')");
+  Exec("INSERT INTO Groups VALUES (2, 'two')");
+  Exec("INSERT INTO Groups VALUES (4, 'four')");
+  EXPECT_EQ(
+      Rows("SELECT i.ID, g.Title FROM Items i INNER JOIN Groups g ON i.Grp = g.GID ORDER BY i.ID"),
+      (V{"1|two", "2|one", "3|two", "5|one"}));
+  EXPECT_EQ(Rows("SELECT g.Title, i.ID FROM Groups g LEFT OUTER JOIN Items i ON g.GID = i.Grp "
+                 "ORDER BY g.GID, i.ID"),
+            (V{"one|2", "one|5", "two|1", "two|3", "four|"}));
+  EXPECT_EQ(Rows("SELECT g.Title, i.ID FROM Items i RIGHT OUTER JOIN Groups g ON g.GID = i.Grp "
+                 "ORDER BY g.GID, i.ID"),
+            (V{"one|2", "one|5", "two|1", "two|3", "four|"}));
+  EXPECT_EQ(Rows("SELECT i.ID FROM Items i, Groups g WHERE i.Grp = g.GID AND g.Title = 'one'"),
+            (V{"2", "5"}));
+  EXPECT_EQ(
+      Rows("SELECT g.Title, COUNT(*) FROM Items i JOIN Groups g ON g.GID = i.Grp GROUP BY g.Title"),
+      (V{"one|2", "two|2"}));
+  EXPECT_EQ(Failure("SELECT * FROM Items a JOIN Groups a ON a.ID = a.GID"),
+            "11949 Duplicate table correlation name 'a' found in source tables");
+}
+
+TEST_F(SqlSelect, UpdateAndDeleteThroughJoins) {
+  Exec("CREATE TABLE Tags (Item INTEGER, Tag VARCHAR(8))");
+  for (const char* row : {"(1, 'red')", "(1, 'sweet')", "(2, 'red')", "(4, 'dry')"})
+    Exec(std::string("INSERT INTO Tags VALUES ") + row);
+  // Item 1 meets two tags but counts once.
+  EXPECT_EQ(Exec("UPDATE Items SET Price = 9 FROM Items INNER JOIN Tags t ON t.Item = Items.ID "
+                 "WHERE t.Tag = 'red' OR t.Tag = 'sweet'"),
+            2);
+  EXPECT_EQ(Rows("SELECT ID FROM Items WHERE Price = 9"), (V{"1", "2"}));
+  EXPECT_EQ(Exec("DELETE FROM Items i INNER JOIN Tags t ON t.Item = i.ID WHERE t.Tag <> 'dry'"), 2);
+  EXPECT_EQ(Rows("SELECT ID FROM Items"), (V{"3", "4", "5"}));
+}
+
+TEST_F(SqlSelect, SubSelects) {
+  EXPECT_EQ(Rows("SELECT ID FROM Items WHERE Grp IN (SELECT Grp FROM Items WHERE Name = 'fig' OR "
+                 "Name = 'pear')"),
+            (V{"1", "3", "4"}));
+  EXPECT_EQ(Rows("SELECT ID FROM Items WHERE Grp NOT IN (SELECT Grp FROM Items WHERE ID > 99)"),
+            (V{"1", "2", "3", "4", "5"}));
+  EXPECT_EQ(Rows("SELECT ID FROM Items WHERE Price = (SELECT MAX(Price) FROM Items)"), (V{"4"}));
+  EXPECT_EQ(Exec("DELETE FROM Items WHERE ID IN (SELECT ID FROM Items WHERE Grp = 2)"), 2);
+}
+
+TEST_F(SqlSelect, Union) {
+  EXPECT_EQ(Rows("SELECT Name FROM Items WHERE Grp = 1 UNION SELECT Name FROM Items WHERE Grp = 2"),
+            (V{"apple", "pear", "plum"}));
+  EXPECT_EQ(FStatement.RowsAffected(), 4);  // the counts of both queries before the merge
+  EXPECT_EQ(
+      Rows("SELECT Name FROM Items WHERE Grp = 1 UNION ALL SELECT Name FROM Items WHERE Grp = 3 "
+           "ORDER BY Name DESC"),
+      (V{"fig", "apple", "apple"}));
+}
+
+TEST_F(SqlSelect, InsertUpdateDelete) {
+  EXPECT_EQ(Exec("UPDATE Items SET Price = Price * 2, Name = 'x' || Name WHERE Grp = 1"), 2);
+  EXPECT_EQ(Rows("SELECT Name, Price FROM Items WHERE Grp = 1"), (V{"xapple|4", "xapple|1"}));
+  EXPECT_EQ(Exec("DELETE FROM Items WHERE Price IS NULL OR ID = 4"), 2);
+  EXPECT_EQ(Rows("SELECT ID FROM Items"), (V{"1", "2", "5"}));
+  EXPECT_EQ(Exec("INSERT INTO Items (ID, Name) VALUES (7, 'kiwi')"), 1);
+  EXPECT_EQ(Rows("SELECT ID, Name, Grp FROM Items WHERE ID = 7"), (V{"7|kiwi|"}));
+  Exec("CREATE TABLE Copy (ID INTEGER, Name VARCHAR(20))");
+  EXPECT_EQ(Exec("INSERT INTO Copy SELECT ID, Name FROM Items WHERE ID > 1"), 3);
+  EXPECT_EQ(Rows("SELECT * FROM Copy"), (V{"2|xapple", "5|xapple", "7|kiwi"}));
+  EXPECT_EQ(Failure("INSERT INTO Items (ID) VALUES ('abc')"),
+            "11949 Type mismatch between column ID and constant value abc in INSERT statement");
+  Exec("CREATE TABLE D (ID INTEGER, Day DATE)");
+  EXPECT_EQ(Exec("INSERT INTO D VALUES (1, '2024-02-29')"), 1);
+  EXPECT_EQ(Rows("SELECT Day FROM D"), (V{"2024-02-29"}));
+  EXPECT_EQ(Failure("INSERT INTO D VALUES (2, 'someday')"),
+            "11949 Date, time, or timestamp expression expected, instead found 'someday' in update "
+            "values");
+  EXPECT_EQ(Failure("UPDATE D SET ID = Day, Day = 5"),
+            "11949 Type mismatch between column 'Day' and constant '5' in update values");
+  EXPECT_EQ(Failure("INSERT INTO Items (ID, Name) VALUES (1)"),
+            "11949 The number of values must match the number of table columns");
+  EXPECT_EQ(
+      Failure("UPDATE Items SET Nope = 1"),
+      "11949 Invalid column name 'Nope' or table correlation name '' specified in table columns");
+  // An update that changes the key does not meet the same record twice.
+  EXPECT_EQ(Exec("UPDATE Items SET ID = ID + 100"), 4);
+  EXPECT_EQ(Rows("SELECT ID FROM Items"), (V{"101", "102", "105", "107"}));
+}
+
+TEST_F(SqlSelect, BlobColumnsAreCopiedIntoResults) {
+  Exec("CREATE TABLE M (ID INTEGER, Txt MEMO)");
+  Exec("INSERT INTO M VALUES (1, 'first note')");
+  Exec("INSERT INTO M VALUES (2, NULL)");
+  Exec("INSERT INTO M SELECT ID + 10, Txt FROM M");
+  EXPECT_EQ(Exec("UPDATE M SET Txt = 'changed' WHERE ID = 2"), 1);
+  EXPECT_EQ(Rows("SELECT ID, Txt FROM M ORDER BY ID DESC"),
+            (V{"12|", "11|first note", "2|changed", "1|first note"}));
+}
+
+TEST_F(SqlSelect, LastAutoIncNeedsAnOpenTable) {
+  Exec("CREATE TABLE A (N AUTOINC, T VARCHAR(5))");
+  Exec("INSERT INTO A (T) VALUES ('x')");
+  Exec("INSERT INTO A (T) VALUES ('y')");
+  EXPECT_EQ(Rows("SELECT LASTAUTOINC('A') FROM A TOP 1"), (V{"2"}));
+  EXPECT_EQ(Failure("SELECT LASTAUTOINC('A') FROM Items"),
+            "11949 Illegal use of LASTAUTOINC() or IDENT_CURRENT() functions");
+}
+
+TEST_F(SqlSelect, Parameters) {
+  FStatement.Prepare("SELECT ID FROM Items WHERE Grp = ? AND Price > ?");
+  TExpValue grp;
+  grp.SetInt(6, 1);
+  TExpValue price;
+  price.SetFloat(7, 1.0);
+  FStatement.SetParameterValues({grp, price});
+  FStatement.Execute();
+  EXPECT_EQ(FStatement.RowsAffected(), 1);
+  // Executed again with other values; a missing value reads as NULL.
+  grp.SetInt(6, 2);
+  FStatement.SetParameterValues({grp});
+  FStatement.Execute();
+  EXPECT_EQ(FStatement.RowsAffected(), 0);
+  price.SetFloat(7, 0.0);
+  FStatement.SetParameterValues({grp, price});
+  FStatement.Execute();
+  EXPECT_EQ(FStatement.RowsAffected(), 1);
+  EXPECT_GE(FStatement.ExecutionTime(), 0.0);
+}
+
+TEST_F(SqlSelect, RowCountsOfScripts) {
+  Exec("CREATE TABLE T2 (ID INTEGER)");
+  EXPECT_EQ(Exec("INSERT INTO T2 VALUES (1); INSERT INTO T2 VALUES (2); DELETE FROM T2"), 4);
+  EXPECT_EQ(Exec("INSERT INTO T2 SELECT ID FROM Items WHERE ID < 3; SELECT * FROM T2"), 4);
+  EXPECT_EQ(FStatement.Kind(), TQueryKind::Select);
+  ASSERT_NE(FStatement.Result(), nullptr);
+  EXPECT_EQ(FStatement.Result()->GetRecordCount(), 2);
+}
+
+TEST_F(SqlSelect, RollbackInAScriptTakesTheCountBackToStartTransaction) {
+  Exec("CREATE TABLE T2 (ID INTEGER)");
+  EXPECT_EQ(Exec("START TRANSACTION; INSERT INTO T2 SELECT ID FROM Items WHERE ID < 3; ROLLBACK"),
+            0);
+  EXPECT_EQ(
+      Exec("INSERT INTO T2 VALUES (9); START TRANSACTION; INSERT INTO T2 SELECT ID FROM Items; "
+           "ROLLBACK"),
+      1);
+  EXPECT_EQ(Rows("SELECT * FROM T2"), (V{"9"}));
+}
+
+TEST_F(SqlSelect, AFailedChangeRollsBackToItsLastIntervalCommit) {
+  Exec("CREATE TABLE U (ID INTEGER, V INTEGER, PRIMARY KEY (ID))");
+  const int v[] = {10, 20, 30, 40, 10};
+  for (int i = 0; i < 5; ++i)
+    Exec("INSERT INTO U VALUES (" + std::to_string(i + 1) + ", " + std::to_string(v[i]) + ")");
+  // The fifth row's new key meets the first row's: nothing of the statement stays.
+  EXPECT_EQ(Failure("UPDATE U SET ID = V").substr(0, 4), "9729");
+  EXPECT_EQ(Rows("SELECT ID FROM U"), (V{"1", "2", "3", "4", "5"}));
+  // With a commit every two rows the first four stay.
+  EXPECT_EQ(Failure("UPDATE U SET ID = V COMMIT INTERVAL 2").substr(0, 4), "9729");
+  EXPECT_EQ(Rows("SELECT ID FROM U"), (V{"5", "10", "20", "30", "40"}));
+}
+
+TEST_F(SqlSelect, CancelledUpdateKeepsTheRowsSoFar) {
+  FSession.SetMaxDataBufferCount(10);  // commit interval 10
+  Exec("CREATE TABLE C (ID INTEGER, V INTEGER)");
+  for (int i = 1; i <= 100; ++i) Exec("INSERT INTO C VALUES (" + std::to_string(i) + ", 0)");
+  FStatement.SetProgressCallback([](int percent) { return percent >= 30; });
+  EXPECT_EQ(Exec("UPDATE C SET V = 1"),
+            40);  // the first report at or above 30 comes at 40 (steps of 20)
+  FStatement.SetProgressCallback({});
+  EXPECT_EQ(Rows("SELECT COUNT(*) FROM C WHERE V = 1"), (V{"40"}));
+}
+
+TEST_F(SqlSelect, ProgressReportsAndStops) {
+  std::vector<int> seen;
+  FSession.SetProgressSteps(10);
+  Exec("CREATE TABLE P (ID INTEGER)");
+  for (int i = 1; i <= 3; ++i) Exec("INSERT INTO P VALUES (" + std::to_string(i) + ")");
+  FStatement.SetProgressCallback([&](int percent) {
+    seen.push_back(percent);
+    return false;
+  });
+  EXPECT_EQ(Exec("UPDATE P SET ID = ID + 1"), 3);
+  EXPECT_EQ(seen, (std::vector<int>{33, 66, 100}));
+  // Stopping keeps the rows changed so far.
+  FStatement.SetProgressCallback([&](int percent) { return percent >= 30; });
+  EXPECT_EQ(Exec("DELETE FROM P"), 1);
+  FStatement.SetProgressCallback({});
+  EXPECT_EQ(Rows("SELECT ID FROM P"), (V{"3", "4"}));
+}
+
+}  // namespace
+
+namespace {
+
+using namespace tarn;
+
+// A result larger than the record cache is sorted through run files in the
+// private directory, which are gone afterwards; the merge keeps equal keys
+// in the order produced.
+TEST(SqlExternalSort, RunFilesMergeInOrderAndAreRemoved) {
+  testing_support::TTempDir data;
+  testing_support::TTempDir scratch;
+  TDataSession session;
+  session.SetPrivateDirectory(scratch.Path());
+  session.SetMaxDataBufferCount(16);
+  TDataDirectory& directory = session.OpenDirectory("Big", data.Path());
+  TQueryStatement statement(directory);
+  const auto exec = [&](const std::string& text) {
+    statement.Prepare(text);
+    statement.Execute();
+  };
+  exec("CREATE TABLE Big (N INTEGER, K INTEGER, S VARCHAR(10))");
+  for (int i = 0; i < 300; ++i)
+    exec("INSERT INTO Big VALUES (" + std::to_string(i) + ", " + std::to_string((i * 37) % 50) +
+         ", 'v" + std::to_string(i % 7) + "')");
+  exec("SELECT K, N FROM Big ORDER BY K DESC");
+  EXPECT_GT(statement.SortRunFiles(), 1u);
+  TDataCursor& cursor = *statement.Result();
+  std::vector<std::uint8_t> record(cursor.RecordSize());
+  std::vector<std::pair<int, int>> rows;
+  while (cursor.GetNextRecord(record) == 0)
+    rows.emplace_back(std::stoi(FieldText(cursor, 1, record)),
+                      std::stoi(FieldText(cursor, 2, record)));
+  ASSERT_EQ(rows.size(), 300u);
+  for (std::size_t i = 1; i < rows.size(); ++i) {
+    ASSERT_GE(rows[i - 1].first, rows[i].first);
+    if (rows[i - 1].first == rows[i].first) {
+      ASSERT_LT(rows[i - 1].second, rows[i].second) << i;
+    }
+  }
+  exec("SELECT DISTINCT S FROM Big");
+  EXPECT_EQ(statement.Result()->GetRecordCount(), 7);
+  EXPECT_GT(statement.SortRunFiles(), 1u);
+  EXPECT_TRUE(std::filesystem::is_empty(scratch.Path()));
+}
+
+}  // namespace
