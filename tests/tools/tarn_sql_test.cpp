@@ -76,6 +76,28 @@ TEST_F(TSqlShellTest, ErrorsNameTheLineAndTheShellGoesOn) {
   EXPECT_EQ(tables.Output, "A\nC\n");
 }
 
+TEST_F(TSqlShellTest, ResultsInEveryMode) {
+  const std::string script =
+      "CREATE TABLE \"P\" (\"Id\" INTEGER NOT NULL, \"Name\" VARCHAR(10), PRIMARY KEY (\"Id\"));\n"
+      "INSERT INTO \"P\" VALUES (1, 'ann');\n"
+      "INSERT INTO \"P\" VALUES (2, NULL);\n"
+      "SELECT Id, Name FROM P ORDER BY Id;\n"
+      ".headers off\n"
+      "SELECT Id, Name FROM P ORDER BY Id;\n"
+      ".headers on\n"
+      ".mode csv\n"
+      "SELECT Id, Name FROM P ORDER BY Id;\n"
+      ".mode json\n"
+      "SELECT Id, Name FROM P WHERE Id = 1;\n"
+      ".mode line\n"
+      "SELECT COUNT(*) AS N FROM P;\n";
+  const TRun run = RunTarn("sql " + FDir.Path(), Script("modes.sql", script));
+  EXPECT_EQ(run.ExitCode, 0) << run.Output;
+  for (const char* text : {"1 rows affected\n", "Id  Name\n--  ----\n1   ann\n2   NULL\n", "NULL\n1  ann\n2  NULL\nId,Name\n1,ann\n2,\n", "\"Id\": 1,\n  \"Name\": \"ann\"", "N = 2\n"}) {
+    EXPECT_NE(run.Output.find(text), std::string::npos) << text << "\n" << run.Output;
+  }
+}
+
 TEST_F(TSqlShellTest, StatementsAsArguments) {
   const TRun run = RunTarn("sql " + FDir.Path() + " 'CREATE TABLE \"T\" (\"N\" INTEGER)' 'START TRANSACTION; ROLLBACK'");
   EXPECT_EQ(run.ExitCode, 0) << run.Output;

@@ -13,6 +13,7 @@
 #include "engine/index/index_file.h"
 #include "sql/query_statement.h"
 #include "tools/tarn/field_names.h"
+#include "tools/tarn/result_printer.h"
 #include "tools/tarn/schema_sql.h"
 
 namespace tarn_tool {
@@ -135,11 +136,19 @@ void TSqlShell::RunStatement(const TSplitStatement& statement, const std::string
     return;
   }
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  switch (query.Kind()) {
-    case TQueryKind::Insert:
-    case TQueryKind::Update:
-    case TQueryKind::Delete: Out() << query.RowsAffected() << " rows affected\n"; break;
-    default: break;
+  try {
+    switch (query.Kind()) {
+      case TQueryKind::Select:
+        if (TDataCursor* result = query.Result()) PrintRecords(*result, Out(), FMode, FHeaders);
+        break;
+      case TQueryKind::Insert:
+      case TQueryKind::Update:
+      case TQueryKind::Delete: Out() << query.RowsAffected() << " rows affected\n"; break;
+      default: break;
+    }
+  } catch (const std::exception& e) {
+    Fail(source, statement.Line, ErrorText(e));
+    return;
   }
   if (FTimer) Out() << "Run Time: " << seconds << " s\n";
 }
