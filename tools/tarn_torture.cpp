@@ -610,6 +610,11 @@ int KillRun(const char* self, TOptions o) {
       readers.push_back(pid);
       readerOut.push_back(fds[0]);
     }
+    for (int fd : readerOut) {
+      char c = 0;
+      while (read(fd, &c, 1) == 1 && c != '\n') {
+      }
+    }
     o.Seed += 1;
     const pid_t writer = Spawn(self, o, {"--writer", std::to_string(round)});
     std::this_thread::sleep_for(std::chrono::milliseconds(20 + random() % 300));
@@ -716,12 +721,15 @@ int main(int argc, char** argv) {
     else return Usage();
   }
   if (o.Processes < 1 || o.Processes > 50 || o.Ops < 0 || o.Kills < 0 || o.Kills > 1000) return Usage();
+  if (o.Reader) signal(SIGTERM, [](int) { TWorker::FStop = 1; });
   try {
     if (o.Worker >= 0) {
       TDataSession session;
       TWorker worker(o, session);
       if (o.Reader) {
-        signal(SIGTERM, [](int) { TWorker::FStop = 1; });
+        // The parent starts the writer only once every reader said it is
+        // ready, so its SIGTERM never meets a reader without the handler.
+        std::printf("ready\n");
         worker.RunReader();
         return 0;
       }
