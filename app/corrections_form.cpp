@@ -15,6 +15,7 @@
 #include <span>
 #include <stdexcept>
 
+#include "app/dialogs.h"
 #include "app/exception_handler.h"
 #include "app/main_form.h"
 #include "dbcomp/db_consts.h"
@@ -98,6 +99,7 @@ void TCorrectionsForm::SetUpTable() {
   };
   FDataSource1.SetDataSet(FTarnTable1.get());
   FDataSource1.OnDataChange = [this](dbcomp::TField*) { RememberQuizName(); };
+  FDataSource1.OnStateChange = [this] { RememberQuizName(); };
 }
 
 void TCorrectionsForm::RememberQuizName() {
@@ -120,6 +122,12 @@ void TCorrectionsForm::SetUpControls() {
 
   FUi->DBNavigator1->SetDataSource(&FDataSource1);
   FUi->DBNavigator1->SetShowHint(true);
+  // "Delete record?" in the program's own dialog style.
+  FUi->DBNavigator1->OnConfirm = [](const QString& question) {
+    return ShowMessageDialog(question.toStdString(), "Confirm", TMsgDlgType::Confirmation,
+                             {TMsgDlgBtn::OK, TMsgDlgBtn::Cancel}, 0, 0, true,
+                             TMsgDlgBtn::Cancel, true) == ButtonModalResult(TMsgDlgBtn::OK);
+  };
 
   FUi->DBEdit1->SetDataSource(&FDataSource1);
   FUi->DBEdit1->SetDataField("Order");
