@@ -117,8 +117,10 @@ void TCorrectionsForm::SetUpControls() {
   editor->SetDataField("Question");
   // Questions are shown as the game shows them.
   editor->SetDefaultFont("Times New Roman", 14);
-  connect(editor, &widgets::TDBRichEdit::Change, this,
-          [editor] { editor->SetDefaultFont("Times New Roman", 14); });
+  connect(editor, &widgets::TDBRichEdit::Change, this, [this, editor] {
+    editor->SetDefaultFont("Times New Roman", 14);
+    ShowCharFormat();
+  });
 
   FUi->DBNavigator1->SetDataSource(&FDataSource1);
   FUi->DBNavigator1->SetShowHint(true);

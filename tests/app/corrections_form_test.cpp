@@ -419,6 +419,42 @@ TEST_F(CorrectionsFormTest, TheHiddenFormItemEditsTheGamesTable) {
   EXPECT_EQ(game.VantorTable()->FieldByName("UserAnswer").AsString(), "D");
 }
 
+// Start-up creates the editor after the about window, set to the game's
+// table directory but closed; with the edit option the editor is the window.
+TEST_F(CorrectionsFormTest, StartUpMakesTheEditorOrShowsItInsteadOfTheGame) {
+  Layer.emplace();
+  TStartupOptions options;
+  options.ScreenshotFile = Program.Dir.File("game.png");
+  std::vector<std::string> created;
+  TCorrectionsForm* editor = nullptr;
+  options.OnShown = [&](TMainForm& mainForm) {
+    for (QObject* child : mainForm.children())
+      if (qobject_cast<QDialog*>(child) != nullptr) created.push_back(child->metaObject()->className());
+    editor = mainForm.findChild<TCorrectionsForm*>();
+    ASSERT_NE(editor, nullptr);
+    EXPECT_EQ(editor->DatabaseName(), ".");
+    EXPECT_FALSE(editor->isVisible());
+    EXPECT_FALSE(editor->TarnTable1().Active());
+  };
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(RunProgram(*qApp, options), ScreenshotWritten);
+  ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(created, (std::vector<std::string>{"vantor::THelpForm", "vantor::TAboutForm",
+                                               "vantor::TCorrectionsForm"}));
+  Layer.reset();
+
+  Layer.emplace();
+  options = {};
+  options.Edit = true;
+  options.ScreenshotFile = Program.Dir.File("editor.png");
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(RunProgram(*qApp, options), ScreenshotWritten);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+  const QImage shot(QString::fromStdString(options.ScreenshotFile));
+  EXPECT_EQ(shot.size(), QSize(600, 450));
+  EXPECT_TRUE(Dialogs.Shown.empty());
+}
+
 TEST(CorrectionsCommandLineTest, TheEditOption) {
   const char* edit[] = {"vantor", "--edit", "--screenshot", "/tmp/e.png"};
   const TCommandLine parsed = ParseCommandLine(4, edit);
