@@ -369,7 +369,12 @@ TEST_F(CorrectionsFormTest, BoldItalicAndSizeAreKeptInTheQuestion) {
   word.movePosition(QTextCursor::EndOfWord, QTextCursor::KeepAnchor);  // "Question"
   editor->setTextCursor(word);
   Form->BBold()->click();
-  Form->BItalic()->click();
+  // Italic by its key in the editor.
+  Form->activateWindow();
+  editor->setFocus();
+  QApplication::processEvents();
+  QTest::keyClick(editor, Qt::Key_I, Qt::ControlModifier);
+  EXPECT_TRUE(Form->BItalic()->isChecked());
   Form->CSize()->setCurrentIndex(Form->CSize()->findData(20));
   Q_EMIT Form->CSize()->activated(Form->CSize()->currentIndex());
   EXPECT_TRUE(Form->BBold()->isChecked());
