@@ -178,7 +178,13 @@ void TDBEdit::TextEdited() {
 
 void TDBEdit::focusOutEvent(QFocusEvent* event) {
   QLineEdit::focusOutEvent(event);
-  if (!FLink->IsModified() || !FLink->Editing()) return;
+  // Only a move to another control of the window writes: another window
+  // taking the focus (a dialog, a menu) leaves the value pending. While a
+  // refused value is being reported, the report's own dialog takes the focus.
+  const Qt::FocusReason reason = event->reason();
+  if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason) return;
+  if (FWriting || !FLink->IsModified() || !FLink->Editing()) return;
+  FWriting = true;
   try {
     FLink->Link().UpdateRecord();
   } catch (const std::exception& e) {
@@ -186,6 +192,7 @@ void TDBEdit::focusOutEvent(QFocusEvent* event) {
     selectAll();
     setFocus();
   }
+  FWriting = false;
 }
 
 }  // namespace widgets

@@ -26,9 +26,10 @@ enum class TEditCharCase { Normal, UpperCase, LowerCase };
 // modified, and the text is written to the field (SetText: the empty text is
 // null) when the dataset posts or leaves edit mode, or earlier when the edit
 // loses the focus. A value the field refuses (its validation, a text that is
-// no number) raises out of the post in the first case; on leaving the edit it
-// goes to ReportException and the focus comes back to the edit with its text
-// selected. Escape while a value is pending shows the field's value again.
+// no number) raises out of the post in the first case; on leaving the edit
+// for another control of the window it goes to ReportException and the focus
+// comes back to the edit with its text selected (another window taking the
+// focus writes nothing). Escape while a value is pending shows the field's value again.
 // Exceptions of the component layer inside the control's slots go to
 // ReportException.
 class TDBEdit : public QLineEdit {
@@ -63,6 +64,7 @@ class TDBEdit : public QLineEdit {
   TFieldLink* FLink;
   TEditCharCase FCharCase = TEditCharCase::Normal;
   bool FLoading = false;
+  bool FWriting = false;
 };
 
 }  // namespace widgets
