@@ -28,7 +28,9 @@
 #include <string>
 #include <vector>
 
+#include "app/dialogs.h"
 #include "app/exception_handler.h"
+#include "app/message_form.h"
 #include "app/main_form.h"
 #include "app/questions/question_table.h"
 #include "app/questions/sample_questions.h"
@@ -308,6 +310,32 @@ TEST_F(CorrectionsFormTest, AnswersAreTheLettersAToDAndEveryQuestionHasAnOrder) 
   EXPECT_EQ(Table().RecordCount(), 3);
   QTest::keyClick(Form.get(), Qt::Key_Escape);
   EXPECT_FALSE(Form->isVisible());
+}
+
+// With the real dialogs: the error dialog that reports a refused answer takes
+// the focus from the answer box, which must not report its value once more.
+TEST_F(CorrectionsFormTest, ARefusedAnswerIsReportedOnceByTheRealDialog) {
+  OpenEditor();
+  Form->activateWindow();
+  QApplication::processEvents();
+  Type(Form->DBEdit2(), "E");
+  ASSERT_TRUE(Form->DBEdit2()->hasFocus());
+  TDialogHooks recorderHooks = SetDialogHooks({});
+  std::vector<std::string> texts;
+  QTimer closer;
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    if (auto* form = qobject_cast<TMessageForm*>(QApplication::activeModalWidget())) {
+      texts.push_back(form->MessageLabel()->text().toStdString());
+      form->findChild<widgets::TBitBtn*>("OK")->click();
+    }
+  });
+  closer.start(10);
+  Click(TNavigateBtn::Post);
+  closer.stop();
+  SetDialogHooks(std::move(recorderHooks));
+  EXPECT_EQ(texts, std::vector<std::string>{std::string(TCorrectionsForm::AnswerMessage) + "."});
+  EXPECT_EQ(Table().State(), dbcomp::TDataSetState::Edit);
+  EXPECT_EQ(Form->DBEdit2()->text(), "E");
 }
 
 TEST_F(CorrectionsFormTest, ADuplicateOrderIsRefusedByThePrimaryIndex) {
