@@ -211,13 +211,15 @@ bool TCorrectionsForm::InsertPictureFile(const std::string& fileName) {
     throw std::runtime_error("The picture file \"" + fileName + "\" cannot be read");
   if (format != "png" && format != "jpeg" && format != "jpg")
     throw std::runtime_error("The picture file \"" + fileName + "\" is not a PNG or JPEG file");
-  const QImage image = reader.read();
+  QImage image = reader.read();
   if (image.isNull())
     throw std::runtime_error("The picture file \"" + fileName +
                              "\" cannot be read: " + reader.errorString().toStdString());
   widgets::TDBRichEdit* editor = FUi->DBRichEdit1;
   const int margin = static_cast<int>(editor->document()->documentMargin());
   const int maxWidth = std::max(16, editor->viewport()->width() - 2 * margin - 2);
+  // Only what is shown is stored: a wider picture is scaled down first.
+  if (image.width() > maxWidth) image = image.scaledToWidth(maxWidth, Qt::SmoothTransformation);
   return editor->InsertPicture(image, maxWidth);
 }
 

@@ -89,8 +89,9 @@ class TCorrectionsForm : public QDialog {
   // closes the table.
   void CloseTable();
 
-  // Inserts the picture of a PNG or JPEG file at the editor's cursor, scaled
-  // down to the editor's width. Raises std::runtime_error when the file
+  // Inserts the picture of a PNG or JPEG file at the editor's cursor; a
+  // picture wider than the editor's page is scaled down to its width before
+  // it is stored. Raises std::runtime_error when the file
   // cannot be read or is of another kind; answers false when the table
   // cannot be edited.
   bool InsertPictureFile(const std::string& fileName);

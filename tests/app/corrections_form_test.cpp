@@ -365,6 +365,9 @@ TEST_F(CorrectionsFormTest, PictureFilesThatAreNoPngOrJpeg) {
   image.fill(Qt::yellow);
   ASSERT_TRUE(image.save(QString::fromStdString(Program.Dir.File("sun.jpg")), "JPEG"));
   ASSERT_TRUE(image.save(QString::fromStdString(Program.Dir.File("sun.bmp")), "BMP"));
+  QImage wide(1000, 50, QImage::Format_RGB32);
+  wide.fill(Qt::darkRed);
+  ASSERT_TRUE(wide.save(QString::fromStdString(Program.Dir.File("wide.png")), "PNG"));
   struct TCase {
     const char* File;
     const char* Error;  // "" when the picture goes in
@@ -372,7 +375,8 @@ TEST_F(CorrectionsFormTest, PictureFilesThatAreNoPngOrJpeg) {
   const TCase cases[] = {{"missing.png", "cannot be read"},
                          {"notes.txt", "cannot be read"},
                          {"sun.bmp", "is not a PNG or JPEG file"},
-                         {"sun.jpg", ""}};
+                         {"sun.jpg", ""},
+                         {"wide.png", ""}};
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.File);
     if (*c.Error == '\0') {
@@ -386,7 +390,17 @@ TEST_F(CorrectionsFormTest, PictureFilesThatAreNoPngOrJpeg) {
       EXPECT_NE(std::string(e.what()).find(c.Error), std::string::npos) << e.what();
     }
   }
-  EXPECT_EQ(Pictures(*Form->DBRichEdit1()->document()).size(), 1u);
+  const QTextDocument& doc = *Form->DBRichEdit1()->document();
+  const std::vector<QTextImageFormat> pictures = Pictures(doc);
+  ASSERT_EQ(pictures.size(), 2u);
+  EXPECT_EQ(pictures[0].width(), 10.0);
+  // The wide one is stored no wider than the page shows it.
+  const QImage stored =
+      doc.resource(QTextDocument::ImageResource, QUrl(pictures[1].name())).value<QImage>();
+  EXPECT_LE(pictures[1].width(), Form->DBRichEdit1()->viewport()->width());
+  EXPECT_EQ(stored.width(), static_cast<int>(pictures[1].width()));
+  EXPECT_EQ(stored.height(), static_cast<int>(pictures[1].height()));
+  EXPECT_LT(stored.height(), 50);
   EXPECT_EQ(Table().State(), dbcomp::TDataSetState::Edit);
 }
 
