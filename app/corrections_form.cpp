@@ -11,7 +11,6 @@
 #include <QScreen>
 #include <QTextCharFormat>
 #include <QToolButton>
-#include <algorithm>
 #include <span>
 #include <stdexcept>
 
@@ -215,12 +214,10 @@ bool TCorrectionsForm::InsertPictureFile(const std::string& fileName) {
   if (image.isNull())
     throw std::runtime_error("The picture file \"" + fileName +
                              "\" cannot be read: " + reader.errorString().toStdString());
-  widgets::TDBRichEdit* editor = FUi->DBRichEdit1;
-  const int margin = static_cast<int>(editor->document()->documentMargin());
-  const int maxWidth = std::max(16, editor->viewport()->width() - 2 * margin - 2);
   // Only what is shown is stored: a wider picture is scaled down first.
-  if (image.width() > maxWidth) image = image.scaledToWidth(maxWidth, Qt::SmoothTransformation);
-  return editor->InsertPicture(image, maxWidth);
+  if (image.width() > MaxPictureWidth)
+    image = image.scaledToWidth(MaxPictureWidth, Qt::SmoothTransformation);
+  return FUi->DBRichEdit1->InsertPicture(image, MaxPictureWidth);
 }
 
 void TCorrectionsForm::ChoosePicture() {

@@ -73,6 +73,9 @@ class TCorrectionsForm : public QDialog {
   static constexpr std::string_view AnswerMessage =
       "The answer must be one of the letters A, B, C and D";
   static constexpr std::string_view OrderMessage = "The question needs an order number";
+  // The widest picture stored, in pixels: the editor's and the game's
+  // question panes both show it whole.
+  static constexpr int MaxPictureWidth = 290;
 
   explicit TCorrectionsForm(QWidget* parent = nullptr);
   ~TCorrectionsForm() override;
@@ -90,8 +93,8 @@ class TCorrectionsForm : public QDialog {
   void CloseTable();
 
   // Inserts the picture of a PNG or JPEG file at the editor's cursor; a
-  // picture wider than the editor's page is scaled down to its width before
-  // it is stored. Raises std::runtime_error when the file
+  // picture wider than MaxPictureWidth is scaled down to that width before it
+  // is stored. Raises std::runtime_error when the file
   // cannot be read or is of another kind; answers false when the table
   // cannot be edited.
   bool InsertPictureFile(const std::string& fileName);
