@@ -208,9 +208,10 @@ std::string HelpText(const std::string& programDir) {
       "  --edit             open the question editor on the game's question table\n"
       "                     instead of the game\n"
       "  --screenshot FILE  start as usual, write the main window (with --edit: the\n"
-      "                     editor) on its first question to FILE (PNG) and end; every dialog is answered with OK and\n"
-      "                     printed on stderr. Draws offscreen unless QT_QPA_PLATFORM\n"
-      "                     names a platform, so it needs no display.\n"
+      "                     editor) on its first question to FILE (PNG) and end;\n"
+      "                     every dialog is answered with OK and printed on stderr.\n"
+      "                     Draws offscreen unless QT_QPA_PLATFORM names a platform,\n"
+      "                     so it needs no display.\n"
       "Qt's own options (-platform NAME, -style NAME, -reverse, ...) are passed on to Qt.\n\n";
   text += "The question table \"" + std::string(QuestionTableName) +
           "\" lies in the directory named by\n";
