@@ -356,6 +356,17 @@ TEST_F(CorrectionsFormTest, ADuplicateOrderIsRefusedByThePrimaryIndex) {
   EXPECT_EQ(Dialogs.Shown.size(), 1u);
   EXPECT_EQ(Table().RecordCount(), 4);
   EXPECT_EQ(Order(), 5);
+
+  // Changing a question's order to one in use is refused the same way.
+  Click(TNavigateBtn::First);
+  Type(Form->DBEdit1(), "3");
+  Click(TNavigateBtn::Post);
+  ASSERT_EQ(Dialogs.Shown.size(), 2u);
+  EXPECT_EQ(Dialogs.Shown[1].Message.rfind("Tarn Engine Error # 9729 ", 0), 0u) << Dialogs.Shown[1].Message;
+  EXPECT_EQ(Table().State(), dbcomp::TDataSetState::Edit);
+  Click(TNavigateBtn::Cancel);
+  EXPECT_EQ(Order(), 1);
+  EXPECT_EQ(Form->DBEdit1()->text(), "1");
 }
 
 TEST_F(CorrectionsFormTest, PictureFilesThatAreNoPngOrJpeg) {
