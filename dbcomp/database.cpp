@@ -7,7 +7,6 @@
 #include "dbcomp/db_data_set.h"
 #include "dbcomp/session.h"
 #include "dbcomp/session_list.h"
-#include "engine/base/error_context.h"
 #include "engine/base/names.h"
 #include "engine/session/data_directory.h"
 #include "engine/session/data_session.h"
@@ -194,35 +193,25 @@ void TTarnDatabase::DetachDataSet(TTarnDBDataSet& dataSet) noexcept {
 
 bool TTarnDatabase::InTransaction() const { return FHandle != nullptr && FHandle->InTransaction(); }
 
-namespace {
-
-// The engine directory offers no transactions yet.
-[[noreturn]] void NoTransactions(const std::string& database) {
-  tarn::RaiseEngineError(tarn::TARN_NOTINITIALIZED, {.Database = database});
-}
-
-}  // namespace
-
 void TTarnDatabase::StartTransaction() {
   CheckActive();
   if (InTransaction()) DatabaseError(FormatMessage(Msg::InTransaction, {FDatabaseName}), FName);
   TSessionGuard guard(*FSession);
-  NoTransactions(FDatabaseName);
+  FHandle->StartTransaction();
 }
 
 void TTarnDatabase::Commit(bool forceFlush) {
   CheckActive();
   if (!InTransaction()) DatabaseError(FormatMessage(Msg::NotInTransaction, {FDatabaseName}), FName);
   TSessionGuard guard(*FSession);
-  static_cast<void>(forceFlush);
-  NoTransactions(FDatabaseName);
+  FHandle->Commit(true, forceFlush);
 }
 
 void TTarnDatabase::Rollback() {
   CheckActive();
   if (!InTransaction()) DatabaseError(FormatMessage(Msg::NotInTransaction, {FDatabaseName}), FName);
   TSessionGuard guard(*FSession);
-  NoTransactions(FDatabaseName);
+  FHandle->Rollback();
 }
 
 }  // namespace dbcomp

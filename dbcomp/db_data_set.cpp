@@ -910,8 +910,9 @@ bool TTarnDBDataSet::LocateRecord(std::string_view keyFields, const TFieldValues
     return found;
   }
   // A lookup cursor sees neither a range nor the filters: it serves only a
-  // view without them.
-  const bool plainView = !FCursor->RangeActive() && !(FFiltered && (FExprFilter || FFuncFilter));
+  // view without them. A table open exclusively admits no second cursor.
+  const bool plainView = !FCursor->RangeActive() && !(FFiltered && (FExprFilter || FFuncFilter)) &&
+                         !FCursor->Exclusive();
   const std::optional<std::string> index = plainView ? LookupIndex(fields, options) : std::nullopt;
   if (!index) return LocateByFilter(fields, values, options, buffer);
   tarn::TDataCursor& lookup = LookupCursor(*index);

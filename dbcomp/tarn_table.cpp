@@ -184,6 +184,17 @@ std::unique_ptr<tarn::TDataCursor> TTarnTable::CreateCursor() {
   cursor->SetReadOnly(FReadOnly);
   cursor->SetInMemory(InMemory());
   cursor->SetPasswordCallback(&TTarnSession::PasswordCallback, &DBSession());
+  cursor->SetOnIndexProgress([this](int percent) {
+    if (OnIndexProgress) OnIndexProgress(*this, percent);
+  });
+  cursor->SetOnRestructureProgress([this](int percent) {
+    if (OnRestructureProgress) OnRestructureProgress(*this, percent);
+  });
+  cursor->SetOnDataLost([this](tarn::TDataCursor::TDataLossCause cause, std::string_view context,
+                               bool& continueRestructure, bool& stopAsking) {
+    if (OnDataLost)
+      OnDataLost(*this, static_cast<TDataLossCause>(cause), context, continueRestructure, stopAsking);
+  });
   return cursor;
 }
 
@@ -352,49 +363,100 @@ void TTarnTable::CreateTable() {
   CheckInactiveDataSet();
   CheckTableName();
   const tarn::TTableDefinition def = BuildDefinition(FieldDefs(), FIndexDefs);
-  HoldDatabase(HoldExists);
-  try {
-    TEngineCall call(*this);
-    tarn::TDataDirectory& dir = *Database()->Handle();
-    dir.ReleaseTable(dir.CreateTable(FTableName, InMemory(), false, def), false);
-  } catch (...) {
-    ReleaseDatabase(HoldExists);
-    throw;
-  }
-  ReleaseDatabase(HoldExists);
+  WithMaintenanceCursor(false, [&](tarn::TDataCursor& cursor) { cursor.CreateTable(def, true); });
 }
 
 void TTarnTable::DeleteTable() {
   CheckInactiveDataSet();
   CheckTableName();
+  WithMaintenanceCursor(false, [](tarn::TDataCursor& cursor) { cursor.DeleteTable(); });
+}
+
+void TTarnTable::EmptyTable() {
+  if (Active()) {
+    CheckBrowseMode();
+    {
+      TEngineCall call(*this);
+      Handle()->EmptyTable();
+      DropLookupCursor();
+    }
+    First();
+    return;
+  }
+  CheckTableName();
+  WithMaintenanceCursor(true, [](tarn::TDataCursor& cursor) { cursor.EmptyTable(); });
+}
+
+void TTarnTable::AddIndex(std::string_view name, std::string_view fields, TIndexOptions options) {
+  TIndexDef def{std::string(name), std::string(fields), options};
+  auto add = [&](tarn::TDataCursor& cursor) {
+    std::vector<tarn::TFieldDesc> descs;
+    for (int n = 1; n <= cursor.FieldCount(); ++n) descs.push_back(cursor.Field(n));
+    cursor.AddIndex(MakeIndex(descs, def, false));
+  };
+  if (Active()) {
+    CheckBrowseMode();
+    {
+      TEngineCall call(*this);
+      add(*Handle());
+      DropLookupCursor();
+    }
+    UpdateIndexDefs();
+    First();
+    return;
+  }
+  CheckTableName();
+  WithMaintenanceCursor(true, add);
+  FIndexDefs.clear();
+}
+
+void TTarnTable::DeleteIndex(std::string_view name) {
+  if (Active()) {
+    CheckBrowseMode();
+    // The cursor stands on the primary index afterwards; the table goes back
+    // to its own index unless that was the one deleted.
+    const bool wasActive = !Handle()->InNaturalOrder() && Handle()->IndexNo() != tarn::CursorIndex::Primary &&
+                           tarn::SameName(Handle()->IndexDescriptor().IndexName, name);
+    {
+      TEngineCall call(*this);
+      Handle()->DeleteIndex(name);
+      DropLookupCursor();
+    }
+    if (wasActive) {
+      FIndexName.clear();
+      FIndexFieldNames.clear();
+    }
+    FRangeActive = false;
+    ResetKeyBuffers();
+    FIndexDefs.clear();
+    {
+      TEngineCall call(*this);
+      SelectIndex();
+    }
+    First();
+    return;
+  }
+  CheckTableName();
+  WithMaintenanceCursor(true, [&](tarn::TDataCursor& cursor) { cursor.DeleteIndex(name); });
+  FIndexDefs.clear();
+}
+
+void TTarnTable::WithMaintenanceCursor(bool open, const std::function<void(tarn::TDataCursor&)>& op) {
   HoldDatabase(HoldExists);
   try {
     TEngineCall call(*this);
-    Database()->Handle()->DeleteTable(FTableName, InMemory());
+    std::unique_ptr<tarn::TDataCursor> cursor = CreateCursor();
+    if (open) {
+      cursor->SetExclusive(true);
+      cursor->OpenCursor();
+    }
+    op(*cursor);
+    if (open) cursor->CloseCursor();
   } catch (...) {
     ReleaseDatabase(HoldExists);
     throw;
   }
   ReleaseDatabase(HoldExists);
-}
-
-void TTarnTable::EmptyTable() {
-  CheckTableName();
-  tarn::RaiseEngineError(tarn::TARN_NOTINITIALIZED, {.Database = DatabaseName(), .Table = FTableName});
-}
-
-void TTarnTable::AddIndex(std::string_view name, std::string_view fields, TIndexOptions options) {
-  static_cast<void>(fields);
-  static_cast<void>(options);
-  CheckTableName();
-  tarn::RaiseEngineError(tarn::TARN_NOTINITIALIZED,
-                         {.Database = DatabaseName(), .Table = FTableName, .Index = std::string(name)});
-}
-
-void TTarnTable::DeleteIndex(std::string_view name) {
-  CheckTableName();
-  tarn::RaiseEngineError(tarn::TARN_NOTINITIALIZED,
-                         {.Database = DatabaseName(), .Table = FTableName, .Index = std::string(name)});
 }
 
 // ------------------------------------------------------ keys and ranges ----

@@ -104,13 +104,19 @@ class TTarnTable : public TTarnDBDataSet {
   // ---- the table ----
   // An active table exists; otherwise the engine directory is asked.
   bool Exists();
-  // Creates the table from the field and index definitions (inactive only).
+  // Creates the table from the field and index definitions (inactive only);
+  // a table of that name is replaced.
   void CreateTable();
-  // Deletes the table's files (inactive only).
+  // Deletes the table's files (inactive only; an encrypted table asks for
+  // its password as an open does).
   void DeleteTable();
-  // Deletes every record (open or closed).
+  // Deletes every record. An open table must have been opened Exclusive
+  // (10253 otherwise); a closed one is opened exclusively for it.
   void EmptyTable();
-  // Adds or deletes a secondary index of the table.
+  // Adds a secondary index ("A;B" fields; OnIndexProgress reports the
+  // build), or deletes one ("" the primary index). Exclusive use as for
+  // EmptyTable. An open table moves to its first record afterwards; deleting
+  // its active index leaves it on the primary index.
   void AddIndex(std::string_view name, std::string_view fields, TIndexOptions options = {});
   void DeleteIndex(std::string_view name);
 
@@ -217,6 +223,9 @@ class TTarnTable : public TTarnDBDataSet {
   // Runs op with a cursor on the table: the open one, or one made for the
   // call (database held for reason while it runs).
   void WithCursor(THoldReason reason, const std::function<void(tarn::TDataCursor&)>& op);
+  // Runs op with a cursor of the component's settings made for it: closed
+  // (create, delete), or opened exclusively (empty, indexes).
+  void WithMaintenanceCursor(bool open, const std::function<void(tarn::TDataCursor&)>& op);
 
   std::string FTableName;
   std::string FIndexName;

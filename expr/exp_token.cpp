@@ -23,6 +23,7 @@ void TExpToken::Clear() noexcept {
   Correlation.clear();
   FieldNo = 0;
   Option = 0;
+  Reference = 0;
   PrefixLength = 0;
   CaseInsensitive = false;
   Slot = 0;
@@ -74,6 +75,18 @@ const char* ExpOpName(TExpOp op) {
     case TExpOp::TextOccurs: return "TEXTOCCURS";
     case TExpOp::LastAutoInc: return "LASTAUTOINC";
     case TExpOp::IdentCurrent: return "IDENT_CURRENT";
+  }
+  return "";
+}
+
+const char* ExpAggregateName(TExpAggregate aggregate) {
+  switch (aggregate) {
+    case TExpAggregate::Sum: return "SUM";
+    case TExpAggregate::RunSum: return "RUNSUM";
+    case TExpAggregate::Avg: return "AVG";
+    case TExpAggregate::Min: return "MIN";
+    case TExpAggregate::Max: return "MAX";
+    case TExpAggregate::Count: return "COUNT";
   }
   return "";
 }

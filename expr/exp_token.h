@@ -17,6 +17,8 @@
 //              Option the TRIM side or EXTRACT part
 //   List       Op BETWEEN, NOT BETWEEN, IN, NOT IN; Left the tested value,
 //              List the bounds or the values
+//   Aggregate, Parameter, SubSelect: SQL statements only (see the kinds);
+//              "*" (all columns) is a Column whose ColumnName is "*"
 // Text is the node's own source text: the operator symbol or keyword, the
 // literal as written (string quotes removed) or the name.
 //
@@ -39,6 +41,10 @@ enum class TExpTokenKind : std::uint8_t {
   Binary = 2,
   Column = 4,
   Constant = 5,
+  // SQL statements only (ParseExpression flags of expression_parser.h):
+  Aggregate = 6,   // Option the TExpAggregate; List[0] the argument ("*" column for COUNT(*))
+  Parameter = 7,   // "?"; Reference its 1-based position among the statement's markers
+  SubSelect = 8,   // "(" SELECT ... ")"; Reference the statement's number for the query
   Function = 10,
   List = 12,
 };
@@ -97,6 +103,11 @@ enum class TExpOp : std::uint8_t {
 
 // TRIM sides (Option of a TRIM node).
 enum class TTrimSide : std::uint8_t { Leading = 0, Trailing = 1, Both = 2 };
+// Aggregate functions (Option of an Aggregate node).
+enum class TExpAggregate : std::uint8_t { Sum = 0, RunSum = 1, Avg = 2, Min = 3, Max = 4, Count = 5 };
+// "SUM", "RUNSUM", "AVG", "MIN", "MAX" or "COUNT".
+const char* ExpAggregateName(TExpAggregate aggregate);
+
 // EXTRACT parts (Option of an EXTRACT node).
 enum class TExtractPart : std::uint8_t { Year, Month, Week, Day, DayOfWeek, DayOfYear, Hour, Minute, Second };
 
@@ -133,8 +144,10 @@ struct TExpToken {
   std::string Correlation;
   std::uint16_t FieldNo = 0;
 
-  // TRIM side, EXTRACT part.
+  // TRIM side, EXTRACT part, aggregate function.
   std::uint8_t Option = 0;
+  // Parameters and sub-selects: see their kinds.
+  std::int32_t Reference = 0;
   // Partial comparisons: characters compared (0 = the whole string) and
   // whether letter case is ignored.
   std::uint16_t PrefixLength = 0;

@@ -62,6 +62,7 @@ TExpTokenPtr CopyExpTree(const TExpToken& node) {
   copy->Correlation = node.Correlation;
   copy->FieldNo = node.FieldNo;
   copy->Option = node.Option;
+  copy->Reference = node.Reference;
   copy->PrefixLength = node.PrefixLength;
   copy->CaseInsensitive = node.CaseInsensitive;
   copy->Slot = node.Slot;

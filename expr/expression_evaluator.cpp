@@ -130,6 +130,9 @@ const TExpValue& TExpEvaluator::Evaluate(const TExpToken& node) {
       return out;
     }
     case TExpTokenKind::None:
+    case TExpTokenKind::Aggregate:
+    case TExpTokenKind::Parameter:
+    case TExpTokenKind::SubSelect:
       break;
   }
   TExpValue& out = Slot(node);

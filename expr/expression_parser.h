@@ -32,6 +32,15 @@
 // and the source description ("filter expression"). Nothing of a failed
 // parse is kept: the partial tree goes back to the pool.
 //
+// SQL statements share this scanner and grammar. Their parser installs
+// TExpSqlHooks (the switch for the SQL-only constructs) and passes the flags
+// below: aggregates SUM, RUNSUM, AVG, MIN, MAX and COUNT (Aggregate nodes;
+// COUNT(*) takes a "*" column), "*" and correlation.* (Column nodes named
+// "*"), "?" parameters (Parameter nodes, reported to the hooks in text
+// order) and sub-selects "(" SELECT ... ")", also as the one operand of
+// IN / NOT IN (SubSelect nodes; the hooks parse the select). Without hooks
+// and flags the parser accepts exactly the filter language.
+//
 // Threads: a parser belongs to one cursor and is used by one thread at a time.
 
 #include <cstddef>
@@ -67,6 +76,21 @@ inline constexpr int Integer = 5;
 inline constexpr int Number = 6;
 }  // namespace ExpScan
 
+class TExpressionParser;
+
+// What the SQL statement parser provides for the SQL-only constructs.
+class TExpSqlHooks {
+ public:
+  virtual ~TExpSqlHooks() = default;
+  // Called on the SELECT keyword of a sub-select (the "(" before it already
+  // consumed); parses the select up to, not including, its closing ")" and
+  // returns the number the statement gives the new query.
+  virtual std::int32_t ParseSubSelect(TExpressionParser& parser) = 0;
+  // Called for each "?" in text order; returns its 1-based position among
+  // the statement's parameter markers.
+  virtual std::int32_t ParameterFound(TExpToken& parameter) = 0;
+};
+
 class TExpressionParser {
  public:
   // Parentheses and function arguments nest at most this deep, and a tree is
@@ -88,8 +112,26 @@ class TExpressionParser {
   std::string TokenText() const;
 
   // Parses one expression from the current token and returns its root; text
-  // after it is not examined. Throws the parser's engine error.
+  // after it is not examined. Throws the parser's engine error. May be called
+  // again from a hook while an expression is being parsed (a sub-select).
   TExpTokenPtr ParseExpression(int flags);
+
+  // ---- SQL statements ----
+  // Switches the SQL-only constructs on (hooks) or off (nullptr).
+  void SetSqlHooks(TExpSqlHooks* hooks) { FHooks = hooks; }
+  void SetSourceName(std::string sourceName) { FSourceName = std::move(sourceName); }
+  void SetErrorCode(TErrorCode errorCode) { FErrorCode = errorCode; }
+  // The current token is the identifier word (letter case ignored), or the
+  // one-character token c.
+  bool IsKeyword(const char* word) const;
+  bool IsChar(char c) const { return FTokenKind == static_cast<unsigned char>(c); }
+  // Byte offset of the current token in the text.
+  std::size_t TokenStart() const { return FTokenStart; }
+  const std::string& Text() const { return FText; }
+  // A data type of CAST (SMALLINT, VARCHAR(n), DECIMAL(p, s), BLOB(n, t),
+  // ...) from the current token into type's DataType, SubType, Size (strings:
+  // characters + 1) and Scale; messages name sourceName.
+  void ParseDataType(TExpToken& type, const std::string& sourceName);
 
   // Checks and types the tree under root (depth first), resolving columns
   // through resolveColumn, and numbers the nodes' evaluation slots. Root may
@@ -109,8 +151,6 @@ class TExpressionParser {
  private:
   // Scanning.
   void SkipBlanks();
-  bool IsKeyword(const char* word) const;  // the current token is that identifier
-  bool IsChar(char c) const { return FTokenKind == static_cast<unsigned char>(c); }
   // The current token starts right where the previous one ended.
   bool Adjacent() const { return FTokenStart == FPreviousEnd; }
 
@@ -130,6 +170,9 @@ class TExpressionParser {
   void ParseCastType(TExpToken& cast);
   int ParseTypeInteger(const char* message);
   TExpTokenPtr ParseInList(TExpTokenPtr left, TExpOp op);
+  TExpTokenPtr ParseAggregate(TExpAggregate aggregate, std::string text);
+  TExpTokenPtr ParseSubSelectNode();
+  bool SubSelectsOn() const { return FHooks != nullptr && (FFlags & ExpParseFlags::SubSelects) != 0; }
   TExpTokenPtr MakeUnary(TExpOp op, std::string text, TExpTokenPtr operand);
   TExpTokenPtr MakeBinary(TExpOp op, std::string text, TExpTokenPtr left, TExpTokenPtr right);
   void CheckHeight(const TExpToken& node);
@@ -165,6 +208,8 @@ class TExpressionParser {
   int FFlags = 0;
   int FNesting = 0;
   bool FStopAtIn = false;
+  TExpSqlHooks* FHooks = nullptr;
+  int FExpressionDepth = 0;  // ParseExpression calls in progress
 
   // Binding state.
   const TExpColumnResolver* FResolver = nullptr;

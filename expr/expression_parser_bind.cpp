@@ -210,6 +210,9 @@ void TExpressionParser::BindNode(TExpToken& node) {
       BindFunction(node);
       return;
     case TExpTokenKind::None:
+    case TExpTokenKind::Aggregate:
+    case TExpTokenKind::Parameter:
+    case TExpTokenKind::SubSelect:
       break;
   }
   FailIn("Unknown or unexpected expression in");

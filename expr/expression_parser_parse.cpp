@@ -70,6 +70,47 @@ class TFlagGuard {
   bool FSaved;
 };
 
+// Restores the per-expression parse state when a nested ParseExpression (a
+// sub-select's) returns.
+class TParseStateGuard {
+ public:
+  TParseStateGuard(int& flags, int& nesting, bool& stopAtIn, int& depth)
+      : FFlags(flags), FNesting(nesting), FStopAtIn(stopAtIn), FDepth(depth),
+        FSavedFlags(flags), FSavedNesting(nesting), FSavedStopAtIn(stopAtIn) {
+    ++FDepth;
+  }
+  ~TParseStateGuard() {
+    FFlags = FSavedFlags;
+    FNesting = FSavedNesting;
+    FStopAtIn = FSavedStopAtIn;
+    --FDepth;
+  }
+  TParseStateGuard(const TParseStateGuard&) = delete;
+  TParseStateGuard& operator=(const TParseStateGuard&) = delete;
+
+ private:
+  int& FFlags;
+  int& FNesting;
+  bool& FStopAtIn;
+  int& FDepth;
+  int FSavedFlags;
+  int FSavedNesting;
+  bool FSavedStopAtIn;
+};
+
+// Sets an int for the life of one nested parse and puts the old value back.
+class TIntGuard {
+ public:
+  TIntGuard(int& value, int newValue) : FValue(value), FSaved(value) { FValue = newValue; }
+  ~TIntGuard() { FValue = FSaved; }
+  TIntGuard(const TIntGuard&) = delete;
+  TIntGuard& operator=(const TIntGuard&) = delete;
+
+ private:
+  int& FValue;
+  int FSaved;
+};
+
 TExpTokenPtr MakeConstant(std::string text) {
   TExpTokenPtr node = NewExpToken();
   node->Kind = TExpTokenKind::Constant;
@@ -92,10 +133,61 @@ void SetStringConstant(TExpToken& node, std::string_view text) {
 }  // namespace
 
 TExpTokenPtr TExpressionParser::ParseExpression(int flags) {
+  // A nested call (a sub-select inside an expression) keeps counting the
+  // nesting of the outer expression, so that the depth bound holds across
+  // sub-selects too.
+  TParseStateGuard state(FFlags, FNesting, FStopAtIn, FExpressionDepth);
   FFlags = flags;
-  FNesting = 0;
+  if (FExpressionDepth == 1) FNesting = 0;
   FStopAtIn = false;
   return ParseOr();
+}
+
+void TExpressionParser::ParseDataType(TExpToken& type, const std::string& sourceName) {
+  std::string saved = sourceName;
+  FSourceName.swap(saved);
+  try {
+    ParseCastType(type);
+  } catch (...) {
+    FSourceName.swap(saved);
+    throw;
+  }
+  FSourceName.swap(saved);
+}
+
+TExpTokenPtr TExpressionParser::ParseSubSelectNode() {
+  TExpTokenPtr node = NewExpToken();
+  node->Kind = TExpTokenKind::SubSelect;
+  node->Text = "SELECT";
+  node->Reference = FHooks->ParseSubSelect(*this);
+  return node;
+}
+
+TExpTokenPtr TExpressionParser::ParseAggregate(TExpAggregate aggregate, std::string text) {
+  // Current token: the "(" after the name.
+  NextToken();
+  TExpTokenPtr node = NewExpToken();
+  node->Kind = TExpTokenKind::Aggregate;
+  node->Option = static_cast<std::uint8_t>(aggregate);
+  node->Text = std::move(text);
+  if (aggregate == TExpAggregate::Count && IsChar('*')) {
+    TExpTokenPtr all = NewExpToken();
+    all->Kind = TExpTokenKind::Column;
+    all->Text = "*";
+    all->ColumnName = "*";
+    node->List.push_back(std::move(all));
+    NextToken();
+  } else {
+    // No aggregate inside an aggregate, and "*" only in COUNT(*).
+    TIntGuard flags(FFlags, FFlags & ~(ExpParseFlags::Aggregates | ExpParseFlags::AllColumns));
+    TFlagGuard stop(FStopAtIn, false);
+    node->List.push_back(ParseOr());
+  }
+  ExpectClose(std::string("Right parentheses expected after ") + ExpAggregateName(aggregate) +
+              " function argument, instead found '");
+  node->Height = static_cast<std::uint16_t>(node->List.front()->Height + 1);
+  CheckHeight(*node);
+  return node;
 }
 
 TExpTokenPtr TExpressionParser::ParseFilter(std::string_view text, const TExpColumnResolver& resolveColumn) {
@@ -263,7 +355,23 @@ TExpTokenPtr TExpressionParser::ParseInList(TExpTokenPtr left, TExpOp op) {
     FailFound(negated ? "Expected left parentheses for NOT IN operator, instead found '"
                       : "Expected left parentheses for IN operator, instead found '");
   NextToken();
-  if (IsKeyword("SELECT")) FailIn("Sub-select queries are not allowed in");
+  if (IsKeyword("SELECT")) {
+    if (!SubSelectsOn()) FailIn("Sub-select queries are not allowed in");
+    TExpTokenPtr node = NewExpToken();
+    node->Kind = TExpTokenKind::List;
+    node->Op = op;
+    node->Text = negated ? "NOT IN" : "IN";
+    TExpTokenPtr select = ParseSubSelectNode();
+    node->Height = static_cast<std::uint16_t>(std::max(left->Height, select->Height) + 1);
+    node->Left = std::move(left);
+    node->List.push_back(std::move(select));
+    if (!IsChar(')'))
+      FailFound(negated ? "Expected right parentheses after NOT IN operator, instead found '"
+                        : "Expected right parentheses after IN operator, instead found '");
+    NextToken();
+    CheckHeight(*node);
+    return node;
+  }
   if (IsChar(')'))
     FailIn(negated ? "You must provide at least one value as an operand of the NOT IN operator  in"
                    : "You must provide at least one value as an operand of the IN operator  in");
@@ -347,6 +455,12 @@ TExpTokenPtr TExpressionParser::ParsePrimary() {
   switch (FTokenKind) {
     case '(': {
       NextToken();
+      if (IsKeyword("SELECT") && SubSelectsOn()) {
+        TExpTokenPtr select = ParseSubSelectNode();
+        if (!IsChar(')')) FailFound("Right parentheses expected, instead found '");
+        NextToken();
+        return select;
+      }
       TExpTokenPtr inner;
       {
         TFlagGuard stop(FStopAtIn, false);
@@ -423,10 +537,24 @@ TExpTokenPtr TExpressionParser::ParsePrimary() {
     }
     case ExpScan::Identifier:
       return ParseIdentifier();
-    case '*':
-      FailIn("* (all columns) symbol is not allowed in");
-    case '?':
-      FailIn("Parameters are not allowed in");
+    case '*': {
+      if ((FFlags & ExpParseFlags::AllColumns) == 0) FailIn("* (all columns) symbol is not allowed in");
+      NextToken();
+      TExpTokenPtr node = NewExpToken();
+      node->Kind = TExpTokenKind::Column;
+      node->Text = "*";
+      node->ColumnName = "*";
+      return node;
+    }
+    case '?': {
+      if ((FFlags & ExpParseFlags::Parameters) == 0) FailIn("Parameters are not allowed in");
+      TExpTokenPtr node = NewExpToken();
+      node->Kind = TExpTokenKind::Parameter;
+      node->Text = "?";
+      if (FHooks != nullptr) node->Reference = FHooks->ParameterFound(*node);
+      NextToken();
+      return node;
+    }
     default:
       FailFound("Unknown or unexpected symbol '");
   }
@@ -471,8 +599,11 @@ TExpTokenPtr TExpressionParser::ParseIdentifier() {
     if (upper == f.Name) return ParseFunction(f.Op);
   NextToken();
   if (IsChar('(')) {
-    for (const char* aggregate : AggregateNames)
-      if (upper == aggregate) FailIn("Aggregate functions are not allowed in");
+    for (std::size_t i = 0; i < std::size(AggregateNames); ++i) {
+      if (upper != AggregateNames[i]) continue;
+      if ((FFlags & ExpParseFlags::Aggregates) == 0) FailIn("Aggregate functions are not allowed in");
+      return ParseAggregate(static_cast<TExpAggregate>(i), upper);
+    }
     Fail("Unknown or unexpected function '" + word + "' found in " + FSourceName);
   }
   if (IsChar('.')) return ParseQualified(word);
@@ -485,7 +616,16 @@ TExpTokenPtr TExpressionParser::ParseIdentifier() {
 
 TExpTokenPtr TExpressionParser::ParseQualified(std::string correlation) {
   NextToken();  // past "."
-  if (IsChar('*')) FailIn("* (all columns) symbol is not allowed in");
+  if (IsChar('*')) {
+    if ((FFlags & ExpParseFlags::AllColumns) == 0) FailIn("* (all columns) symbol is not allowed in");
+    NextToken();
+    TExpTokenPtr node = NewExpToken();
+    node->Kind = TExpTokenKind::Column;
+    node->Text = "*";
+    node->ColumnName = "*";
+    node->Correlation = std::move(correlation);
+    return node;
+  }
   if (FTokenKind != ExpScan::Identifier && FTokenKind != ExpScan::QuotedName && FTokenKind != ExpScan::String)
     FailFound("Symbol or string expression expected after table correlation name separator '.', instead found '");
   TExpTokenPtr node = NewExpToken();

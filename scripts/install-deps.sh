@@ -15,6 +15,8 @@ packages=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   libicu-dev libinih-dev
   libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev
+  # The tarn tool: command line, JSON, line editing.
+  libcli11-dev nlohmann-json3-dev libedit-dev
   xvfb xauth fonts-dejavu-core fonts-liberation
 )
 

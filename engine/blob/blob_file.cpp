@@ -255,12 +255,18 @@ TBlockPin TBlobFile::GetBlock(TBlobChangeCheck* cursor, std::int32_t blockNo, st
     return pin;
   }
 
-  if (TBlock* hit = FCache->Find(blockNo)) return TBlockPin(*this, *hit);
+  if (TBlock* hit = FCache->Find(blockNo)) {
+    if (FJournal) JournalBlock(*hit);
+    return TBlockPin(*this, *hit);
+  }
 
   if (cursor != nullptr && !FOwner.StrictChangeDetection() && cursor->TableChanged()) return {};
   // The check may have re-read the header.
   if (blockNo >= FHeader.NextBlockNumber) Raise(TARN_MEMOCORRUPT);
-  if (TBlock* hit = FCache->Find(blockNo)) return TBlockPin(*this, *hit);
+  if (TBlock* hit = FCache->Find(blockNo)) {
+    if (FJournal) JournalBlock(*hit);
+    return TBlockPin(*this, *hit);
+  }
 
   std::int32_t n = 1;
   if (readAhead) {
@@ -269,8 +275,47 @@ TBlockPin TBlobFile::GetBlock(TBlobChangeCheck* cursor, std::int32_t blockNo, st
   ReadBlocks(blockNo, n);
   TBlock* block = FCache->Find(blockNo);
   if (block == nullptr || block->BlockNo() != blockNo) Raise(TARN_MEMOCORRUPT);
+  if (FJournal) JournalBlock(*block);
   assert(CheckInvariants());
   return TBlockPin(*this, *block);
+}
+
+void TBlobFile::BeginJournal() {
+  assert(!FJournal);
+  FJournal.emplace();
+  FJournal->FreeBlockList = FHeader.FreeBlockList;
+  FJournal->NextBlockNumber = FHeader.NextBlockNumber;
+  FJournal->HeaderDirty = FHeaderDirty;
+}
+
+void TBlobFile::JournalBlock(const TBlock& block) {
+  // Blocks added since the start need no image: the rollback drops them.
+  if (block.BlockNo() >= FJournal->NextBlockNumber || !FJournal->Kept.Visit(block.BlockNo())) return;
+  std::vector<std::uint8_t> image(BlobBlock::HeaderSize + block.DataSize());
+  block.StoreTo(image);
+  FJournal->Images.emplace_back(block.BlockNo(), std::move(image));
+}
+
+void TBlobFile::RollBackJournal() noexcept {
+  if (!FJournal) return;
+  TJournal journal = std::move(*FJournal);
+  FJournal.reset();
+  for (std::int32_t n = journal.NextBlockNumber; n < FHeader.NextBlockNumber; ++n) FCache->Forget(n);
+  for (auto& [blockNo, image] : journal.Images) {
+    try {
+      TBlock* block = FCache->Peek(blockNo);
+      if (block == nullptr) block = FCache->Insert(ObtainBlock(blockNo));
+      block->LoadFrom(image);
+      block->MarkDirty();
+    } catch (...) {
+      // Without memory for the image the block stays as the failed operation
+      // left it; the table's check reports what is left.
+    }
+  }
+  FHeader.FreeBlockList = journal.FreeBlockList;
+  FHeader.NextBlockNumber = journal.NextBlockNumber;
+  FHeaderDirty = true;
+  assert(CheckInvariants());
 }
 
 void TBlobFile::ReadBlocks(std::int32_t first, std::int32_t count) {

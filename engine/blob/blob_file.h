@@ -38,6 +38,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -164,6 +165,21 @@ class TBlobFile : public TFileHandler {
   void FreeChain(TBlobChangeCheck* cursor, std::int32_t firstBlock, std::int32_t stamp,
                  bool repairStamps);
 
+  // --- Undo journal ---
+  // For callers whose cache holds earlier unwritten work (an exclusive table,
+  // a transaction), so that a failed operation cannot be undone by dropping
+  // the cache. While a journal is open, the first time a block that existed
+  // at its start is handed out, its plain image is kept; the header's free
+  // list and next block number are kept at the start. RollBackJournal puts
+  // every kept image back into the cache, dirty (a block written to disk
+  // meanwhile is written back), drops the blocks added since, restores the
+  // header fields and closes the journal; EndJournal only closes it.
+  // Requires for BeginJournal: no journal open.
+  void BeginJournal();
+  void EndJournal() noexcept { FJournal.reset(); }
+  void RollBackJournal() noexcept;
+  bool JournalOpen() const { return FJournal.has_value(); }
+
   // --- Block data ---
   // Copies min(length, UsedBytes) bytes from data offset on into dest and
   // returns that count. Throws 10029 for a length above BlockDataSize() or a
@@ -230,6 +246,18 @@ class TBlobFile : public TFileHandler {
   std::int32_t FReadFirst = 1;
   std::int32_t FReadLast = 0;
   TBlobStatistics FStats;
+
+  // The undo journal (see BeginJournal).
+  struct TJournal {
+    std::int32_t FreeBlockList = 0;
+    std::int32_t NextBlockNumber = 1;
+    bool HeaderDirty = false;
+    TChainVisits Kept;  // numbers of the blocks in Images
+    std::vector<std::pair<std::int32_t, std::vector<std::uint8_t>>> Images;
+  };
+  std::optional<TJournal> FJournal;
+  // Keeps the image of a block handed out while the journal is open.
+  void JournalBlock(const TBlock& block);
 };
 
 }  // namespace tarn

@@ -121,6 +121,21 @@ void TBlockCache::DiscardAll() noexcept {
   FHead = FTail = nullptr;
 }
 
+void TBlockCache::Forget(std::int32_t blockNo) noexcept {
+  TBlock* block = Peek(blockNo);
+  if (block == nullptr) return;
+  std::unique_ptr<TBlock> owned = Remove(*block);
+  if (owned->PinCount() == 0) {
+    FStack.Put(std::move(owned));
+    return;
+  }
+  try {
+    FOrphans.push_back(std::move(owned));
+  } catch (...) {
+    (void)owned.release();  // leaked rather than freed under its holder
+  }
+}
+
 void TBlockCache::ReleaseOrphan(TBlock& block) noexcept {
   assert(!block.Cached() && block.PinCount() == 0);
   auto it = std::find_if(FOrphans.begin(), FOrphans.end(),

@@ -77,6 +77,9 @@ class TBlockCache {
   // Drops every block without writing: unpinned ones go back to the pool,
   // pinned ones become orphans.
   void DiscardAll() noexcept;
+  // Drops one cached block without writing it (nothing when it is not
+  // cached): unpinned it goes back to the pool, pinned it becomes an orphan.
+  void Forget(std::int32_t blockNo) noexcept;
   // Gives an orphan whose last pin was released back to the pool.
   void ReleaseOrphan(TBlock& block) noexcept;
   // Drops clean, unpinned blocks from the tail while more than room are held;

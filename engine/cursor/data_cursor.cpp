@@ -43,8 +43,13 @@ std::string CleanTableName(std::string_view name) {
 
 TOperationBracket::TOperationBracket(TDataCursor& cursor, bool strict) : FCursor(cursor) {
   ++cursor.FBracketDepth;
-  if (cursor.FExclusive) return;
   try {
+    if (cursor.FExclusive) {
+      // Only this process writes the table; only a rollback changes it
+      // behind the cursor's back.
+      if (cursor.FSnapDiscards != cursor.FTable->DiscardCount()) cursor.RecoverFromChange();
+      return;
+    }
     if (strict || cursor.FTable->StrictChangeDetection()) FRead.emplace(*cursor.FTable);
     if (cursor.SnapshotDiffers()) cursor.RecoverFromChange();
   } catch (...) {
@@ -307,13 +312,14 @@ void TDataCursor::TakeSnapshot() {
   FSnapBlob = FTable->HasBlobFields() && FTable->BlobFile().Opened()
                   ? FTable->BlobFile().Header().BlobChangeCount
                   : 0;
+  FSnapDiscards = FTable->DiscardCount();
 }
 
 bool TDataCursor::SnapshotDiffers() const {
   const std::int32_t blob = FTable->HasBlobFields() && FTable->BlobFile().Opened()
                                 ? FTable->BlobFile().Header().BlobChangeCount
                                 : 0;
-  return FSnapData != FTable->DataFile().GetChangeCount() ||
+  return FSnapDiscards != FTable->DiscardCount() || FSnapData != FTable->DataFile().GetChangeCount() ||
          FSnapIndex != FTable->IndexFile().ChangeCount() || FSnapBlob != blob;
 }
 

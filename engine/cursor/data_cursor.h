@@ -94,6 +94,7 @@ namespace tarn {
 
 class TCursorFilters;
 class TDataDirectory;
+class TMaintenanceProgress;
 class TTextKeyBuilder;
 class TViewFilter;
 
@@ -411,6 +412,95 @@ class TDataCursor final : public TTableCursor,
   // contents into new buffers (kept for the post); TARN_NOCURRREC on a crack.
   [[nodiscard]] TErrorCode CopyCurrentRecord(std::span<std::uint8_t> buffer);
 
+  // ==== table maintenance (data_cursor_maintenance.cpp, data_cursor_restructure.cpp) ====
+  // The cursor names the table by its open settings (TableName, InMemory) and
+  // its directory. Precondition failures: 10031 (TARN_TABLEOPEN) when the
+  // cursor must be closed and is open, 10253 (TARN_NEEDEXCLACCESS) when it
+  // must be exclusive, 11013 (TARN_OSEACCES) when it is read-only or the
+  // table is open elsewhere in this process. Definition errors
+  // (table_definition_check.h) are raised before any file is touched.
+  //
+  // Progress is reported in whole percent through the progress handlers, at
+  // most once per session ProgressSteps percent, and ends with 100.
+  using TProgressHandler = std::function<void(int percent)>;
+  // Why a record (or a field of it) did not reach the new structure.
+  enum class TDataLossCause : int {
+    Other = 0,           // a record could not be stored (context empty)
+    KeyViolation = 1,    // a unique index of the new structure (context: index name)
+    ValueCheck = 2,      // required, minimum or maximum check (context: field name)
+    FieldDropped = 3,    // the old field has no counterpart (context: field name)
+    NotConvertible = 4,  // the value cannot take the new type (context: field name)
+  };
+  // Called for each loss while stopAsking is false. continueRestructure
+  // starts true and stopAsking false; both stay as the handler leaves them
+  // for the rest of the restructure. continueRestructure false stops it: the
+  // table is left exactly as it was.
+  using TDataLostHandler = std::function<void(TDataLossCause cause, std::string_view context,
+                                              bool& continueRestructure, bool& stopAsking)>;
+  // Handlers survive CloseCursor; an empty handler is not called.
+  void SetOnIndexProgress(TProgressHandler handler) { FOnIndexProgress = std::move(handler); }
+  void SetOnRestructureProgress(TProgressHandler handler) { FOnRestructureProgress = std::move(handler); }
+  void SetOnDataLost(TDataLostHandler handler) { FOnDataLost = std::move(handler); }
+
+  // Creates the table's files from definition (checked and completed first,
+  // fields numbered 1..n with the index field numbers following them) and
+  // leaves the cursor closed. Requires: closed, not read-only. An existing
+  // table raises 13060 (TARN_TABLEEXISTS) unless overwrite, which deletes it
+  // first (11013 when it is in use). definition.LastAutoInc above 0 becomes
+  // the table's RecAutoInc counter. Full-text parameters are written when the
+  // table has a "Sys Text" index or parameters are given.
+  void CreateTable(const TTableDefinition& definition, bool overwrite);
+  // Deletes the table's files. Requires: closed. An encrypted table needs its
+  // password (the password callback is asked; refusal 10498); 11013 when the
+  // table is open in this process or in use elsewhere.
+  void DeleteTable();
+  // Renames the table's files to newName (in the table's directory unless
+  // newName carries a path), or with backup to the table's own backup names
+  // (".DBK", ".IBK", ".BBK"; existing ones are replaced). Preconditions as
+  // for DeleteTable.
+  void RenameTable(std::string_view newName, bool backup);
+  // Removes every record, keeping the fields, indexes and full-text
+  // parameters. Requires: open, Exclusive, not read-only. Leaves the cursor
+  // on the beginning crack.
+  void EmptyTable();
+  // Adds a secondary index (key size and field count are computed: 10026 for
+  // a key of 0 or above 522 bytes; AddIndexDescriptor's checks: 9487, 10010,
+  // 10022, 10027, 12292) and fills it from every record (the tree is built
+  // bottom-up from the sorted keys). In a unique index
+  // each record whose key is already there is deleted from the table, so
+  // that of every group of equal keys only the record with the lowest record
+  // number stays; no notification. Reports index progress. Requires: open,
+  // Exclusive and not read-only unless definition.Temporary. Leaves the
+  // active index as it was and the cursor on the beginning crack.
+  void AddIndex(const TIndexDescriptor& definition);
+  // Removes the index of that name ("" for the primary index, which makes
+  // the table one without primary-key fields), freeing its pages; 10022 for
+  // an unknown name. remove: later secondary indexes move down one number.
+  // Requires: open, Exclusive, not read-only. Leaves the cursor on the
+  // primary index (natural order without one), beginning crack.
+  void DeleteIndex(std::string_view name, bool remove = true);
+  // Changes the table to definition. Requires: closed (10031), Exclusive
+  // (10253), not read-only (11013). Fields of the old and the new structure
+  // are matched by field number; the new fields are numbered 1..n in their
+  // order afterwards. Three kinds of change:
+  //  - full rebuild (encryption, password, blob block size, language, sort
+  //    or any field differs): the records are copied into a work table in the
+  //    session's private directory ("Memory" for in-memory tables) with the
+  //    value conversions of restructure_convert.h, blobs copied, and the work
+  //    table then takes the table's name; the old files stay as ".DBK",
+  //    ".IBK", ".BBK" unless noBackup or in memory;
+  //  - index rebuild (any index or the full-text parameters differ): only
+  //    the changed indexes are rebuilt in place, the old index file kept as
+  //    ".IBK" unless noBackup;
+  //  - otherwise only names, descriptions and table information are stored.
+  // Losses are reported through the data-lost handler; a stop leaves the
+  // table as it was and removes the work table (or restores the index file).
+  // Any other failure is raised after the table has been put back as it was
+  // (work table removed, index file restored). Reports restructure progress.
+  // definition.TextParams unset keeps the table's full-text parameters;
+  // definition.LastAutoInc -1 keeps its RecAutoInc counter.
+  void RestructureTable(const TTableDefinition& definition, bool noBackup);
+
   // ---- errors ----
   // Raises a non-zero code naming the table and database (and arg as the
   // first message argument); nothing for 0.
@@ -436,6 +526,7 @@ class TDataCursor final : public TTableCursor,
   friend class TOperationBracket;
   friend class TIndexSwitch;
   friend class TCursorFilters;
+  friend class TTableChecker;
 
   // ---- filters (data_cursor_filters.cpp) ----
   TFilter& AddFilterOnce(const std::function<TFilter&()>& add);
@@ -600,6 +691,44 @@ class TDataCursor final : public TTableCursor,
   // The open buffer of a blob field, or the code why there is none.
   TErrorCode FindBlob(int fieldNo, std::span<const std::uint8_t> buffer, TBlobBufferSet::TEntry*& entry);
 
+  // ---- maintenance (data_cursor_maintenance.cpp, data_cursor_restructure.cpp) ----
+  // Deletes record n of the table as DeleteRecord does, without locks and
+  // without touching the index slots marked in skip (which do not hold it).
+  void PurgeRecord(std::int32_t recordNo, const std::vector<bool>& skip);
+  // Fills index slot (empty, its descriptor in place) from every record:
+  // the keys are collected in record-number order (progress reported per
+  // record slot when given), stably sorted in the index's order and loaded
+  // bottom-up (LoadTree). With purgeDuplicates every record whose key
+  // equals an earlier record's is deleted from the table (PurgeRecord)
+  // instead.
+  void BuildIndexSorted(int slot, bool purgeDuplicates, TMaintenanceProgress* progress);
+  // Builds the tree of an empty slot bottom-up from count entries in the
+  // index's order: leaves filled to the brim (the last two sharing their
+  // entries when the last would be less than half full; compressed leaves
+  // holding what fits), linked on each level, then interior levels over
+  // each level's first keys and subtree counts, up to one root.
+  void LoadTree(int slot, std::size_t count, const std::function<const std::uint8_t*(std::size_t)>& keyAt,
+                const std::function<std::int32_t(std::size_t)>& refAt);
+  // Puts every page of the active slot's tree on its free list, depth first,
+  // and clears its root.
+  void FreeIndexPages(int slot);
+  void FreePageTree(std::int32_t pageNo);
+  // The current full-text parameters (the defaults when none are stored).
+  TTextIndexParams ReadTextParams();
+  void WriteTextParams(const TTextIndexParams& params);
+  // Rebuilds the view after a maintenance operation: index reselected,
+  // beginning crack.
+  void ResetAfterMaintenance(int indexNo);
+  // The same after a failed operation; never throws.
+  void RecoverView(int indexNo) noexcept;
+  // A data-loss notification; false when the restructure is to stop.
+  bool ReportDataLoss(TDataLossCause cause, std::string_view context, bool& continueRestructure,
+                      bool& stopAsking);
+  struct TRestructurePlan;
+  void RestructureFull(TRestructurePlan& plan);
+  void RestructureIndexes(TRestructurePlan& plan);
+  void StoreNamesAndInfo(const TRestructurePlan& plan);
+
   // Identity and settings.
   TDataDirectory& FDirectory;
   TDataTable* FTable = nullptr;
@@ -611,6 +740,9 @@ class TDataCursor final : public TTableCursor,
   bool FUnordered = false;
   bool FInternal = false;
   std::array<TCursorEvent, CursorLimits::EventSlots> FEvents{};
+  TProgressHandler FOnIndexProgress;
+  TProgressHandler FOnRestructureProgress;
+  TDataLostHandler FOnDataLost;
 
   // Field description and collation.
   std::vector<TFieldDesc> FFields;
@@ -663,6 +795,11 @@ class TDataCursor final : public TTableCursor,
   std::int32_t FLockedRecNo = 0;  // the record this cursor's lock is on, 0 when none
   bool FRecordChanged = false;    // an optimistic post failed; cleared by UnlockCurrentRecord
   bool FKeepAutoInc = false;
+  // A restructure's work cursor: inserts keep no view (the cursor is never
+  // moved), and the index slots marked here are left out of every insert, to
+  // be built afterwards by BuildIndexSorted.
+  bool FBulkLoad = false;
+  std::vector<bool> FDeferredSlots;
   std::unique_ptr<TTextKeyBuilder> FTextKeys;  // loaded on first use
   std::unique_ptr<TBlobBufferSet> FBlobs;
 
@@ -670,6 +807,7 @@ class TDataCursor final : public TTableCursor,
   std::int32_t FSnapData = 0;
   std::int32_t FSnapIndex = 0;
   std::int32_t FSnapBlob = 0;
+  std::uint32_t FSnapDiscards = 0;  // the table's DiscardCount: a rollback voids the view
   int FBracketDepth = 0;
   bool FLazyRead = false;        // the read lock taken by a lazy check, ended with the bracket
   std::uint64_t FRefreshes = 0;  // refreshes after changes found, ever

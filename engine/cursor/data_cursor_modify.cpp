@@ -14,7 +14,9 @@
 // (outside a transaction) starts every modification with clean caches, so
 // dropping the caches and re-reading the headers gives back exactly the table
 // as it was; an exclusive cursor or a transaction, whose caches hold earlier
-// unwritten work, undoes its key changes one by one in reverse order instead.
+// unwritten work, undoes its key and record changes one by one in reverse
+// order instead, and puts the blob blocks it touched back from the blob
+// file's journal.
 //
 // Record locks: one per cursor (LockedRecNo). The pessimistic protocol takes
 // it at the edit (GetCurrentRecord with lock) and keeps it until the post with
@@ -107,9 +109,19 @@ namespace {
 // Undoes the changes of a failed modification (see the file comment).
 class TModifyUndo {
  public:
-  TModifyUndo(TDataTable& table, bool discard) : FTable(table), FDiscard(discard) {}
+  TModifyUndo(TDataTable& table, bool discard) : FTable(table), FDiscard(discard) {
+    // Blob chains change block by block; their blocks are put back from the
+    // blob file's journal.
+    if (!FDiscard && FTable.HasBlobFields() && FTable.BlobFile().Opened() && !FTable.BlobFile().JournalOpen()) {
+      FTable.BlobFile().BeginJournal();
+      FJournal = true;
+    }
+  }
   ~TModifyUndo() {
-    if (FDone) return;
+    if (FDone) {
+      if (FJournal) FTable.BlobFile().EndJournal();
+      return;
+    }
     if (FDiscard) {
       FTable.DiscardBuffers(false, true);
       return;
@@ -121,6 +133,7 @@ class TModifyUndo {
         // Keep undoing the rest; the table's own check finds what is left.
       }
     }
+    if (FJournal) FTable.BlobFile().RollBackJournal();
   }
   TModifyUndo(const TModifyUndo&) = delete;
   TModifyUndo& operator=(const TModifyUndo&) = delete;
@@ -138,6 +151,7 @@ class TModifyUndo {
   };
   TDataTable& FTable;
   bool FDiscard;
+  bool FJournal = false;
   bool FDone = false;
   std::vector<TUndoStep> FSteps;
 };
@@ -234,6 +248,7 @@ void TDataCursor::WriteChanges(bool blobsChanged) {
 // staying a crack.
 void TDataCursor::RepositionAfter(std::int32_t recordNo, bool inserted, bool deleted, bool reposition,
                                   const TSavedPosition& saved) {
+  if (FBulkLoad) return;
   if (FBitmapMode && (AnyFilterActive() || (FRangeActive && !FNatural))) {
     RebuildView();
   } else {
@@ -310,8 +325,12 @@ void TDataCursor::InsertRecord(std::span<std::uint8_t> buffer, bool reposition) 
   TKeyBytes key{};
   const int count = index.IndexCount();
   const bool checks = !(FInternal && !FNatural);
+  const auto deferred = [&](int slot) {
+    return static_cast<std::size_t>(slot) < FDeferredSlots.size() && FDeferredSlots[static_cast<std::size_t>(slot)];
+  };
   if (checks) {
     for (int slot = FirstKeySlot(); slot <= count; ++slot) {
+      if (deferred(slot)) continue;
       const TKeyDef& def = index.KeyDef(slot);
       BuildKey(def, image, KeySpan(key, def));
       CheckDuplicate(slot, key.data());
@@ -323,6 +342,7 @@ void TDataCursor::InsertRecord(std::span<std::uint8_t> buffer, bool reposition) 
   }
 
   for (int slot = FirstKeySlot(); slot <= count; ++slot) {
+    if (deferred(slot)) continue;
     const TKeyDef& def = index.KeyDef(slot);
     BuildKey(def, image, KeySpan(key, def));
     AddKeyTo(slot, key.data(), n);

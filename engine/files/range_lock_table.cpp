@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cerrno>
+#include <iterator>
 #include <limits>
 
 #include "engine/files/os_error.h"
@@ -26,11 +27,11 @@ bool TRangeLockTable::Lock(TFileIdentity file, const void* holder, int fd, bool 
   const std::int64_t last = offset + length - 1;
   auto found = FFiles.find(file);
   if (found != FFiles.end()) {
-    const bool conflict =
-        std::any_of(found->second.begin(), found->second.end(), [&](const THeld& held) {
-          return held.Range.First <= last && offset <= held.Range.Last;
-        });
-    if (conflict) {
+    // Held ranges never overlap: only the last one starting at or before
+    // last can reach into [offset, last].
+    const TRanges& ranges = found->second;
+    auto after = ranges.upper_bound(last);
+    if (after != ranges.begin() && std::prev(after)->second.Range.Last >= offset) {
       SetLastOsError(EACCES);
       return false;
     }
@@ -40,8 +41,9 @@ bool TRangeLockTable::Lock(TFileIdentity file, const void* holder, int fd, bool 
     SetLastOsError(errno);
     return false;
   }
-  FFiles[file].push_back(THeld{holder, TLockRange{offset, last, length}});
-  assert(CheckInvariantsLocked());
+  TRanges& ranges = FFiles[file];
+  ranges.emplace(offset, THeld{holder, TLockRange{offset, last, length}});
+  assert(CheckAround(ranges, offset));
   return true;
 }
 
@@ -50,14 +52,11 @@ bool TRangeLockTable::Unlock(TFileIdentity file, const void* holder, int fd, std
   std::lock_guard lock(FMutex);
   auto found = FFiles.find(file);
   if (found == FFiles.end()) return false;
-  std::vector<THeld>& ranges = found->second;
-  const auto it = std::find_if(ranges.begin(), ranges.end(), [&](const THeld& held) {
-    return held.Holder == holder && held.Range.First == offset && held.Range.Length == length;
-  });
-  if (it == ranges.end()) return false;
+  TRanges& ranges = found->second;
+  const auto it = ranges.find(offset);
+  if (it == ranges.end() || it->second.Holder != holder || it->second.Range.Length != length) return false;
   ranges.erase(it);
   if (ranges.empty()) FFiles.erase(found);
-  assert(CheckInvariantsLocked());
   if (OsFileApi().OfdSetLock(fd, F_UNLCK, static_cast<off_t>(offset),
                              static_cast<off_t>(length)) != 0) {
     SetLastOsError(errno);
@@ -70,7 +69,7 @@ void TRangeLockTable::ForgetHolder(TFileIdentity file, const void* holder) noexc
   std::lock_guard lock(FMutex);
   auto found = FFiles.find(file);
   if (found == FFiles.end()) return;
-  std::erase_if(found->second, [&](const THeld& held) { return held.Holder == holder; });
+  std::erase_if(found->second, [&](const auto& entry) { return entry.second.Holder == holder; });
   if (found->second.empty()) FFiles.erase(found);
 }
 
@@ -88,16 +87,25 @@ bool TRangeLockTable::CheckInvariants() const {
 bool TRangeLockTable::CheckInvariantsLocked() const {
   for (const auto& [file, ranges] : FFiles) {
     if (ranges.empty()) return false;
-    for (std::size_t i = 0; i < ranges.size(); ++i) {
-      const TLockRange& r = ranges[i].Range;
-      if (r.First < 0 || r.Length <= 0 || r.Last != r.First + r.Length - 1) return false;
-      for (std::size_t j = i + 1; j < ranges.size(); ++j) {
-        const TLockRange& o = ranges[j].Range;
-        if (o.First <= r.Last && r.First <= o.Last) return false;
-      }
+    const TLockRange* previous = nullptr;
+    for (const auto& [first, held] : ranges) {
+      const TLockRange& r = held.Range;
+      if (r.First != first || r.First < 0 || r.Length <= 0 || r.Last != r.First + r.Length - 1) return false;
+      if (previous != nullptr && previous->Last >= r.First) return false;
+      previous = &r;
     }
   }
   return true;
+}
+
+bool TRangeLockTable::CheckAround(const TRanges& ranges, std::int64_t first) {
+  const auto it = ranges.find(first);
+  if (it == ranges.end()) return false;
+  const TLockRange& r = it->second.Range;
+  if (r.First != first || r.Length <= 0 || r.Last != r.First + r.Length - 1) return false;
+  if (it != ranges.begin() && std::prev(it)->second.Range.Last >= r.First) return false;
+  const auto next = std::next(it);
+  return next == ranges.end() || r.Last < next->second.Range.First;
 }
 
 }  // namespace tarn

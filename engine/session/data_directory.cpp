@@ -17,6 +17,13 @@ TDataDirectory::TDataDirectory(TDataSession& session, std::string_view name, std
     : FSession(session), FName(name), FPath(path) {}
 
 TDataDirectory::~TDataDirectory() {
+  if (FInTransaction) {
+    try {
+      Rollback();
+    } catch (...) {
+      // The tables are closed below all the same.
+    }
+  }
   // Last opened first: each table is closed (exclusive buffers written) and
   // freed; a failure of one table does not keep the others open.
   while (!FTables.empty()) {
@@ -73,6 +80,23 @@ TDataTable& TDataDirectory::StartTable(TDataTable* idle, std::string_view name, 
 }
 
 TDataTable& TDataDirectory::OpenTable(std::string_view name, const TTableOpenOptions& options) {
+  TDataTable& table = OpenTableOutside(name, options);
+  if (FInTransaction && !table.InTransaction()) {
+    try {
+      JoinTransaction(table);
+    } catch (...) {
+      try {
+        ReleaseTable(table, false);
+      } catch (...) {
+        // The join's failure is the one reported.
+      }
+      throw;
+    }
+  }
+  return table;
+}
+
+TDataTable& TDataDirectory::OpenTableOutside(std::string_view name, const TTableOpenOptions& options) {
   TDataTable* t = FindTable(name, options.InMemory);
   if (t != nullptr && (t->OpenCount() > 0 || t->InTransaction())) {
     if ((t->Exclusive() || options.Exclusive) && t->OpenCount() > 0 && !options.JoinInUse)

@@ -9,12 +9,22 @@
 // object whose open fails is freed again, so a failure never leaves a closed
 // object behind.
 //
+// Transactions (data_directory_transactions.cpp): between StartTransaction
+// and the end (Commit with endTransaction, or Rollback) every table of the
+// directory that is open for writing, and every one opened meanwhile, holds
+// its transaction lock and keeps all its changes in its caches; nothing of
+// them reaches the files before the commit. Tables are visited in the order
+// the directory opened them when joining, in reverse order when committing
+// or rolling back. A table stays open, and in FTables, until its transaction
+// ends even when no cursor uses it any more. Read-only tables take no part.
+//
 // Paths: FPath is the directory with a trailing backslash ("" for the
 // "Memory" directory, whose tables live in in-memory files).
 //
 // Threads: one thread at a time (the session's); no lock of its own.
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -32,8 +42,9 @@ class TDataDirectory {
  public:
   // Made by TDataSession::OpenDirectory.
   TDataDirectory(TDataSession& session, std::string_view name, std::string_view path);
-  // Closes and frees every table object (buffers of exclusive tables written,
-  // temporary ones discarded); never throws.
+  // Rolls back a transaction still running, then closes and frees every
+  // table object (buffers of exclusive tables written, temporary ones
+  // discarded); never throws.
   ~TDataDirectory();
   TDataDirectory(const TDataDirectory&) = delete;
   TDataDirectory& operator=(const TDataDirectory&) = delete;
@@ -87,6 +98,39 @@ class TDataDirectory {
   // The first free temporary table name: thread stem + counter + ".DAT".
   std::string UniqueTableName(bool inMemory) const;
 
+  // ---- transactions ----
+  // Puts every table into the transaction: an exclusive table first writes
+  // its buffers; each table takes its transaction lock (10249 when it cannot
+  // be had), a shared one then checks for changes by other programs. When a
+  // table fails, the tables that joined leave again as in Rollback and the
+  // failure is raised; the directory stays outside a transaction. Nothing
+  // when a transaction is running already.
+  void StartTransaction();
+  // Writes every change buffered by the transaction, in three passes over
+  // the tables (last opened first): (1) the write lock of each table;
+  // (2) the ordered write of the buffers (write_order.h) with its first
+  // phase on every table before the second on any, so that a committer
+  // killed part way leaves marks that others report; with forceFlush (or the
+  // session's ForceBufferFlush) the files are flushed between the phases;
+  // with endTransaction the caches are trimmed; (3) always, also after a
+  // failure in (1) or (2): the write locks are released and the deferred
+  // record unlocks happen; with endTransaction the transaction locks go too,
+  // the tables and the directory leave the transaction and tables no cursor
+  // uses are closed. Without endTransaction the transaction goes on, with
+  // everything so far on disk for good. The first failure is raised after
+  // pass 3 (a failed write leaves its marks: the tables report damage).
+  // Nothing outside a transaction.
+  void Commit(bool endTransaction, bool forceFlush);
+  // Drops every change buffered since the start or the last commit: each
+  // table (last opened first) discards its caches unwritten, re-reads its
+  // headers and trims its caches, then releases its transaction lock and its
+  // deferred record locks; tables no cursor uses are closed. Cursors refresh
+  // at their next operation and re-find their position in the restored
+  // data. Writes nothing; the first failure (a header that cannot be read,
+  // a lock that cannot be released) is raised after every table was done.
+  // Nothing outside a transaction.
+  void Rollback();
+
   // Use count, kept by the session.
   void AddUse() { ++FUseCount; }
   std::uint16_t DropUse() { return FUseCount > 0 ? --FUseCount : 0; }
@@ -103,6 +147,19 @@ class TDataDirectory {
   TDataTable& StartTable(TDataTable* idle, std::string_view name, const TTableOpenOptions& flags,
                          const std::function<void(TDataTable&)>& start);
   [[noreturn]] void Raise(TErrorCode code, std::string_view table) const;
+  // OpenTable without joining a running transaction.
+  TDataTable& OpenTableOutside(std::string_view name, const TTableOpenOptions& options);
+  // The transaction steps of one table. JoinTransaction returns whether the
+  // table joined (false: already in, read-only or closed).
+  bool JoinTransaction(TDataTable& table);
+  // Drops the table's buffered changes and releases its transaction lock;
+  // the first failure is kept in failure.
+  static void LeaveTransaction(TDataTable& table, std::exception_ptr& failure) noexcept;
+  // The tables in a transaction, last opened first.
+  std::vector<TDataTable*> TransactionTables() const;
+  // Closes and removes the tables neither open for a user nor in a
+  // transaction; the first failure is kept in failure.
+  void ReleaseUnusedTables(std::exception_ptr& failure) noexcept;
 
   TDataSession& FSession;
   std::string FName;

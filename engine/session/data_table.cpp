@@ -621,6 +621,7 @@ void TDataTable::ClearInterruptedWrite() {
 
 void TDataTable::DiscardBuffers(bool clear, bool reread) {
   if (!FOpen) return;
+  ++FDiscardCount;
   // Entries of an open write that are dropped unwritten leave its marks as damage.
   AbandonBufferWrite();
   FDataFile.DiscardRecords();
@@ -923,6 +924,23 @@ void TDataTable::UnlockAllRecords(bool onlyDeferred) {
       if (!failure) failure = std::current_exception();
     }
   }
+  if (failure) std::rethrow_exception(failure);
+}
+
+void TDataTable::ReleaseDeferredUnlocks() {
+  if (!FHoldsTransactionLock) return;
+  // UnlockRecord defers while the transaction lock is held: it is set aside
+  // for the unlocks, and put back even when one fails.
+  FHoldsTransactionLock = false;
+  std::exception_ptr failure;
+  try {
+    UnlockAllRecords(true);
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  FDeferredUnlocks->ClearAll();
+  FHoldsTransactionLock = true;
+  assert(CheckInvariants());
   if (failure) std::rethrow_exception(failure);
 }
 

@@ -118,6 +118,9 @@ struct TTableDefinition {
   bool Encrypted = false;
   std::int16_t UserMajorVersion = 0;
   std::int16_t UserMinorVersion = 0;
+  // The table's last auto-increment value (RecAutoInc counter) once made;
+  // -1 keeps the current value in a restructure (0 for a new table).
+  std::int32_t LastAutoInc = -1;
 };
 
 // Counters of lock attempts, for statistics and tests only.
@@ -252,8 +255,14 @@ class TDataTable final : public TDataFileOwner, public TIndexOwner, public TBlob
   void ClearInterruptedWrite();
   // Drops every cached record, page and block without writing; with clear
   // trims the caches, with reread reads the three headers again. A write of
-  // the buffers still open is abandoned (AbandonBufferWrite).
+  // the buffers still open is abandoned (AbandonBufferWrite). Raises
+  // DiscardCount.
   void DiscardBuffers(bool clear, bool reread);
+  // How often the buffers were dropped unwritten. Cursors keep it with their
+  // change-count snapshot: after a rollback the counters read back from disk
+  // may equal a value a cursor saw during the transaction, so the counters
+  // alone cannot tell that the cursor's view is gone.
+  std::uint32_t DiscardCount() const { return FDiscardCount; }
   // Empties the open files and drops their caches.
   void EmptyTable();
   // Compares the change counters of the three headers with the disk; empties
@@ -304,6 +313,10 @@ class TDataTable final : public TDataFileOwner, public TIndexOwner, public TBlob
   // onlyDeferred), in increasing order; all are tried, the first failure is
   // raised at the end.
   void UnlockAllRecords(bool onlyDeferred);
+  // Releases the records whose unlock was deferred while the transaction
+  // lock stays held (a commit that keeps its transaction running). All are
+  // tried; the first failure is raised at the end.
+  void ReleaseDeferredUnlocks();
 
   // The cursor side of record locks: a record already locked by a cursor of
   // this table fails at once with 10258; otherwise LockRecord, and R joins
@@ -458,6 +471,7 @@ class TDataTable final : public TDataFileOwner, public TIndexOwner, public TBlob
 
   bool FInTransaction = false;
   bool FDataWritten = false;
+  std::uint32_t FDiscardCount = 0;
   // The files whose header carries a mark set by this object's open write.
   std::array<bool, PartCount> FAnnounced{};
   // The files of an abandoned write: damaged in this object's view whatever

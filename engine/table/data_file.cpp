@@ -489,7 +489,13 @@ TRecord* TDataFile::ObtainBuffer(std::int32_t recordNo) {
       victim->Clear(false);
       return victim;
     }
-    FCacheCapacity += RecordCacheLimits::GrowthStep;
+    // Inside a transaction every older buffer is usually modified: growing by
+    // half the capacity keeps the scans above to O(log n) for n records
+    // buffered (a capacity is a limit only; buffers are made as needed).
+    const std::int32_t step = FOwner.HoldsTransactionLock()
+                                  ? std::max(RecordCacheLimits::GrowthStep, FCacheCapacity / 2)
+                                  : RecordCacheLimits::GrowthStep;
+    FCacheCapacity += step;
   }
   std::unique_ptr<TRecord> fresh = FRecordPool.Get();
   fresh->FRecordNo = recordNo;

@@ -525,6 +525,10 @@ TEST_F(TableTest, ReadOnlyAndExclusiveOpens) {
   auto other = NewTable();
   EXPECT_EQ(CodeOf([&] { other->Open(); }), tarn::TARN_OSEACCES);
   EXPECT_FALSE(other->Active());
+  // Searches that would need a second cursor scan instead.
+  EXPECT_TRUE(owner->Locate("City;Name", {"Oslo", "Carla"}));
+  EXPECT_EQ(owner->FieldByName("Id").AsInteger(), 3);
+  EXPECT_EQ(owner->Lookup("Name", {"bert"}, "Age"), (std::optional<TFieldValues>{{"45"}}));
 }
 
 TEST_F(TableTest, CreatingAndDeletingTables) {
@@ -540,8 +544,16 @@ TEST_F(TableTest, CreatingAndDeletingTables) {
   table.Open();
   EXPECT_TRUE(table.IsEmpty());
   table.Close();
+  // Creating it again replaces it.
+  table.SetFieldDefinitions({{"Code", TFieldType::String, 8}});
+  table.SetIndexDefs({});
+  table.CreateTable();
+  table.Open();
+  EXPECT_EQ(table.FieldByName("Code").Size(), 8);
+  table.Close();
   table.DeleteTable();
   EXPECT_FALSE(table.Exists());
+  EXPECT_EQ(CodeOf([&] { table.DeleteTable(); }), tarn::TARN_OSENOENT);
   // In memory.
   TTarnTable memory;
   memory.SetDatabaseName("memory");
@@ -558,6 +570,79 @@ TEST_F(TableTest, CreatingAndDeletingTables) {
 
 // Every field type the field classes know, through the engine's record
 // layout and back, with nulls and the auto-increment value the engine gives.
+TEST_F(TableTest, TransactionsOfADatabaseComponent) {
+  TTarnDatabase database;
+  database.SetName("PeopleDb");
+  database.SetDatabaseName("Quiz");
+  database.SetDirectory(Dir.Path());
+  EXPECT_EQ(MessageOf([&] { database.Commit(); }),
+            "PeopleDb: Cannot perform this operation on a closed database.");
+  TTarnTable table;
+  table.SetDatabaseName("Quiz");
+  table.SetTableName("People");
+  table.Open();
+  EXPECT_FALSE(database.InTransaction());
+  EXPECT_EQ(MessageOf([&] { database.Commit(); }), "PeopleDb: Database Quiz has no active transaction.");
+  EXPECT_EQ(MessageOf([&] { database.Rollback(); }), "PeopleDb: Database Quiz has no active transaction.");
+  database.StartTransaction();
+  EXPECT_TRUE(database.InTransaction());
+  EXPECT_EQ(MessageOf([&] { database.StartTransaction(); }),
+            "PeopleDb: Database Quiz already has an active transaction.");
+  dbcomp_testing::AppendPerson(table, {30, "Tess", "Oslo", 40, "kept?"});
+  table.First();
+  table.Edit();
+  table.FieldByName("Name").SetAsString("Annie");
+  table.Post();
+  database.Rollback();
+  EXPECT_FALSE(database.InTransaction());
+  table.Refresh();
+  EXPECT_EQ(table.RecordCount(), 6);
+  EXPECT_EQ(table.FieldByName("Name").AsString(), "Anna");
+  database.StartTransaction();
+  dbcomp_testing::AppendPerson(table, {31, "Ulf", "Oslo", 41, "kept"});
+  database.Commit(true);
+  EXPECT_FALSE(database.InTransaction());
+  auto other = NewTable();
+  other->Open();
+  EXPECT_EQ(other->RecordCount(), 7);
+  ASSERT_TRUE(other->Locate("Id", {"31"}));
+  EXPECT_EQ(other->FieldByName("Note").AsString(), "kept");
+}
+
+TEST_F(TableTest, EmptyingTablesAndAddingAndDeletingIndexes) {
+  auto table = NewTable();
+  std::vector<int> progress;
+  table->OnIndexProgress = [&](TTarnTable&, int percent) { progress.push_back(percent); };
+  // A closed table is opened exclusively for the change.
+  table->AddIndex("ByNote", "City;Age", {.Descending = true});
+  ASSERT_FALSE(progress.empty());
+  EXPECT_EQ(progress.back(), 100);
+  table->SetIndexName("ByNote");
+  table->Open();
+  EXPECT_EQ(Column(*table, "Id"), (Strings{"6", "1", "3", "2", "5", "4"})) << "the whole key descends";
+  // An open table that is not exclusive cannot be changed.
+  EXPECT_EQ(CodeOf([&] { table->EmptyTable(); }), tarn::TARN_NEEDEXCLACCESS);
+  table->Close();
+  table->SetExclusive(true);
+  table->Open();
+  table->DeleteIndex("ByNote");
+  EXPECT_EQ(table->IndexName(), "") << "its index is gone: the primary index";
+  EXPECT_EQ(Column(*table, "Id"), (Strings{"1", "2", "3", "4", "5", "6"}));
+  table->AddIndex("ByAgeName", "Age;Name");
+  table->SetIndexName("ByAgeName");
+  EXPECT_EQ(Column(*table, "Id"), (Strings{"5", "3", "6", "1", "4", "2"}));
+  table->EmptyTable();
+  EXPECT_TRUE(table->IsEmpty());
+  EXPECT_EQ(table->RecordCount(), 0);
+  table->Close();
+  table->SetExclusive(false);
+  table->UpdateIndexDefs();
+  EXPECT_EQ(table->IndexDefs().size(), 5u) << "the indexes stay";
+  table->Open();
+  dbcomp_testing::AppendPerson(*table, {1, "A", "B", 1, ""});
+  EXPECT_EQ(table->RecordCount(), 1);
+}
+
 TEST(TableTypesTest, ValuesOfEveryTypeSurviveTheTable) {
   TComponentLayer layer;
   testing_support::TTempDir dir;

@@ -165,6 +165,13 @@ std::string PrintTree(const TExpToken& node) {
       if (node.Op == TExpOp::Cast) s += " AS " + std::to_string(node.DataType);
       return s + ")";
     }
+    case TExpTokenKind::Aggregate:
+      return std::string(ExpAggregateName(static_cast<TExpAggregate>(node.Option))) + "(" +
+             PrintTree(*node.List[0]) + ")";
+    case TExpTokenKind::Parameter:
+      return "?" + std::to_string(node.Reference);
+    case TExpTokenKind::SubSelect:
+      return "(SELECT #" + std::to_string(node.Reference) + ")";
     case TExpTokenKind::None:
       break;
   }

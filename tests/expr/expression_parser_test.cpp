@@ -393,6 +393,32 @@ TEST(ParseFilter, DeepNestingFailsInsteadOfExhaustingTheStack) {
   EXPECT_NO_THROW(parser.ParseFilter(std::string(50, '(') + "Flag" + std::string(50, ')'), table));
 }
 
+// The SQL-only constructs parse only under their flags; sub-selects also
+// need the statement parser's hooks.
+TEST(SqlConstructs, ParseOnlyWithTheirFlags) {
+  const auto parse = [](std::string_view text, int flags) -> std::string {
+    TExpressionParser parser(TARN_INVALIDFILTER, "T");
+    parser.SetText(text);
+    parser.NextToken();
+    try {
+      return PrintTree(*parser.ParseExpression(flags));
+    } catch (const ETarnEngineError& e) {
+      return e.ErrorMessage();
+    }
+  };
+  constexpr int all = ExpParseFlags::Aggregates | ExpParseFlags::AllColumns | ExpParseFlags::Extended |
+                      ExpParseFlags::Parameters | ExpParseFlags::SubSelects;
+  EXPECT_EQ(parse("SUM(Amount) + COUNT(*)", all), "(SUM(Amount) + COUNT(*))");
+  EXPECT_EQ(parse("SUM(Amount)", ExpParseFlags::Filter), "Aggregate functions are not allowed in filter expression");
+  EXPECT_EQ(parse("MAX(SUM(Amount))", all), "Aggregate functions are not allowed in filter expression");
+  EXPECT_EQ(parse("SUM(*)", all), "* (all columns) symbol is not allowed in filter expression");
+  EXPECT_EQ(parse("c.*", all), "c.*");
+  EXPECT_EQ(parse("*", ExpParseFlags::Filter), "* (all columns) symbol is not allowed in filter expression");
+  EXPECT_EQ(parse("Amount = ?", all), "(Amount = ?0)");
+  EXPECT_EQ(parse("Amount = ?", ExpParseFlags::Filter), "Parameters are not allowed in filter expression");
+  EXPECT_EQ(parse("Amount IN (SELECT x FROM y)", all), "Sub-select queries are not allowed in filter expression");
+}
+
 TEST(TokenPool, TreesGoBackToThePool) {
   const TMemoryTable table = TMemoryTable::Standard();
   TExpTokenStack& pool = TExpTokenStack::Instance();
