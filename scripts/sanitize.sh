@@ -35,7 +35,7 @@ if [ "$do_fuzz" = yes ]; then
 CC=clang CXX=clang++ cmake -S "$root" -B "$fuzz" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
   -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" -DVANTOR_WERROR=ON -DVANTOR_SANITIZE=ON -DVANTOR_FUZZ=ON \
   -DVANTOR_BUILD_TESTS=OFF -DVANTOR_BUILD_BENCH=OFF >/dev/null
-harnesses=(table_fuzzer filter_fuzzer ini_fuzzer rtf_fuzzer)
+harnesses=(table_fuzzer filter_fuzzer sql_fuzzer ini_fuzzer rtf_fuzzer)
 fuzz_targets=()
 for h in "${harnesses[@]}"; do fuzz_targets+=(--target "$h"); done
 cmake --build "$fuzz" --parallel "$jobs" "${fuzz_targets[@]}"
@@ -69,12 +69,12 @@ fi
 cmake -S "$root" -B "$asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVANTOR_WERROR=ON \
   -DVANTOR_SANITIZE=ON -DVANTOR_BUILD_GUI=OFF -DVANTOR_BUILD_BENCH=OFF >/dev/null
 # The test programs of these labels that exist so far.
-labels='^(engine-.*|expr|sql|dbcomp)$'
+labels='^(engine-.*|expr|sql|dbcomp|tools|reliability)$'
 targets=()
 # Read the target list whole: grep -q stopping early would break the pipe.
 help=$(cmake --build "$asan" --target help)
 for t in engine_base engine_files engine_table engine_index engine_blob engine_session engine_cursor \
-         expr sql dbcomp; do
+         expr sql dbcomp tools reliability; do
   if grep -q "^${t}_tests:" <<<"$help"; then
     targets+=(--target "${t}_tests")
   fi

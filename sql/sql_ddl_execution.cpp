@@ -16,10 +16,6 @@ namespace {
   RaiseEngineError(TARN_SQLPARSE, {.Message = message});
 }
 
-[[noreturn]] void NotAvailable(TQueryKind kind) {
-  Fail(std::string(QueryKindName(kind)) + " statements cannot be executed yet");
-}
-
 // The directory a statement's table lives in: the statement's own, the
 // in-memory directory for MEMORY, or the directory of the table's path.
 // Opened directories are given back when the scope ends.
@@ -59,8 +55,9 @@ class TStatementCursor {
     try {
       FCursor.CloseCursor(true);
     } catch (...) {
-      // The cursor is closed; a failure to write back has been reported to
-      // whoever closed it explicitly before.
+      // Reached on the way out of a failure (paths that succeed close the
+      // cursor themselves, so that a failed write is raised): the first
+      // failure is the one to report.
     }
   }
   TStatementCursor(const TStatementCursor&) = delete;
@@ -73,99 +70,39 @@ class TStatementCursor {
   TDataCursor FCursor;
 };
 
-// The password of a new encrypted table, known to the session for as long
-// as the statement needs it, and forgotten again unless it was known before.
-class TPasswordScope {
- public:
-  TPasswordScope(TDataSession& session, const TTableDefinition& definition) : FSession(session) {
-    if (definition.Encrypted && !definition.Password.empty() &&
-        !session.HasPassword(definition.Password)) {
-      session.AddPassword(definition.Password);
-      FAdded = definition.Password;
-    }
-  }
-  ~TPasswordScope() {
-    if (!FAdded.empty()) FSession.RemovePassword(FAdded);
-  }
-  TPasswordScope(const TPasswordScope&) = delete;
-  TPasswordScope& operator=(const TPasswordScope&) = delete;
-
- private:
-  TDataSession& FSession;
-  std::string FAdded;
-};
-
 }  // namespace
 
 void ExecuteCreateTable(TDataDirectory& own, const TDataQuery& query) {
   const TSourceTable& table = query.Sources.at(0);
   TTableDirectory scope(own, table);
   TDataDirectory& directory = scope.Get();
-  const TSqlTableDefinition definition = BuildCreateDefinition(query);
-  if (definition.LastAutoInc < -1)
-    RaiseEngineError(TARN_FLDLIMIT, {.Database = directory.Name(), .Table = table.Name});
-  if (directory.TableExists(table.Name, table.InMemory)) {
-    if (query.IfNotExists) return;
-    RaiseEngineError(TARN_TABLEEXISTS, {.Database = directory.Name(), .Table = table.Name});
-  }
-  {
-    TDataTable& created =
-        directory.CreateTable(table.Name, table.InMemory, false, definition.Definition);
-    try {
-      if (definition.LastAutoInc >= 0)
-        created.DataFile().SetLastAutoInc(static_cast<std::int32_t>(definition.LastAutoInc));
-    } catch (...) {
-      directory.ReleaseTable(created, true);
-      directory.DeleteTable(table.Name, table.InMemory);
-      throw;
-    }
-    directory.ReleaseTable(created, false);
-  }
-  // The first open verifies the new table; a definition it refuses leaves
-  // no table behind.
-  TPasswordScope password(directory.Session(), definition.Definition);
-  try {
-    TStatementCursor check(directory, table, false);
-    check->OpenCursor();
-    check->CloseCursor();
-  } catch (...) {
-    try {
-      directory.DeleteTable(table.Name, table.InMemory);
-    } catch (...) {
-      // The verification failure is the one to report.
-    }
-    throw;
-  }
+  TSqlTableDefinition definition = BuildCreateDefinition(query);
+  if (query.IfNotExists && directory.TableExists(table.Name, table.InMemory)) return;
+  definition.Definition.LastAutoInc = static_cast<std::int32_t>(definition.LastAutoInc);
+  TStatementCursor cursor(directory, table, true);
+  cursor->CreateTable(definition.Definition, false);
 }
 
 void ExecuteAlterTable(TDataDirectory& own, const TDataQuery& query) {
   const TSourceTable& table = query.Sources.at(0);
   TTableDirectory scope(own, table);
+  TStatementCursor cursor(scope.Get(), table, true);
   TSqlTableDefinition definition;
-  {
-    TStatementCursor cursor(scope.Get(), table, true);
-    cursor->OpenCursor();
-    definition = ReadTableDefinition(*cursor);
-  }
+  cursor->OpenCursor();
+  definition = ReadTableDefinition(*cursor);
+  cursor->CloseCursor();
   ApplyAlterTable(query, definition);
-  NotAvailable(query.Kind());
+  definition.Definition.LastAutoInc = static_cast<std::int32_t>(definition.LastAutoInc);
+  cursor->RestructureTable(definition.Definition, query.NoBackup);
 }
 
 void ExecuteDropTable(TDataDirectory& own, const TDataQuery& query) {
   const TSourceTable& table = query.Sources.at(0);
   TTableDirectory scope(own, table);
   TDataDirectory& directory = scope.Get();
-  if (!directory.TableExists(table.Name, table.InMemory)) {
-    if (query.IfExists) return;
-    RaiseEngineError(TARN_OSENOENT, {.Database = directory.Name(), .Table = table.Name});
-  }
-  {
-    // An encrypted table needs its password known before it may go.
-    TStatementCursor check(directory, table, false);
-    check->OpenCursor();
-    check->CloseCursor();
-  }
-  directory.DeleteTable(table.Name, table.InMemory);
+  if (query.IfExists && !directory.TableExists(table.Name, table.InMemory)) return;
+  TStatementCursor cursor(directory, table, false);
+  cursor->DeleteTable();
 }
 
 void ExecuteCreateIndex(TDataDirectory& own, const TDataQuery& query) {
@@ -173,12 +110,10 @@ void ExecuteCreateIndex(TDataDirectory& own, const TDataQuery& query) {
   TTableDirectory scope(own, table);
   TStatementCursor cursor(scope.Get(), table, true);
   cursor->OpenCursor();
-  const TSqlTableDefinition present = ReadTableDefinition(*cursor);
   if (query.IfNotExists && cursor->Table().IndexFile().FindIndexName(query.Index.Name) > 0) return;
-  const TIndexDescriptor index =
-      MakeIndexDescriptor(query.Index, present.Definition.Fields, query.Index.Name);
-  (void)index;
-  NotAvailable(query.Kind());
+  const TSqlTableDefinition present = ReadTableDefinition(*cursor);
+  cursor->AddIndex(MakeIndexDescriptor(query.Index, present.Definition.Fields, query.Index.Name));
+  cursor->CloseCursor();
 }
 
 void ExecuteDropIndex(TDataDirectory& own, const TDataQuery& query) {
@@ -190,26 +125,32 @@ void ExecuteDropIndex(TDataDirectory& own, const TDataQuery& query) {
   const bool primary = SameName(query.IndexName, "PRIMARY");
   const bool exists = primary ? !index.NoPrimaryIndex() && index.Descriptor(0).FieldCount > 0
                               : index.FindIndexName(query.IndexName) > 0;
-  if (!exists && query.IfExists) return;
-  NotAvailable(query.Kind());
+  if (!exists) {
+    if (query.IfExists) return;
+    RaiseEngineError(
+        TARN_INVALIDINDEXNAME,
+        {.Database = cursor->DatabaseName(), .Table = table.Name, .Index = query.IndexName});
+  }
+  cursor->DeleteIndex(primary ? std::string_view() : std::string_view(query.IndexName), true);
+  cursor->CloseCursor();
 }
 
 void ExecuteStartTransaction(TDataDirectory& directory) {
   if (directory.InTransaction())
     Fail("Transaction already in progress for database '" + directory.Name() + "'");
-  NotAvailable(TQueryKind::StartTransaction);
+  directory.StartTransaction();
 }
 
-void ExecuteCommit(TDataDirectory& directory, const TDataQuery&) {
+void ExecuteCommit(TDataDirectory& directory, const TDataQuery& query) {
   if (!directory.InTransaction())
     Fail("Transaction not in progress for database '" + directory.Name() + "'");
-  NotAvailable(TQueryKind::Commit);
+  directory.Commit(true, query.CommitFlush);
 }
 
 void ExecuteRollback(TDataDirectory& directory) {
   if (!directory.InTransaction())
     Fail("Transaction not in progress for database '" + directory.Name() + "'");
-  NotAvailable(TQueryKind::Rollback);
+  directory.Rollback();
 }
 
 }  // namespace tarn

@@ -6,24 +6,26 @@
 // ("Memory"), one named with a path in the directory of that path; either
 // is opened for the call and given back on every exit path.
 //
-//   CREATE TABLE   definition (sql_table_definition.h), then the table is
-//                  created; nothing with IF NOT EXISTS when it exists. A
-//                  definition the new table fails to verify with is removed
-//                  again and the failure raised.
+//   CREATE TABLE   the definition (sql_table_definition.h) created by a
+//                  cursor's CreateTable, which checks it first; nothing with
+//                  IF NOT EXISTS when the table exists
 //   ALTER TABLE    the actions applied to a copy of the table's definition,
-//                  then the table restructured (NOBACKUP: no backup files)
-//   DROP TABLE     the table's files deleted; nothing with IF EXISTS when
-//                  the table does not exist
-//   CREATE INDEX   on an exclusive cursor: a secondary index added, unless
-//                  IF NOT EXISTS finds an index of that name
+//                  then the cursor's RestructureTable (NOBACKUP: no backup
+//                  files)
+//   DROP TABLE     the cursor's DeleteTable; nothing with IF EXISTS when the
+//                  table does not exist
+//   CREATE INDEX   on an exclusive cursor: AddIndex, unless IF NOT EXISTS
+//                  finds a secondary index of that name
 //   DROP INDEX     on an exclusive cursor: PRIMARY (any case) drops the
-//                  primary key, another name that secondary index; nothing
-//                  with IF EXISTS when there is none
-//   START TRANSACTION, COMMIT [FLUSH], ROLLBACK on the directory; "already
-//                  in progress" / "not in progress" name the database
+//                  primary key, another name that secondary index
+//                  (DeleteIndex, descriptor removed); without such an index
+//                  10022, or nothing with IF EXISTS
+//   START TRANSACTION, COMMIT [FLUSH], ROLLBACK: the directory's
+//                  StartTransaction, Commit (ending it, FLUSH forcing the
+//                  flush) and Rollback; "already in progress" / "not in
+//                  progress" name the database
 // Failures are the engine's own codes, or 11949 (TARN_SQLPARSE) with the
-// statement's message. Operations the engine does not offer yet raise 11949
-// naming the statement.
+// statement's message.
 
 #include "sql/data_query.h"
 
