@@ -4,8 +4,11 @@
 //   vantor --help              what follows, and where the question table is
 //                              looked for ("Vantor.ini")
 //   vantor --version           "Vantor 3.1"
-//   vantor --screenshot FILE   starts as usual, writes the main window on its
-//                              first question to FILE (PNG) and ends; without
+//   vantor --edit              the question editor on the game's question
+//                              table, instead of the game
+//   vantor --screenshot FILE   starts as usual, writes the main window (or with
+//                              --edit the editor) on its first question to
+//                              FILE (PNG) and ends; without
 //                              a platform chosen in QT_QPA_PLATFORM it draws
 //                              offscreen, so it needs no display
 //
@@ -46,6 +49,7 @@ int main(int argc, char** argv) {
     }
     vantor::TStartupOptions options;
     options.ScreenshotFile = commandLine.ScreenshotFile;
+    options.Edit = commandLine.Edit;
     const bool screenshot = !options.ScreenshotFile.empty();
     if (screenshot && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
       qputenv("QT_QPA_PLATFORM", "offscreen");

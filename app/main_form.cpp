@@ -145,6 +145,7 @@ bool TMainForm::FormCreate() {
     return false;
   }
   const std::string& databaseName = location.Directory;
+  FDatabaseName = databaseName;
   try {
     FVantorTable = dbcomp::CreateTable(databaseName, QuestionTableName);
     if (!FVantorTable) dbcomp::DatabaseError("Error creating table handle.");
@@ -184,7 +185,17 @@ void TMainForm::MAboutClick() {
 }
 
 void TMainForm::MFormClick() {
-  if (FEditorForm != nullptr) FEditorForm->exec();
+  if (FEditorForm == nullptr) return;
+  // The editor has a cursor of its own on the table: a pending answer is
+  // stored first (giving back its record lock), and what the editor changed
+  // is read again afterwards.
+  RunGuarded(this, [this] {
+    if (FVantorTable && FVantorTable->Active()) FVantorTable->CheckBrowseMode();
+  });
+  FEditorForm->exec();
+  RunGuarded(this, [this] {
+    if (FVantorTable && FVantorTable->Active()) FVantorTable->Refresh();
+  });
 }
 
 void TMainForm::ANextExecute() {

@@ -76,6 +76,9 @@ class TMainForm : public QMainWindow, private TQuizView {
   void SetAboutForm(QDialog* form) noexcept { FAboutForm = form; }
   void SetEditorForm(QDialog* form) noexcept { FEditorForm = form; }
 
+  // The table directory read from "Vantor.ini" by FormCreate.
+  const std::string& DatabaseName() const noexcept { return FDatabaseName; }
+
   // Components, for the windows that share them and for tests.
   dbcomp::TDataSet* VantorTable() const noexcept { return FVantorTable.get(); }
   dbcomp::TDataSource& DataSource1() noexcept { return FDataSource1; }
@@ -115,6 +118,7 @@ class TMainForm : public QMainWindow, private TQuizView {
   QDialog* FHelpForm = nullptr;
   QDialog* FAboutForm = nullptr;
   QDialog* FEditorForm = nullptr;
+  std::string FDatabaseName;
   QMetaObject::Connection FIdleConnection;
   bool FCentred = false;
 };

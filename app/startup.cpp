@@ -20,13 +20,16 @@
 
 #include "app/about_form.h"
 #include "app/config.h"
+#include "app/corrections_form.h"
 #include "app/dialogs.h"
 #include "app/exception_handler.h"
 #include "app/help_form.h"
 #include "app/main_form.h"
 #include "app/message_form.h"
 #include "app/paths.h"
+#include "app/table_location.h"
 #include "app/version.h"
+#include "dbcomp/session_list.h"
 
 namespace vantor {
 
@@ -148,10 +151,12 @@ TCommandLine ParseCommandLine(int argc, const char* const* argv) {
   parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
   const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
   const QCommandLineOption version(QStringLiteral("version"));
+  const QCommandLineOption edit(QStringLiteral("edit"));
   const QCommandLineOption screenshot(QStringLiteral("screenshot"), QString(),
                                       QStringLiteral("FILE"));
   parser.addOption(help);
   parser.addOption(version);
+  parser.addOption(edit);
   parser.addOption(screenshot);
   for (const char* name : QtValueOptions)
     parser.addOption(
@@ -170,6 +175,7 @@ TCommandLine ParseCommandLine(int argc, const char* const* argv) {
   }
   result.ShowHelp = parser.isSet(help);
   result.ShowVersion = parser.isSet(version);
+  result.Edit = parser.isSet(edit);
   result.Platform = parser.value(QStringLiteral("platform")).toStdString();
   const QStringList files = parser.values(screenshot);
   if (files.size() > 1) {
@@ -200,10 +206,13 @@ std::string HelpText(const std::string& programDir) {
       "Options:\n"
       "  -h, --help         show this text and end\n"
       "  --version          show the program's version and end\n"
-      "  --screenshot FILE  start as usual, write the main window on its first question\n"
-      "                     to FILE (PNG) and end; every dialog is answered with OK and\n"
-      "                     printed on stderr. Draws offscreen unless QT_QPA_PLATFORM\n"
-      "                     names a platform, so it needs no display.\n"
+      "  --edit             open the question editor on the game's question table\n"
+      "                     instead of the game\n"
+      "  --screenshot FILE  start as usual, write the main window (with --edit: the\n"
+      "                     editor) on its first question to FILE (PNG) and end;\n"
+      "                     every dialog is answered with OK and printed on stderr.\n"
+      "                     Draws offscreen unless QT_QPA_PLATFORM names a platform,\n"
+      "                     so it needs no display.\n"
       "Qt's own options (-platform NAME, -style NAME, -reverse, ...) are passed on to Qt.\n\n";
   text += "The question table \"" + std::string(QuestionTableName) +
           "\" lies in the directory named by\n";
@@ -283,6 +292,58 @@ std::string TableDirectoryLine(const std::string& iniPath, const std::string& di
   return line;
 }
 
+QImage RenderWindow(QWidget& window) {
+  QApplication::processEvents();
+  return window.grab().toImage();
+}
+
+namespace {
+
+// Writes `shot` to the screenshot file; answers the screenshot exit code.
+int SaveScreenshot(const QImage& shot, const std::string& fileName) {
+  if (!shot.save(QString::fromStdString(fileName), "PNG")) {
+    std::fprintf(stderr, "vantor: the screenshot \"%s\" cannot be written\n", fileName.c_str());
+    return ScreenshotNotSaved;
+  }
+  return ScreenshotWritten;
+}
+
+void PrintTableDirectory() {
+  const std::string iniPath = ExePath(ConfigFileName);
+  std::fprintf(stderr, "%s\n", TableDirectoryLine(iniPath, ReadTablePath(iniPath)).c_str());
+  std::fflush(stderr);
+}
+
+// "vantor --edit": the editor on the game's table is the program's window.
+int RunEditor(QApplication& app, const TStartupOptions& options) {
+  const bool screenshot = !options.ScreenshotFile.empty();
+  dbcomp::DefaultSession().AddPassword(TablePassword);
+  // The same table the game plays: a read-only (installed) one through the
+  // user's own copy.
+  const TTableLocation location = PlayableTableDirectory(ReadTablePath(ExePath(ConfigFileName)), QuestionTableName);
+  if (!location.Error.empty()) {
+    ErrorBox(location.Error + ".", 0, true);
+    return screenshot ? ScreenshotNoWindow : 0;
+  }
+  TCorrectionsForm editor;
+  try {
+    editor.OpenTable(location.Directory);
+  } catch (const std::exception& e) {
+    ErrorBox(std::string(e.what()) + ".", 0, true);
+    PrintTableDirectory();
+    return screenshot ? ScreenshotNoWindow : 0;
+  }
+  editor.show();
+  if (screenshot) return SaveScreenshot(RenderWindow(editor), options.ScreenshotFile);
+  if (!editor.isVisible()) return 0;
+  QObject::connect(&app, &QApplication::lastWindowClosed, &app, &QApplication::quit);
+  const int code = app.exec();
+  RunGuarded(&editor, [&] { editor.CloseTable(); });
+  return code;
+}
+
+}  // namespace
+
 QImage RenderMainWindow(TMainForm& mainForm) {
   QApplication::processEvents();
   mainForm.ActionManagerUpdate();
@@ -293,14 +354,13 @@ int RunProgram(QApplication& app, const TStartupOptions& options) {
   const bool screenshot = !options.ScreenshotFile.empty();
   std::optional<TUnattendedDialogs> unattended;
   if (screenshot) unattended.emplace();
+  if (options.Edit) return RunEditor(app, options);
 
   TMainForm mainForm;
   bool opened = false;
   RunGuarded(&mainForm, [&] { opened = mainForm.FormCreate(); });
   if (!opened) {
-    const std::string iniPath = ExePath(ConfigFileName);
-    std::fprintf(stderr, "%s\n", TableDirectoryLine(iniPath, ReadTablePath(iniPath)).c_str());
-    std::fflush(stderr);
+    PrintTableDirectory();
     return screenshot ? ScreenshotNoWindow : 0;
   }
 
@@ -309,17 +369,14 @@ int RunProgram(QApplication& app, const TStartupOptions& options) {
   auto aboutForm = std::make_unique<TAboutForm>(&mainForm, assetDir);
   mainForm.SetHelpForm(helpForm.get());
   mainForm.SetAboutForm(aboutForm.get());
+  auto editorForm = std::make_unique<TCorrectionsForm>(&mainForm);
+  editorForm->SetDatabaseName(mainForm.DatabaseName());
+  mainForm.SetEditorForm(editorForm.get());
 
   mainForm.show();
   if (options.OnShown) options.OnShown(mainForm);
   if (screenshot) {
-    const QImage shot = RenderMainWindow(mainForm);
-    if (!shot.save(QString::fromStdString(options.ScreenshotFile), "PNG")) {
-      std::fprintf(stderr, "vantor: the screenshot \"%s\" cannot be written\n",
-                   options.ScreenshotFile.c_str());
-      return ScreenshotNotSaved;
-    }
-    return ScreenshotWritten;
+    return SaveScreenshot(RenderMainWindow(mainForm), options.ScreenshotFile);
   }
   if (!mainForm.isVisible()) return 0;
   QObject::connect(&app, &QApplication::lastWindowClosed, &app, &QApplication::quit);

@@ -19,6 +19,7 @@
 
 class QApplication;
 class QImage;
+class QWidget;
 
 namespace vantor {
 
@@ -29,15 +30,19 @@ struct TStartupOptions {
   std::function<void(TMainForm& mainForm)> OnShown;
   // Screenshot mode when not empty: the PNG file to write.
   std::string ScreenshotFile = {};
+  // Editor mode: the question editor is the program's window instead of the
+  // game ("--edit").
+  bool Edit = false;
 };
 
-// The command line. The program's own options are --help, --version and
-// --screenshot; Qt's options (-platform NAME, -style NAME, -reverse, ...;
+// The command line. The program's own options are --help, --version, --edit
+// and --screenshot; Qt's options (-platform NAME, -style NAME, -reverse, ...;
 // one or two dashes) are accepted and left to the application object. Any
 // other option, and any argument that is no option, is refused.
 struct TCommandLine {
   bool ShowHelp = false;       // "--help" or "-h"
   bool ShowVersion = false;    // "--version"
+  bool Edit = false;           // "--edit"
   std::string ScreenshotFile;  // "--screenshot FILE" or "--screenshot=FILE"
   std::string Platform;        // Qt's "-platform NAME", "" when not given
   std::string Error;           // not empty: the command line is unusable
@@ -50,7 +55,7 @@ struct TCommandLine {
 TCommandLine ParseCommandLine(int argc, const char* const* argv);
 
 // The line that follows an unusable command line on stderr.
-inline constexpr const char* UsageLine = "usage: vantor [--help] [--version] [--screenshot FILE]";
+inline constexpr const char* UsageLine = "usage: vantor [--help] [--version] [--edit] [--screenshot FILE]";
 
 // "Vantor " and the program's version, as "--version" prints it.
 std::string VersionText();
@@ -104,12 +109,19 @@ inline constexpr int ScreenshotWritten = 0;
 inline constexpr int ScreenshotNoWindow = 1;  // start-up took the fatal path
 inline constexpr int ScreenshotNotSaved = 2;  // the PNG could not be written
 
-// Creates the main window and runs its creation handler. When the question
+// Editor mode (options.Edit): registers the table password with the default
+// session, reads the table directory from "Vantor.ini" and opens the question
+// editor on it as the program's only window; a table that cannot be opened
+// takes the same fatal path as below. In screenshot mode the editor on its
+// first record is written to the file.
+//
+// Otherwise: creates the main window and runs its creation handler. When the question
 // table cannot be opened, the error dialog has been shown, TableDirectoryLine
 // is printed on stderr and the answer is 0 at once (ScreenshotNoWindow in
 // screenshot mode): the main window is never shown and no other window is
-// created. Otherwise creates the help and about
-// windows and shows the main window; then runs the loop and answers its exit
+// created. Otherwise creates the help, about and editor
+// windows (the editor set to the game's table directory) and shows the main
+// window; then runs the loop and answers its exit
 // code, or in screenshot mode writes the picture and answers one of the
 // screenshot exit codes.
 int RunProgram(QApplication& app, const TStartupOptions& options = {});
@@ -118,5 +130,8 @@ int RunProgram(QApplication& app, const TStartupOptions& options = {});
 // pending events and the first idle update (which sets the Next button).
 // Requires: the window is shown.
 QImage RenderMainWindow(TMainForm& mainForm);
+
+// A shown window (the editor) as it is once the pending events are done.
+QImage RenderWindow(QWidget& window);
 
 }  // namespace vantor

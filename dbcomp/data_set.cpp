@@ -539,7 +539,13 @@ void TDataSet::Post() {
   DataEvent(TDataEvent::CheckBrowseMode);
   if (BeforePost) BeforePost(*this);
   InternalPost(FActiveBuffer);  // raises: still editing, buffer untouched
-  if (FState == TDataSetState::Insert) FHasRecord = true;
+  if (FState == TDataSetState::Insert) {
+    // The stored record is current now, wherever it went in the order: no
+    // move has found either end from it yet.
+    FHasRecord = true;
+    FAtBeginning = false;
+    FAtEnd = false;
+  }
   SetState(TDataSetState::Browse);
   ResyncCurrent();
   DataEvent(TDataEvent::DataSetChange);

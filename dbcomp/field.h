@@ -57,6 +57,9 @@ class TField {
   // Label shown to the user; the field name when no label is set.
   const std::string& DisplayName() const noexcept;
   void SetDisplayLabel(std::string label) { FDisplayLabel = std::move(label); }
+  // Where the field's value comes from, as "Table.Field"; informational.
+  const std::string& Origin() const noexcept { return FOrigin; }
+  void SetOrigin(std::string origin) { FOrigin = std::move(origin); }
 
   TFieldType DataType() const noexcept { return FDataType; }
   int Size() const noexcept { return FSize; }
@@ -120,6 +123,7 @@ class TField {
   friend class TDataSet;
   std::string FFieldName;
   std::string FDisplayLabel;
+  std::string FOrigin;
   TFieldType FDataType;
   int FSize;
   int FFieldNo = 0;

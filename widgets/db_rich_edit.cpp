@@ -1,8 +1,13 @@
 #include "widgets/db_rich_edit.h"
 
+#include <QImage>
 #include <QKeyEvent>
 #include <QMimeData>
+#include <QTextCursor>
 #include <QTextDocument>
+#include <QTextImageFormat>
+#include <QUrl>
+#include <algorithm>
 #include <exception>
 
 #include "dbcomp/field.h"
@@ -79,15 +84,57 @@ void TDBRichEdit::WriteToField() {
   }
 }
 
+bool TDBRichEdit::InsertPicture(const QImage& image, int maxWidth) {
+  if (image.isNull() || !AllowEdit()) return false;
+  // A name no picture of the document has yet: those read from RTF are
+  // "rtfpict:<n>".
+  QString name;
+  do {
+    name = QStringLiteral("editpict:%1").arg(++FPictureCount);
+  } while (document()->resource(QTextDocument::ImageResource, QUrl(name)).isValid());
+  document()->addResource(QTextDocument::ImageResource, QUrl(name), image);
+  QTextImageFormat format;
+  format.setName(name);
+  double w = image.width();
+  double h = image.height();
+  if (maxWidth > 0 && w > maxWidth) {
+    h = h * maxWidth / w;
+    w = maxWidth;
+  }
+  format.setWidth(w);
+  format.setHeight(h);
+  textCursor().insertImage(format);
+  return true;
+}
+
+bool TDBRichEdit::MergeFormat(const QTextCharFormat& format) {
+  if (!AllowEdit()) return false;
+  mergeCurrentCharFormat(format);
+  return true;
+}
+
 bool TDBRichEdit::AllowEdit() {
   if (isReadOnly()) return false;
   if (FLink->FieldName().empty() || FLink->DataSource() == nullptr) return true;
+  if (FLink->Editing()) return true;
+  // Entering edit mode reads the record again, which reloads the text: the
+  // cursor and the selection are put back where they were.
+  const int anchor = textCursor().anchor();
+  const int position = textCursor().position();
+  bool editing = false;
   try {
-    return FLink->Edit();
+    editing = FLink->Edit();
   } catch (const std::exception& e) {
     ReportException(e);
     return false;
   }
+  QTextCursor cursor(document());
+  cursor.movePosition(QTextCursor::End);
+  const int end = cursor.position();
+  cursor.setPosition(std::min(anchor, end));
+  cursor.setPosition(std::min(position, end), QTextCursor::KeepAnchor);
+  setTextCursor(cursor);
+  return editing;
 }
 
 void TDBRichEdit::keyPressEvent(QKeyEvent* event) {

@@ -1,11 +1,14 @@
 #pragma once
 
 #include <QFont>
+#include <QTextCharFormat>
 #include <QTextEdit>
 #include <cstdint>
 #include <span>
 #include <string>
 #include <vector>
+
+class QImage;
 
 namespace dbcomp {
 class TDataSource;
@@ -49,6 +52,17 @@ class TDBRichEdit : public QTextEdit {
   // The content as RTF bytes.
   std::vector<std::uint8_t> RichText() const;
 
+  // Editing commands of an editable control. Each first asks the link for
+  // edit mode, as typing does, and answers false (changing nothing) when the
+  // dataset cannot edit.
+  // Inserts `image` at the cursor (replacing the selection), as a picture of
+  // at most `maxWidth` pixels (scaled down, keeping its proportions; 0: no
+  // limit). The picture is kept in the document and written with the text.
+  bool InsertPicture(const QImage& image, int maxWidth = 0);
+  // Merges `format` into the selection's characters and into the format of
+  // what is typed next (bold, italic, a point size, ...).
+  bool MergeFormat(const QTextCharFormat& format);
+
   // The default character format: font family and size in points. A family
   // that is not installed falls back to a serif face of that size.
   void SetDefaultFont(const QString& family, double points);
@@ -69,6 +83,7 @@ class TDBRichEdit : public QTextEdit {
 
   TFieldLink* FLink;
   bool FLoading = false;
+  int FPictureCount = 0;
 };
 
 }  // namespace widgets

@@ -157,6 +157,31 @@ TEST_F(TableTest, InsertAppendDeleteAndCancelledInserts) {
   EXPECT_EQ(Column(*table, "Id"), (Strings{"1", "2", "4", "5", "6"}));
 }
 
+// After an insert is posted the dataset stands on the new record, which no
+// move has reached: neither end is claimed, so moves in both directions go.
+TEST_F(TableTest, APostedInsertClaimsNeitherEnd) {
+  auto table = NewTable();
+  table->Open();
+  ASSERT_TRUE(table->AtBeginning());
+  table->Insert();
+  table->Cancel();
+  EXPECT_TRUE(table->AtBeginning()) << "a cancelled insert is back where it was";
+  dbcomp_testing::AppendPerson(*table, {20, "Zoe", "Oslo", 20, ""});  // ends after Id 6
+  EXPECT_FALSE(table->AtBeginning());
+  EXPECT_FALSE(table->AtEnd());
+  table->Prior();
+  EXPECT_EQ(table->FieldByName("Id").AsInteger(), 6);
+  table->Last();
+  EXPECT_EQ(table->FieldByName("Id").AsInteger(), 20);
+  EXPECT_TRUE(table->AtEnd());
+  table->First();
+  dbcomp_testing::AppendPerson(*table, {0, "Al", "Oslo", 20, ""});  // the new first record
+  EXPECT_FALSE(table->AtBeginning());
+  table->Prior();
+  EXPECT_EQ(table->FieldByName("Id").AsInteger(), 0);
+  EXPECT_TRUE(table->AtBeginning());
+}
+
 TEST_F(TableTest, BlobsAreReadWrittenAndClearedThroughTheirFields) {
   auto table = NewTable();
   table->Open();

@@ -3,9 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <QFontInfo>
+#include <QImage>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextImageFormat>
+#include <QUrl>
 #include <QSignalSpy>
 #include <QTest>
 #include <string>
+#include <vector>
 
 #include "dbcomp/data_set.h"
 #include "widgets/field_link.h"
@@ -143,3 +150,83 @@ TEST_F(RichEditBound, DatasetDestroyedBeforeTheControl) {
 }
 
 }  // namespace
+
+namespace {
+
+// The document's pictures in order: their names and sizes.
+std::vector<QTextImageFormat> Pictures(const QTextDocument& doc) {
+  std::vector<QTextImageFormat> out;
+  for (QTextBlock b = doc.begin(); b.isValid(); b = b.next())
+    for (auto it = b.begin(); !it.atEnd(); ++it)
+      if (it.fragment().charFormat().isImageFormat())
+        out.push_back(it.fragment().charFormat().toImageFormat());
+  return out;
+}
+
+}  // namespace
+
+TEST_F(RichEditBound, PicturesAndFormattingEditTheRecordAndReachTheBlob) {
+  Data().Open();
+  QTextCursor all(Edit.document());
+  all.select(QTextCursor::Document);
+  Edit.setTextCursor(all);
+  QTextCharFormat italic;
+  italic.setFontItalic(true);
+  ASSERT_TRUE(Edit.MergeFormat(italic));
+  EXPECT_EQ(Data().State(), dbcomp::TDataSetState::Edit);
+  EXPECT_TRUE(Edit.DataLink().IsModified());
+  // The selection survived the reload that entering edit mode does.
+  EXPECT_EQ(Edit.textCursor().selectedText(), "First question");
+
+  QTextCursor end(Edit.document());
+  end.movePosition(QTextCursor::End);
+  Edit.setTextCursor(end);
+  QImage red(40, 20, QImage::Format_RGB32);
+  red.fill(Qt::red);
+  ASSERT_TRUE(Edit.InsertPicture(red, 30));  // scaled down to 30 x 15
+  ASSERT_TRUE(Edit.InsertPicture(red));      // no limit: 40 x 20
+  Data().Post();
+
+  const std::string stored = Table.DataSet->RowValue(0, "Question").value_or("");
+  EXPECT_NE(stored.find("\\pict\\pngblip"), std::string::npos) << stored;
+  Data().Next();
+  Data().First();
+  EXPECT_EQ(Edit.toPlainText().left(14), "First question");
+  QTextCursor c(Edit.document());
+  c.setPosition(2);
+  EXPECT_TRUE(c.charFormat().fontItalic());
+  const std::vector<QTextImageFormat> pictures = Pictures(*Edit.document());
+  ASSERT_EQ(pictures.size(), 2u);
+  EXPECT_DOUBLE_EQ(pictures[0].width(), 30.0);
+  EXPECT_DOUBLE_EQ(pictures[0].height(), 15.0);
+  EXPECT_DOUBLE_EQ(pictures[1].width(), 40.0);
+  const QImage shown =
+      Edit.document()->resource(QTextDocument::ImageResource, QUrl(pictures[0].name())).value<QImage>();
+  ASSERT_FALSE(shown.isNull());
+  EXPECT_EQ(shown.pixelColor(5, 5), QColor(Qt::red));
+}
+
+TEST_F(RichEditBound, PicturesAndFormattingAreRefusedWhenTheDatasetCannotEdit) {
+  Table.DataSet->SetReadOnly(true);
+  Data().Open();
+  QImage image(8, 8, QImage::Format_RGB32);
+  image.fill(Qt::blue);
+  EXPECT_FALSE(Edit.InsertPicture(image));
+  QTextCharFormat bold;
+  bold.setFontWeight(QFont::Bold);
+  EXPECT_FALSE(Edit.MergeFormat(bold));
+  EXPECT_EQ(Edit.toPlainText(), "First question");
+  EXPECT_TRUE(Pictures(*Edit.document()).empty());
+  EXPECT_EQ(Data().State(), dbcomp::TDataSetState::Browse);
+}
+
+// Entering edit mode reads the record again; the first key still lands where
+// the cursor was, not at the start of the reloaded text.
+TEST_F(RichEditBound, TheFirstKeyTypesWhereTheCursorIs) {
+  Data().Open();
+  QTextCursor c(Edit.document());
+  c.setPosition(5);
+  Edit.setTextCursor(c);
+  QTest::keyClicks(&Edit, "!");
+  EXPECT_EQ(Edit.toPlainText(), "First! question");
+}
