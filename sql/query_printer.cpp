@@ -146,7 +146,7 @@ std::string TPrinter::Constant(const TExpToken& node) const {
   if (node.DataType == FieldType::Unknown) return node.Quoted ? "''" : "NULL";
   if (node.DataType == FieldType::Boolean) return node.Value.Int != 0 ? "TRUE" : "FALSE";
   if (SameText(node.Text.substr(0, 8), "CURRENT_")) return node.Text;
-  if (!node.Text.empty() && node.Text[0] == '#') return node.Text;
+  if (!node.Quoted && !node.Text.empty() && node.Text[0] == '#') return node.Text;
   if (node.DataType == FieldType::String) return Quote(std::string(node.Value.Text));
   return node.Text;
 }

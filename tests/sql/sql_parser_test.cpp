@@ -81,6 +81,8 @@ const TPrintCase PrintCases[] = {
     {"(SELECT a FROM t JOIN u ON t.x = u.x)", "(SELECT a FROM t INNER JOIN u ON (t.x = u.x))"},
     // INSERT.
     {"INSERT INTO t VALUES (1, 'two', NULL, ?)", "INSERT INTO t VALUES (1, 'two', NULL, ?)"},
+    // A string that starts like a date constant stays a string.
+    {"INSERT INTO t VALUES (1 < '#', '#1#')", "INSERT INTO t VALUES ((1 < '#'), '#1#')"},
     {"insert into MEMORY t x (a, x.b) values (1 + 2, '') NOAUTOINC COMMIT INTERVAL 100 FLUSH",
      "INSERT INTO MEMORY t x (a, x.b) VALUES ((1 + 2), '') NOAUTOINC COMMIT INTERVAL 100 FLUSH"},
     {"INSERT INTO t (*) SELECT * FROM u WHERE a > 1 COMMIT FLUSH",
