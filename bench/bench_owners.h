@@ -1,12 +1,15 @@
 #pragma once
-// Owners of bare index and blob files in the benchmarks: no encryption, no
-// language, caches of BufferSize bytes.
+// Pieces the benchmarks share: owners of bare index and blob files (no
+// encryption, no language, caches of BufferSize bytes) and a file layer that
+// counts the bytes written.
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "engine/blob/blob_owner.h"
+#include "engine/files/posix_file_api.h"
 #include "engine/index/index_owner.h"
 #include "engine/table/field_types.h"
 
@@ -53,6 +56,21 @@ class TBenchBlobOwner : public tarn::TBlobOwner {
 
  private:
   std::int32_t FStamp = 0;
+};
+
+// The POSIX file layer, counting the bytes of every write.
+class TCountingFileApi : public tarn::TPosixFileApi {
+ public:
+  ssize_t PWrite(int fd, const void* buffer, std::size_t count, off_t offset) override {
+    const ssize_t n = tarn::TPosixFileApi::PWrite(fd, buffer, count, offset);
+    if (n > 0) FBytes += static_cast<std::uint64_t>(n);
+    return n;
+  }
+  std::uint64_t Bytes() const { return FBytes; }
+  void Reset() { FBytes = 0; }
+
+ private:
+  std::atomic<std::uint64_t> FBytes{0};
 };
 
 }  // namespace bench

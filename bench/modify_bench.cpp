@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_owners.h"
 #include "engine/base/byte_order.h"
 #include "engine/cursor/data_cursor.h"
 #include "engine/files/os_file_api.h"
@@ -34,32 +35,7 @@ namespace {
 
 using namespace tarn;
 
-// Counts the bytes of every write.
-class TCountingFileApi : public TPosixFileApi {
- public:
-  ssize_t PWrite(int fd, const void* buffer, std::size_t count, off_t offset) override {
-    const ssize_t n = TPosixFileApi::PWrite(fd, buffer, count, offset);
-    if (n > 0) FBytes += static_cast<std::uint64_t>(n);
-    return n;
-  }
-  std::uint64_t Bytes() const { return FBytes; }
-  void Reset() { FBytes = 0; }
 
- private:
-  std::atomic<std::uint64_t> FBytes{0};
-};
-
-TIndexDescriptor OneField(const char* name, std::int16_t field, const std::vector<TFieldDesc>& defs, bool unique) {
-  TIndexDescriptor d;
-  d.IndexName = name;
-  d.Unique = unique;
-  d.FieldCount = 1;
-  d.FieldNumbers[0] = field;
-  const TFieldDesc& def = defs[static_cast<std::size_t>(field - 1)];
-  d.KeySize = static_cast<std::int16_t>(KeyFieldSize(def.FieldType(), def.FieldSize()) + 1 +
-                                        (unique ? 0 : KeyLimits::AutoIncSize));
-  return d;
-}
 
 // 1 Id int32 (primary)  2 Name string 20 (ByName)  3 Score int32 (ByScore)
 // 4 Body memo (full-text index over Body when withText).
@@ -70,8 +46,8 @@ TTableDefinition Definition(bool withText) {
   def.Fields.push_back(MakeFieldDesc(3, "Score", FieldType::Int32));
   def.Fields.push_back(MakeFieldDesc(4, "Body", FieldType::Blob, FieldSubType::Memo, 0));
   AssignFieldOffsets(def.Fields);
-  def.Primary = OneField("", 1, def.Fields, true);
-  def.Secondary = {OneField("ByName", 2, def.Fields, false), OneField("ByScore", 3, def.Fields, false)};
+  def.Primary = SingleFieldIndex("", 1, def.Fields, true);
+  def.Secondary = {SingleFieldIndex("ByName", 2, def.Fields, false), SingleFieldIndex("ByScore", 3, def.Fields, false)};
   if (withText) {
     TIndexDescriptor text;
     text.FieldCount = 1;
@@ -141,7 +117,7 @@ using TClock = std::chrono::steady_clock;
 
 // Sets the iteration's (manual) time to the run that began at start and
 // reports its rate and bytes.
-void Report(benchmark::State& state, TClock::time_point start, std::int64_t records, const TCountingFileApi& counter) {
+void Report(benchmark::State& state, TClock::time_point start, std::int64_t records, const bench::TCountingFileApi& counter) {
   const double seconds = std::chrono::duration<double>(TClock::now() - start).count();
   state.SetIterationTime(seconds);
   state.counters["records/s"] = static_cast<double>(records) / seconds;
@@ -151,7 +127,7 @@ void Report(benchmark::State& state, TClock::time_point start, std::int64_t reco
 void BM_Insert(benchmark::State& state) {
   const auto n = static_cast<std::int32_t>(state.range(0));
   for (auto _ : state) {
-    TCountingFileApi counter;
+    bench::TCountingFileApi counter;
     TOsFileApiOverride use(counter);
     TBenchTable table(false);
     counter.Reset();
@@ -164,7 +140,7 @@ void BM_Insert(benchmark::State& state) {
 void BM_ModifyIndexedField(benchmark::State& state) {
   const auto n = static_cast<std::int32_t>(state.range(0));
   for (auto _ : state) {
-    TCountingFileApi counter;
+    bench::TCountingFileApi counter;
     TOsFileApiOverride use(counter);
     TBenchTable table(false);
     for (std::int32_t i = 1; i <= n; ++i) table.Insert(i);
@@ -183,7 +159,7 @@ void BM_ModifyIndexedField(benchmark::State& state) {
 void BM_Delete(benchmark::State& state) {
   const auto n = static_cast<std::int32_t>(state.range(0));
   for (auto _ : state) {
-    TCountingFileApi counter;
+    bench::TCountingFileApi counter;
     TOsFileApiOverride use(counter);
     TBenchTable table(false);
     for (std::int32_t i = 1; i <= n; ++i) table.Insert(i);
@@ -211,7 +187,7 @@ void BM_InsertTextBlob(benchmark::State& state) {
     body.resize(10 * 1024);
   }
   for (auto _ : state) {
-    TCountingFileApi counter;
+    bench::TCountingFileApi counter;
     TOsFileApiOverride use(counter);
     TBenchTable table(true);
     counter.Reset();

@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_owners.h"
 #include "engine/base/byte_order.h"
 #include "engine/cursor/data_cursor.h"
 #include "engine/files/os_file_api.h"
@@ -41,32 +42,7 @@ namespace {
 
 using namespace tarn;
 
-// Counts the bytes of every write.
-class TCountingFileApi : public TPosixFileApi {
- public:
-  ssize_t PWrite(int fd, const void* buffer, std::size_t count, off_t offset) override {
-    const ssize_t n = TPosixFileApi::PWrite(fd, buffer, count, offset);
-    if (n > 0) FBytes += static_cast<std::uint64_t>(n);
-    return n;
-  }
-  std::uint64_t Bytes() const { return FBytes; }
-  void Reset() { FBytes = 0; }
 
- private:
-  std::atomic<std::uint64_t> FBytes{0};
-};
-
-TIndexDescriptor OneField(const char* name, std::int16_t field, const std::vector<TFieldDesc>& defs, bool unique) {
-  TIndexDescriptor d;
-  d.IndexName = name;
-  d.Unique = unique;
-  d.FieldCount = 1;
-  d.FieldNumbers[0] = field;
-  const TFieldDesc& def = defs[static_cast<std::size_t>(field - 1)];
-  d.KeySize = static_cast<std::int16_t>(KeyFieldSize(def.FieldType(), def.FieldSize()) + 1 +
-                                        (unique ? 0 : KeyLimits::AutoIncSize));
-  return d;
-}
 
 // 1 Id int32 (primary)  2 Name string 20 (ByName)  3 Score int32 (ByScore).
 TTableDefinition Definition() {
@@ -75,8 +51,8 @@ TTableDefinition Definition() {
   def.Fields.push_back(MakeFieldDesc(2, "Name", FieldType::String, 0, 20));
   def.Fields.push_back(MakeFieldDesc(3, "Score", FieldType::Int32));
   AssignFieldOffsets(def.Fields);
-  def.Primary = OneField("", 1, def.Fields, true);
-  def.Secondary = {OneField("ByName", 2, def.Fields, false), OneField("ByScore", 3, def.Fields, false)};
+  def.Primary = SingleFieldIndex("", 1, def.Fields, true);
+  def.Secondary = {SingleFieldIndex("ByName", 2, def.Fields, false), SingleFieldIndex("ByScore", 3, def.Fields, false)};
   return def;
 }
 
@@ -142,7 +118,7 @@ using TClock = std::chrono::steady_clock;
 double Since(TClock::time_point start) { return std::chrono::duration<double>(TClock::now() - start).count(); }
 
 void Report(benchmark::State& state, double insertSeconds, double endSeconds, std::int64_t records,
-            const TCountingFileApi& counter, double peakBytes) {
+            const bench::TCountingFileApi& counter, double peakBytes) {
   state.SetIterationTime(insertSeconds + endSeconds);
   state.counters["insert_s"] = insertSeconds;
   state.counters["end_s"] = endSeconds;
@@ -155,7 +131,7 @@ void BM_InsertAutocommit(benchmark::State& state) {
   const auto n = static_cast<std::int32_t>(state.range(0));
   const bool ordered = state.range(1) != 0;
   for (auto _ : state) {
-    TCountingFileApi counter;
+    bench::TCountingFileApi counter;
     TOsFileApiOverride use(counter);
     TBenchTable table;
     WriteOrderTesting::SetUnorderedWrites(!ordered);
@@ -175,7 +151,7 @@ void BM_InsertAutocommit(benchmark::State& state) {
 void BM_InsertInTransaction(benchmark::State& state) {
   const auto n = static_cast<std::int32_t>(state.range(0));
   for (auto _ : state) {
-    TCountingFileApi counter;
+    bench::TCountingFileApi counter;
     TOsFileApiOverride use(counter);
     TBenchTable table;
     counter.Reset();
@@ -193,7 +169,7 @@ void BM_InsertInTransaction(benchmark::State& state) {
 void BM_RollbackInserts(benchmark::State& state) {
   const auto n = static_cast<std::int32_t>(state.range(0));
   for (auto _ : state) {
-    TCountingFileApi counter;
+    bench::TCountingFileApi counter;
     TOsFileApiOverride use(counter);
     TBenchTable table;
     counter.Reset();

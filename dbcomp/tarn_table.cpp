@@ -539,7 +539,7 @@ void TTarnTable::GotoNearest() {
   SyncToStorage();
 }
 
-bool TTarnTable::FindKey(const TFieldValues& values) {
+void TTarnTable::SetKeyValues(const TFieldValues& values) {
   SetKey();
   try {
     for (std::size_t i = 0; i < values.size(); ++i) {
@@ -550,20 +550,15 @@ bool TTarnTable::FindKey(const TFieldValues& values) {
     Cancel();
     throw;
   }
+}
+
+bool TTarnTable::FindKey(const TFieldValues& values) {
+  SetKeyValues(values);
   return GotoKey();
 }
 
 void TTarnTable::FindNearest(const TFieldValues& values) {
-  SetKey();
-  try {
-    for (std::size_t i = 0; i < values.size(); ++i) {
-      TField& f = IndexFields(static_cast<int>(i));
-      values[i] ? f.SetAsString(*values[i]) : f.Clear();
-    }
-  } catch (...) {
-    Cancel();
-    throw;
-  }
+  SetKeyValues(values);
   GotoNearest();
 }
 

@@ -182,6 +182,9 @@ class TTarnTable : public TTarnDBDataSet {
                         std::span<const std::uint8_t> src) override;
 
  private:
+  // SetKey, then the index fields take values (nothing: blank); a failure
+  // cancels the key edit.
+  void SetKeyValues(const TFieldValues& values);
   class TMasterLink : public TDataLink {
    public:
     explicit TMasterLink(TTarnTable& table) : FTable(table) {}

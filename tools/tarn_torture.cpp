@@ -84,16 +84,6 @@ struct TOptions {
 
 // ---------------------------------------------------------------- table ----
 
-TIndexDescriptor Index(const char* name, std::int16_t field, const std::vector<TFieldDesc>& fields, bool unique) {
-  TIndexDescriptor d;
-  d.IndexName = name;
-  d.Unique = unique;
-  d.FieldCount = 1;
-  d.FieldNumbers[0] = field;
-  const TFieldDesc& f = fields[static_cast<std::size_t>(field - 1)];
-  d.KeySize = static_cast<std::int16_t>(KeyFieldSize(f.FieldType(), f.FieldSize()) + 1 + (unique ? 0 : KeyLimits::AutoIncSize));
-  return d;
-}
 
 void CreateTable(TDataDirectory& dir) {
   TTableDefinition def;
@@ -101,8 +91,8 @@ void CreateTable(TDataDirectory& dir) {
                 MakeFieldDesc(3, "Value", FieldType::Int32), MakeFieldDesc(4, "Note", FieldType::String, 0, 30),
                 MakeFieldDesc(5, "Body", FieldType::Blob, FieldSubType::Memo)};
   AssignFieldOffsets(def.Fields);
-  def.Primary = Index("", 1, def.Fields, true);
-  def.Secondary = {Index("ByValue", 3, def.Fields, false)};
+  def.Primary = SingleFieldIndex("", 1, def.Fields, true);
+  def.Secondary = {SingleFieldIndex("ByValue", 3, def.Fields, false)};
   TIndexDescriptor text;
   text.FieldCount = 1;
   text.FieldNumbers[0] = 4;

@@ -443,4 +443,17 @@ void KeyPredecessor(const TKeyDef& def, std::span<std::uint8_t> key, std::size_t
   StepKey(def, key, length, false);
 }
 
+TIndexDescriptor SingleFieldIndex(std::string_view name, std::int16_t field, std::span<const TFieldDesc> fields,
+                                  bool unique) {
+  TIndexDescriptor d;
+  d.IndexName = std::string(name);
+  d.Unique = unique;
+  d.FieldCount = 1;
+  d.FieldNumbers[0] = field;
+  const TFieldDesc& f = fields[static_cast<std::size_t>(field - 1)];
+  d.KeySize = static_cast<std::int16_t>(KeyFieldSize(f.FieldType(), f.FieldSize()) + 1 +
+                                        (unique ? 0 : KeyLimits::AutoIncSize));
+  return d;
+}
+
 }  // namespace tarn

@@ -26,8 +26,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string_view>
 
+#include "engine/index/index_descriptor.h"
 #include "engine/index/key_def.h"
+#include "engine/table/field_desc.h"
 
 namespace tarn {
 
@@ -108,5 +111,11 @@ void PadKeyHigh(const TKeyDef& def, std::span<std::uint8_t> key, std::size_t fro
 // after length may be padded).
 void KeySuccessor(const TKeyDef& def, std::span<std::uint8_t> key, std::size_t length);
 void KeyPredecessor(const TKeyDef& def, std::span<std::uint8_t> key, std::size_t length);
+
+// The descriptor of an index over one field (field: its 1-based number in
+// fields) with its key size: the field's key size + 1, plus the RecAutoInc
+// suffix when not unique. For tables built in code (tests, tools, benchmarks).
+TIndexDescriptor SingleFieldIndex(std::string_view name, std::int16_t field, std::span<const TFieldDesc> fields,
+                                  bool unique);
 
 }  // namespace tarn

@@ -40,16 +40,6 @@ struct TNote {
 };
 using TNotes = std::map<std::int32_t, TNote>;
 
-TIndexDescriptor OneField(const char* name, std::int16_t field, const std::vector<TFieldDesc>& fields, bool unique) {
-  TIndexDescriptor d;
-  d.IndexName = name;
-  d.Unique = unique;
-  d.FieldCount = 1;
-  d.FieldNumbers[0] = field;
-  const TFieldDesc& f = fields[static_cast<std::size_t>(field - 1)];
-  d.KeySize = static_cast<std::int16_t>(KeyFieldSize(f.FieldType(), f.FieldSize()) + 1 + (unique ? 0 : KeyLimits::AutoIncSize));
-  return d;
-}
 
 std::span<const std::uint8_t> Bytes(const std::string& s) {
   return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
@@ -117,8 +107,8 @@ class TFaultTest : public ::testing::Test {
     def.Fields = {MakeFieldDesc(1, "Id", FieldType::Int32), MakeFieldDesc(2, "Title", FieldType::String, 0, 24),
                   MakeFieldDesc(3, "Body", FieldType::Blob, FieldSubType::Memo)};
     AssignFieldOffsets(def.Fields);
-    def.Primary = OneField("", 1, def.Fields, true);
-    def.Secondary = {OneField("ByTitle", 2, def.Fields, true)};
+    def.Primary = SingleFieldIndex("", 1, def.Fields, true);
+    def.Secondary = {SingleFieldIndex("ByTitle", 2, def.Fields, true)};
     TIndexDescriptor text;
     text.FieldCount = 1;
     text.FieldNumbers[0] = 2;

@@ -31,17 +31,6 @@ using namespace tarn;
 using namespace tool_testing;
 
 
-TIndexDescriptor OneField(const char* name, std::int16_t field, const std::vector<TFieldDesc>& defs, bool unique) {
-  TIndexDescriptor d;
-  d.IndexName = name;
-  d.Unique = unique;
-  d.FieldCount = 1;
-  d.FieldNumbers[0] = field;
-  const TFieldDesc& def = defs[static_cast<std::size_t>(field - 1)];
-  d.KeySize = static_cast<std::int16_t>(KeyFieldSize(def.FieldType(), def.FieldSize()) + 1 +
-                                        (unique ? 0 : KeyLimits::AutoIncSize));
-  return d;
-}
 
 // "Notes": Id int32 (primary), Title string 20 (ByTitle), Body memo, with a
 // full-text index over Title and Body; 12 records, every fourth deleted.
@@ -53,8 +42,8 @@ void MakeNotes(const std::string& dir, const std::string& password = {}) {
   def.Fields[1].SetFieldRequired(true);
   def.Fields[1].SetFieldDefault("untitled");
   AssignFieldOffsets(def.Fields);
-  def.Primary = OneField("", 1, def.Fields, true);
-  def.Secondary = {OneField("ByTitle", 2, def.Fields, false)};
+  def.Primary = SingleFieldIndex("", 1, def.Fields, true);
+  def.Secondary = {SingleFieldIndex("ByTitle", 2, def.Fields, false)};
   TIndexDescriptor text;
   text.FieldCount = 2;
   text.FieldNumbers[0] = 2;

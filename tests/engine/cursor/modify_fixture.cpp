@@ -20,18 +20,6 @@ using namespace tarn;
 
 namespace {
 
-TIndexDescriptor OneField(const char* name, std::int16_t field, const std::vector<TFieldDesc>& defs,
-                          bool unique) {
-  TIndexDescriptor d;
-  d.IndexName = name;
-  d.Unique = unique;
-  d.FieldCount = 1;
-  d.FieldNumbers[0] = field;
-  const TFieldDesc& def = defs[static_cast<std::size_t>(field - 1)];
-  d.KeySize = static_cast<std::int16_t>(KeyFieldSize(def.FieldType(), def.FieldSize()) + 1 +
-                                        (unique ? 0 : KeyLimits::AutoIncSize));
-  return d;
-}
 
 using TEntry = std::pair<std::vector<std::uint8_t>, std::int32_t>;
 
@@ -48,8 +36,8 @@ TTableDefinition NotesDefinition(bool withPrimary) {
   def.Fields.push_back(MakeFieldDesc(3, "Count", FieldType::Int32));
   def.Fields.push_back(MakeFieldDesc(4, "Body", FieldType::Blob, FieldSubType::Memo, 0));
   AssignFieldOffsets(def.Fields);
-  if (withPrimary) def.Primary = OneField("", 1, def.Fields, true);
-  def.Secondary = {OneField("ByTitle", 2, def.Fields, true), OneField("ByCount", 3, def.Fields, false)};
+  if (withPrimary) def.Primary = SingleFieldIndex("", 1, def.Fields, true);
+  def.Secondary = {SingleFieldIndex("ByTitle", 2, def.Fields, true), SingleFieldIndex("ByCount", 3, def.Fields, false)};
   TIndexDescriptor text;
   text.FieldCount = 2;
   text.FieldNumbers[0] = 2;
