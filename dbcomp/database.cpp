@@ -146,7 +146,7 @@ void TTarnDatabase::Open() {
 void TTarnDatabase::Close() {
   if (!Connected()) return;
   for (std::size_t i = FDataSets.size(); i-- > 0;) {
-    if (i < FDataSets.size()) FDataSets[i]->Close();
+    if (i < FDataSets.size()) FDataSets[i]->Disconnect();
   }
   if (!FShared && FSession != nullptr && FSession->EngineSession() != nullptr) {
     TSessionGuard guard(*FSession);
@@ -162,9 +162,9 @@ void TTarnDatabase::CloseNoThrow() noexcept {
   for (std::size_t i = FDataSets.size(); i-- > 0;) {
     if (i >= FDataSets.size()) continue;
     try {
-      FDataSets[i]->Close();
+      FDataSets[i]->Disconnect();
     } catch (...) {
-      FDataSets[i]->CloseQuietly();
+      if (i < FDataSets.size()) FDataSets[i]->CloseQuietly();
     }
   }
   try {

@@ -52,6 +52,12 @@ inline constexpr std::string_view NoInMemoryFields =
     "You must define at least one field before you can open an in-memory table at design-time";
 inline constexpr std::string_view RecordNotFound = "Record not found.";
 inline constexpr std::string_view NotBrowsing = "Cannot perform this operation on a dataset that is not in browse mode.";
+// Queries and their parameters.
+inline constexpr std::string_view NoSQLStatement = "No SQL statement available";
+inline constexpr std::string_view NoParameterValue = "No value for parameter '%s'";
+inline constexpr std::string_view QueryOpen = "Cannot perform this operation on an open dataset";
+inline constexpr std::string_view ParamNotFound = "Parameter '%s' not found";
+inline constexpr std::string_view InvalidBcdValue = "'%s' is not a valid BCD value";
 }  // namespace Msg
 
 // Fills the placeholders of a message left to right: each "%s" or "%d" takes

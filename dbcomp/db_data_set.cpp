@@ -6,6 +6,7 @@
 
 #include "dbcomp/blob_stream_host.h"
 #include "dbcomp/component_owner.h"
+#include "dbcomp/data_source.h"
 #include "dbcomp/database.h"
 #include "dbcomp/db_consts.h"
 #include "dbcomp/session.h"
@@ -157,9 +158,21 @@ void TTarnDBDataSet::ReleaseDatabase(THoldReason reason) noexcept {
   }
 }
 
+void TTarnDBDataSet::CheckMasterLoop(const TDataSource* source) const {
+  // Follow the chain of masters: it must not come back to this dataset.
+  const TDataSource* s = source;
+  for (int depth = 0; s != nullptr && depth < 64; ++depth) {
+    const TDataSet* ds = s->DataSet();
+    if (ds == this) DatabaseError(Msg::CircularDataLink, Name());
+    const auto* dbDataSet = dynamic_cast<const TTarnDBDataSet*>(ds);
+    s = dbDataSet != nullptr ? dbDataSet->MasterDataSource() : nullptr;
+  }
+}
+
 void TTarnDBDataSet::DatabaseGone() noexcept {
   FLookupCursor.reset();
-  FCursor.reset();
+  FOwnedCursor.reset();
+  FCursor = nullptr;
   FDatabase = nullptr;
   FHoldReasons = 0;
 }
@@ -196,17 +209,26 @@ TFieldDefs TTarnDBDataSet::ReadFieldDefs(tarn::TDataCursor& cursor) const {
   return defs;
 }
 
+std::unique_ptr<tarn::TDataCursor> TTarnDBDataSet::CreateCursor() { return nullptr; }
+
+tarn::TDataCursor* TTarnDBDataSet::OpenHandle() {
+  std::unique_ptr<tarn::TDataCursor> cursor = CreateCursor();
+  if (!cursor) return nullptr;
+  cursor->OpenCursor();
+  FOwnedCursor = std::move(cursor);
+  return FOwnedCursor.get();
+}
+
 bool TTarnDBDataSet::InternalOpen() {
   HoldDatabase(HoldCursor);
   try {
     TEngineCall call(*this);
-    std::unique_ptr<tarn::TDataCursor> cursor = CreateCursor();
-    if (!cursor) {
+    tarn::TDataCursor* cursor = OpenHandle();
+    if (cursor == nullptr) {
       ReleaseDatabase(HoldCursor);
       return false;
     }
-    cursor->OpenCursor();
-    FCursor = std::move(cursor);
+    FCursor = cursor;
     CursorOpened();
     SetFieldDefs(ReadFieldDefs(*FCursor));
     SetRecordLayout(FCursor->RecordSize(), BookmarkSlot);
@@ -218,22 +240,24 @@ bool TTarnDBDataSet::InternalOpen() {
 }
 
 void TTarnDBDataSet::InternalClose() noexcept {
-  if (FCursor) {
+  if (FCursor != nullptr) {
     BeforeCloseHook();
     try {
       TEngineCall call(*this);
       DropFilters();
       FLookupCursor.reset();
       FCursor->FreeBlobs(true);
-      FCursor->CloseCursor(true);
+      // A cursor that belongs to someone else stays open for its owner.
+      if (FOwnedCursor) FCursor->CloseCursor(true);
     } catch (...) {
       // The cursor is closed either way (forceClose).
     }
+    FCursor = nullptr;
     try {
       TEngineCall call(*this);
-      FCursor.reset();
+      FOwnedCursor.reset();
     } catch (...) {
-      FCursor.reset();
+      FOwnedCursor.reset();
     }
   }
   FLookupCursor.reset();
@@ -416,7 +440,7 @@ void TTarnDBDataSet::InternalDelete(std::span<const std::uint8_t> buffer) {
   FCursor->DeleteRecord(buffer.first(static_cast<std::size_t>(RecordSize())), true);
 }
 
-bool TTarnDBDataSet::InternalCanModify() const { return FCursor && !FCursor->ReadOnly(); }
+bool TTarnDBDataSet::InternalCanModify() const { return FCursor != nullptr && !FCursor->ReadOnly(); }
 
 std::vector<std::uint8_t> TTarnDBDataSet::NewRecordBuffer() const {
   std::vector<std::uint8_t> buffer(static_cast<std::size_t>(RecordBufferSize()), 0);
@@ -574,7 +598,7 @@ void TTarnDBDataSet::RaiseIfError(tarn::TErrorCode code, std::string_view argume
 // --------------------------------------------------------------- filters ----
 
 void TTarnDBDataSet::InstallFilters() {
-  if (!FCursor) return;
+  if (FCursor == nullptr) return;
   TEngineCall call(*this);
   tarn::TFilterOptions options;
   options.CaseInsensitive = FFilterOptions.CaseInsensitive;
@@ -611,7 +635,7 @@ void TTarnDBDataSet::InstallFilters() {
 
 void TTarnDBDataSet::DropFilters() noexcept {
   try {
-    if (FCursor) {
+    if (FCursor != nullptr) {
       if (FExprFilter != nullptr) FCursor->DropFilter(*FExprFilter);
       if (FFuncFilter != nullptr) FCursor->DropFilter(*FFuncFilter);
     }
@@ -622,7 +646,7 @@ void TTarnDBDataSet::DropFilters() noexcept {
 }
 
 void TTarnDBDataSet::SetFiltersActive(bool active) {
-  if (!FCursor) return;
+  if (FCursor == nullptr) return;
   TEngineCall call(*this);
   for (tarn::TFilter* filter : {FExprFilter, FFuncFilter}) {
     if (filter == nullptr) continue;

@@ -104,7 +104,7 @@ class TTarnDBDataSet : public TDataSet, public TSessionClient, private TBlobAcce
   // The session named by SessionName (empty: the default session).
   TTarnSession& DBSession() const;
   // The engine cursor while open; null otherwise.
-  tarn::TDataCursor* Handle() const noexcept { return FCursor.get(); }
+  tarn::TDataCursor* Handle() const noexcept { return FCursor; }
 
   // ---- settings ----
   // When on, each field's display label becomes the table field's
@@ -182,14 +182,31 @@ class TTarnDBDataSet : public TDataSet, public TSessionClient, private TBlobAcce
   // end before the dataset closes.
   std::unique_ptr<TTarnBlobStream> CreateBlobStream(TField& field, TBlobStreamMode mode);
 
-  // Closes for a database that is going away: failures are ignored.
-  void CloseQuietly() noexcept { CloseNoThrow(); }
+  // Closes for a database that is going away: Disconnect also gives back
+  // whatever else the component keeps on the database (a query's prepared
+  // statement); CloseQuietly ignores failures.
+  virtual void Disconnect() { Close(); }
+  virtual void CloseQuietly() noexcept { CloseNoThrow(); }
+
+  // The data source whose dataset supplies this one's master values (a
+  // table's MasterSource, a query's DataSource); null when none.
+  virtual TDataSource* MasterDataSource() const noexcept { return nullptr; }
 
  protected:
   // ---- for the concrete component ----
   // Makes a closed cursor of the database's directory with the component's
   // open settings; the caller opens it. Requires: the database is held.
-  virtual std::unique_ptr<tarn::TDataCursor> CreateCursor() = 0;
+  // Default: none.
+  virtual std::unique_ptr<tarn::TDataCursor> CreateCursor();
+  // The open cursor the dataset shows, or null when none results. Default:
+  // CreateCursor, opened and owned by the dataset. A component may hand out
+  // a cursor it keeps elsewhere (a query's result cursor): the dataset then
+  // neither closes nor frees it, and the cursor must stay valid until
+  // InternalClose has run.
+  virtual tarn::TDataCursor* OpenHandle();
+  // Raises "Circular data links are not allowed." when source leads back
+  // to this dataset through the masters of the datasets on the way.
+  void CheckMasterLoop(const TDataSource* source) const;
   // After the cursor opened, before the fields are bound: the component's
   // own settings (index selection). Default: nothing.
   virtual void CursorOpened() {}
@@ -201,7 +218,13 @@ class TTarnDBDataSet : public TDataSet, public TSessionClient, private TBlobAcce
   TFieldDefs ReadFieldDefs(tarn::TDataCursor& cursor) const;
 
   // Reasons to hold the database.
-  enum THoldReason : std::uint8_t { HoldCursor = 1, HoldExists = 2, HoldFieldDefs = 4, HoldIndexDefs = 8 };
+  enum THoldReason : std::uint8_t {
+    HoldCursor = 1,
+    HoldExists = 2,
+    HoldFieldDefs = 4,
+    HoldIndexDefs = 8,
+    HoldPrepared = 16,  // a query's prepared statement
+  };
   void HoldDatabase(THoldReason reason);
   void ReleaseDatabase(THoldReason reason) noexcept;
   // Enter/Leave of the dataset's session for a scope.
@@ -297,7 +320,9 @@ class TTarnDBDataSet : public TDataSet, public TSessionClient, private TBlobAcce
   bool FCopyOnAppend = false;
   TTarnDatabase* FDatabase = nullptr;
   std::uint8_t FHoldReasons = 0;
-  std::unique_ptr<tarn::TDataCursor> FCursor;
+  // The cursor shown (FOwnedCursor, or one that belongs to the component).
+  tarn::TDataCursor* FCursor = nullptr;
+  std::unique_ptr<tarn::TDataCursor> FOwnedCursor;
   std::unique_ptr<tarn::TDataCursor> FLookupCursor;
   std::string FLookupIndex;
   // Filters.

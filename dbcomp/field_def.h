@@ -3,6 +3,7 @@
 // opens (name, type, size), before field objects are bound to them.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,6 +47,15 @@ std::string_view FieldTypeName(TFieldType type);
 
 // True for the types whose value lives outside the record (blob, memo, ...).
 bool IsBlobType(TFieldType type);
+
+// The engine type code and subtype (field_types.h) a field of the type is
+// stored as: when a table is created from definitions, when a query passes a
+// parameter. Nothing for Unknown.
+struct TEngineFieldType {
+  std::uint8_t Type = 0;
+  std::uint8_t SubType = 0;
+};
+std::optional<TEngineFieldType> EngineFieldTypeOf(TFieldType type);
 
 struct TFieldDef {
   std::string Name;

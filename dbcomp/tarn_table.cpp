@@ -49,46 +49,6 @@ bool StartsWithFields(const std::vector<std::string>& list, const std::vector<st
   return true;
 }
 
-struct TEngineType {
-  std::uint8_t Type;
-  std::uint8_t SubType;
-};
-
-TEngineType EngineTypeOf(TFieldType t) {
-  namespace T = tarn::FieldType;
-  namespace S = tarn::FieldSubType;
-  switch (t) {
-    case TFieldType::String: return {T::String, 0};
-    case TFieldType::FixedChar: return {T::String, S::FixedChar};
-    case TFieldType::WideString: return {T::String, S::WideString};
-    case TFieldType::Smallint: return {T::Int16, 0};
-    case TFieldType::Integer: return {T::Int32, 0};
-    case TFieldType::Word: return {T::UInt16, 0};
-    case TFieldType::Boolean: return {T::Boolean, 0};
-    case TFieldType::Float: return {T::Float, 0};
-    case TFieldType::Currency: return {T::Float, S::Money};
-    case TFieldType::BCD: return {T::Bcd, 0};
-    case TFieldType::Date: return {T::Date, 0};
-    case TFieldType::Time: return {T::Time, 0};
-    case TFieldType::DateTime: return {T::Timestamp, 0};
-    case TFieldType::Bytes: return {T::Bytes, 0};
-    case TFieldType::VarBytes: return {T::VarBytes, 0};
-    case TFieldType::AutoInc: return {T::Int32, S::AutoInc};
-    case TFieldType::Blob: return {T::Blob, 0};
-    case TFieldType::Memo: return {T::Blob, S::Memo};
-    case TFieldType::Graphic: return {T::Blob, S::Graphic};
-    case TFieldType::FmtMemo: return {T::Blob, S::FormattedMemo};
-    case TFieldType::TypedBinary: return {T::Blob, S::TypedBinary};
-    case TFieldType::Largeint: return {T::Int64, 0};
-    case TFieldType::ADT: return {20, 0};
-    case TFieldType::Array: return {21, 0};
-    case TFieldType::Reference: return {22, 0};
-    case TFieldType::DataSet: return {23, 0};
-    case TFieldType::Unknown: break;
-  }
-  return {T::Blob, 0};
-}
-
 // The descriptor of an index over the named fields of defs.
 tarn::TIndexDescriptor MakeIndex(const std::vector<tarn::TFieldDesc>& fields, const TIndexDef& def,
                                  bool primary) {
@@ -114,7 +74,9 @@ tarn::TTableDefinition BuildDefinition(const TFieldDefs& fieldDefs, const TIndex
   tarn::TTableDefinition def;
   std::uint16_t no = 0;
   for (const TFieldDef& f : fieldDefs) {
-    const TEngineType type = EngineTypeOf(f.DataType);
+    // An unknown type is kept as a plain blob.
+    const TEngineFieldType type =
+        EngineFieldTypeOf(f.DataType).value_or(TEngineFieldType{tarn::FieldType::Blob, 0});
     std::uint8_t size = 0;
     std::uint8_t decimals = 0;
     if (type.Type == tarn::FieldType::String || type.Type == tarn::FieldType::Bytes ||
@@ -638,17 +600,6 @@ void TTarnTable::SetRange(const TFieldValues& start, const TFieldValues& end) {
 // --------------------------------------------------------- master/detail ----
 
 TDataSource* TTarnTable::MasterSource() const noexcept { return FMasterLink.DataSource(); }
-
-void TTarnTable::CheckMasterLoop(TDataSource* source) const {
-  // Follow the chain of masters: it must not come back to this table.
-  const TDataSource* s = source;
-  for (int depth = 0; s != nullptr && depth < 64; ++depth) {
-    const TDataSet* ds = s->DataSet();
-    if (ds == this) DatabaseError(Msg::CircularDataLink, Name());
-    const auto* table = dynamic_cast<const TTarnTable*>(ds);
-    s = table != nullptr ? table->MasterSource() : nullptr;
-  }
-}
 
 void TTarnTable::SetMasterSource(TDataSource* source) {
   if (source != nullptr) CheckMasterLoop(source);

@@ -154,6 +154,7 @@ class TTarnTable : public TTarnDBDataSet {
 
   // ---- master/detail ----
   TDataSource* MasterSource() const noexcept;
+  TDataSource* MasterDataSource() const noexcept override { return MasterSource(); }
   // "Circular data links are not allowed." when the source leads back to this table.
   void SetMasterSource(TDataSource* source);
   const std::string& MasterFields() const noexcept { return FMasterFields; }
@@ -222,7 +223,6 @@ class TTarnTable : public TTarnDBDataSet {
   void MasterChanged();
   // Puts the master's values into the range; true when the range changed.
   bool ApplyMasterRange();
-  void CheckMasterLoop(TDataSource* source) const;
   // Runs op with a cursor on the table: the open one, or one made for the
   // call (database held for reason while it runs).
   void WithCursor(THoldReason reason, const std::function<void(tarn::TDataCursor&)>& op);

@@ -7,6 +7,7 @@
 #include "engine/session/data_directory.h"
 #include "engine/cursor/data_cursor.h"
 #include "engine/session/data_session.h"
+#include "sql/parameter_block.h"
 #include "sql/sql_data_change.h"
 #include "sql/sql_ddl_execution.h"
 #include "sql/sql_select.h"
@@ -49,6 +50,13 @@ void TQueryStatement::SetParameterValues(std::vector<TExpValue> values) {
   FParameterValues.clear();
   FParameterValues.resize(values.size());
   for (std::size_t i = 0; i < values.size(); ++i) FParameterValues[i].CopyFrom(values[i]);
+}
+
+TDataCursor* TQueryStatement::Execute(std::size_t count, std::span<const std::uint8_t> descriptors,
+                                      std::span<const std::uint8_t> data) {
+  SetParameterValues(ReadParameterBlock(count, descriptors, data));
+  Execute();
+  return Result();
 }
 
 void TQueryStatement::ParseNext() {
@@ -146,6 +154,7 @@ std::int32_t TQueryStatement::RunDataQuery(TDataQuery& master) {
   context.Parameters = FFirstStatement ? &FParameterValues : &none;
   context.Queries = &FQueries;
   context.Progress = FProgress;
+  context.Password = FPasswordEvent;
   context.ProgressSteps = FDirectory.Session().ProgressSteps();
   context.PrivateDirectory = FDirectory.Session().PrivateDirectory();
   context.MaxDataBufferCount = FDirectory.Session().MaxDataBufferCount();

@@ -24,10 +24,12 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "engine/cursor/data_cursor.h"
 #include "expr/exp_value.h"
 #include "expr/expression_parser.h"
 #include "sql/data_query.h"
@@ -35,7 +37,6 @@
 
 namespace tarn {
 
-class TDataCursor;
 class TDataDirectory;
 class TSelectResult;
 
@@ -89,6 +90,16 @@ class TQueryStatement {
   // position (a NULL value, or a marker beyond the list, reads as NULL).
   // Kept for every later Execute.
   void SetParameterValues(std::vector<TExpValue> values);
+  // Binds count parameters from a parameter block (parameter_block.h) by
+  // position, as SetParameterValues, then runs as Execute(). Answers the
+  // result cursor of a SELECT (Result()), null for other statements.
+  TDataCursor* Execute(std::size_t count, std::span<const std::uint8_t> descriptors,
+                       std::span<const std::uint8_t> data);
+  // Called when a source table needs a password the session lacks: answers
+  // whether to try again (the cursor's password event).
+  void SetPasswordCallback(void* context, TCursorEvent::TCallback callback) {
+    FPasswordEvent = TCursorEvent{callback, context};
+  }
   // Progress in whole percent during data changes and SELECT production;
   // returning true stops the statement after the current row.
   void SetProgressCallback(std::function<bool(int percent)> callback) { FProgress = std::move(callback); }
@@ -104,6 +115,8 @@ class TQueryStatement {
   bool RequestLive() const { return FRequestLive; }
   void SetRequestLive(bool value) { FRequestLive = value; }
   std::int32_t MaxRowCount() const { return FMaxRowCount; }
+  // Takes effect at once, also for a prepared statement (the limit is read
+  // when the statement runs).
   void SetMaxRowCount(std::int32_t value) { FMaxRowCount = value; }
 
  private:
@@ -127,6 +140,7 @@ class TQueryStatement {
   std::optional<TSqlPosition> FErrorPosition;
   std::vector<TExpValue> FParameterValues;
   std::function<bool(int)> FProgress;
+  TCursorEvent FPasswordEvent;
   std::unique_ptr<TSelectResult> FResult;
   bool FFirstStatement = true;
   std::size_t FSortRunFiles = 0;

@@ -256,7 +256,7 @@ std::int32_t RecordId(std::span<const std::uint8_t> record) { return GetLEI32(re
 
 std::int32_t ExecuteInsert(const TSqlRunContext& context, const TDataQuery& query,
                            TDataCursor* source) {
-  TSqlSources target(*context.Directory, {query.Sources.at(0)}, false);
+  TSqlSources target(*context.Directory, {query.Sources.at(0)}, false, context.Password);
   TDataCursor& cursor = target.Cursor(0);
   cursor.SetKeepAutoInc(query.NoAutoInc);
   const std::vector<int> fields = TargetFields(cursor, query, false);
@@ -324,7 +324,7 @@ std::int32_t ExecuteInsert(const TSqlRunContext& context, const TDataQuery& quer
 }
 
 std::int32_t ExecuteUpdate(const TSqlRunContext& context, const TDataQuery& query) {
-  TSqlSources sources(*context.Directory, query.Sources, false);
+  TSqlSources sources(*context.Directory, query.Sources, false, context.Password);
   TDataCursor& cursor = sources.Cursor(0);
   cursor.SetKeepAutoInc(query.NoAutoInc);
   const std::vector<int> fields = TargetFields(cursor, query, true);
@@ -369,7 +369,7 @@ std::int32_t ExecuteUpdate(const TSqlRunContext& context, const TDataQuery& quer
 }
 
 std::int32_t ExecuteDelete(const TSqlRunContext& context, const TDataQuery& query) {
-  TSqlSources sources(*context.Directory, query.Sources, false);
+  TSqlSources sources(*context.Directory, query.Sources, false, context.Password);
   TDataCursor& cursor = sources.Cursor(0);
   cursor.SwitchToIndexNo(CursorIndex::Natural);
   TSqlCombinations combinations(context, query, sources, true, false);

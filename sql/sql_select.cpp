@@ -183,7 +183,8 @@ class TSelectRun {
 };
 
 void TSelectRun::OpenSources(bool readOnly) {
-  FSources = std::make_unique<TSqlSources>(*FContext.Directory, FQuery.Sources, readOnly);
+  FSources = std::make_unique<TSqlSources>(*FContext.Directory, FQuery.Sources, readOnly,
+                                           FContext.Password);
   for (int t = 0; t < FSources->Count(); ++t) FSources->Cursor(t).ForceRefresh();
 }
 

@@ -52,6 +52,8 @@ struct TSqlRunContext {
   const TQueryList* Queries = nullptr;
   // Called with a whole percent; returns true to stop (rows so far are kept).
   std::function<bool(int percent)> Progress;
+  // Given to every source cursor: asked when a table needs a password.
+  TCursorEvent Password;
   std::uint16_t ProgressSteps = 20;
   // Result sorts larger than the record cache go through run files here:
   // runs of at most min(MaxDataBufferCount, 1,048,576 / record size) rows.
