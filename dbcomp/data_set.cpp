@@ -607,7 +607,20 @@ void TDataSet::SetState(TDataSetState state) {
   DataEvent(TDataEvent::UpdateState);
 }
 
+void TDataSet::EnableControls() {
+  if (FDisableCount == 0 || --FDisableCount > 0) return;
+  const bool layout = FLayoutChangedWhileDisabled;
+  FLayoutChangedWhileDisabled = false;
+  DataEvent(TDataEvent::UpdateState);
+  if (Active()) DataEvent(layout ? TDataEvent::LayoutChange : TDataEvent::DataSetChange);
+}
+
 void TDataSet::DataEvent(TDataEvent event, std::intptr_t info) {
+  if (FDisableCount > 0) {
+    if (event == TDataEvent::LayoutChange || (event == TDataEvent::UpdateState && !Active()))
+      FLayoutChangedWhileDisabled = true;
+    return;
+  }
   const std::vector<TDataSource*> snapshot = FDataSources;
   for (TDataSource* source : snapshot) {
     if (std::find(FDataSources.begin(), FDataSources.end(), source) == FDataSources.end()) continue;

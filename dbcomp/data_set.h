@@ -170,6 +170,14 @@ class TDataSet {
 
   // --- Data sources ---
   std::size_t DataSourceCount() const noexcept { return FDataSources.size(); }
+  // While disabled (the calls nest) the data sources and their links hear
+  // nothing. The last EnableControls tells them the state, then that the
+  // dataset changed: a layout change when it was closed or its fields
+  // changed meanwhile (field links then find their fields again), else a
+  // dataset change.
+  void DisableControls() noexcept { ++FDisableCount; }
+  void EnableControls();
+  bool ControlsDisabled() const noexcept { return FDisableCount > 0; }
   // Moves the focus to a control bound to the field.
   void FocusField(TField& field);
 
@@ -322,6 +330,8 @@ class TDataSet {
   bool FRecordModified = false;
   bool FInCheckBrowseMode = false;
   bool FInsertHadRecord = false;  // Insert began on a current record
+  int FDisableCount = 0;
+  bool FLayoutChangedWhileDisabled = false;
 };
 
 }  // namespace dbcomp

@@ -176,8 +176,16 @@ void TTarnQuery::RefreshParams() {
   if (!Active()) return;
   const TDataSet* master = FMasterLink.DataSet();
   if (master == nullptr || !master->Active() || master->State() == TDataSetState::SetKey) return;
-  Close();
-  Open();
+  // Bound controls see the new result once, not the closed query between.
+  DisableControls();
+  try {
+    Close();
+    Open();
+  } catch (...) {
+    EnableControls();
+    throw;
+  }
+  EnableControls();
 }
 
 void TTarnQuery::TMasterLink::ActiveChanged() {

@@ -386,6 +386,36 @@ TEST_F(DataSetTest, LinksSeeEveryNotificationInOrder) {
   EXPECT_EQ(Table.RowValue(0, "UserAnswer"), "B");
 }
 
+TEST_F(DataSetTest, DisabledControlsHearOnlyTheOutcome) {
+  TDataSource source(&Table);
+  TRecordingLink link;
+  link.SetDataSource(&source);
+  Table.Open();
+  link.Log.clear();
+  struct Case {
+    const char* Name;
+    std::function<void()> Work;
+    std::vector<std::string> Heard;
+  };
+  const Case cases[] = {
+      {"a move", [&] { Table.Next(); }, {"changed"}},
+      {"closed and opened again", [&] { Table.Close(); Table.Open(); }, {"changed"}},
+      {"closed", [&] { Table.Close(); }, {"inactive"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    Table.DisableControls();
+    Table.DisableControls();
+    c.Work();
+    Table.EnableControls();
+    EXPECT_TRUE(link.Log.empty()) << "still disabled once";
+    Table.EnableControls();
+    EXPECT_FALSE(Table.ControlsDisabled());
+    EXPECT_EQ(link.Log, c.Heard);
+    link.Log.clear();
+  }
+}
+
 TEST_F(DataSetTest, FieldDataLinkWritesItsPendingValueWhenTheRecordIsPosted) {
   TDataSource source(&Table);
   TFieldDataLink link;

@@ -14,6 +14,7 @@
 #include "dbcomp/database.h"
 #include "dbcomp/db_consts.h"
 #include "dbcomp/encrypted_table.h"
+#include "dbcomp/field_data_link.h"
 #include "dbcomp/session.h"
 #include "dbcomp/session_list.h"
 #include "engine/base/date_time.h"
@@ -531,6 +532,33 @@ TEST_F(QueryTest, AMasterSuppliesUnboundParametersAndReopensTheQuery) {
   detail->ParamByName("City").SetAsString("Bergen");
   master->First();
   EXPECT_EQ(Column(*detail, "Id"), (Strings{"2"}));
+}
+
+TEST_F(QueryTest, ControlsSeeOneChangeWhenTheMasterMoves) {
+  auto master = NewTable();
+  TDataSource masterSource(master.get());
+  auto detail = NewQuery("SELECT Id FROM People WHERE Age = :Age ORDER BY Id");
+  detail->SetDataSource(&masterSource);
+  TDataSource detailSource(detail.get());
+  TFieldDataLink control;
+  int inactive = 0;
+  control.OnActiveChange = [&] { inactive += control.Active() ? 0 : 1; };
+  Strings shown;
+  control.OnDataChange = [&] {
+    if (control.Field() != nullptr) shown.push_back(control.Field()->AsString());
+  };
+  control.SetFieldName("Id");
+  control.SetDataSource(&detailSource);
+  master->Open();
+  detail->Open();
+  shown.clear();
+  master->Next();  // bert, 45: the detail runs again for 45
+  EXPECT_EQ(inactive, 0) << "the control never saw the query closed";
+  ASSERT_FALSE(shown.empty());
+  EXPECT_EQ(shown.back(), "2");
+  EXPECT_EQ(control.Field(), &detail->FieldByName("Id"))
+      << "the control's field is the new result's";
+  EXPECT_FALSE(detail->ControlsDisabled());
 }
 
 TEST_F(QueryTest, TheMasterLeavingEditModeEndsTheDetailsEdit) {
