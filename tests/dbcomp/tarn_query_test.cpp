@@ -360,7 +360,11 @@ TEST_F(QueryTest, ACopiedResultRefusesEdits) {
   }
   auto join = NewQuery(cases[0].Sql);
   join->Open();
+  EXPECT_EQ(Column(*join, "Id"), (Strings{"1", "2", "3", "5", "6"}));
   EXPECT_EQ(Column(*join, "Country"), (Strings{"Norway", "Norway", "Norway", "Norway", "Norway"}));
+  EXPECT_TRUE(join->Locate("Id", {std::string("3")}));
+  EXPECT_EQ(join->RecNo(), 3);
+  EXPECT_EQ(join->RecordCount(), 5);
   EXPECT_EQ(PeopleRows().size(), 6u);
 }
 
