@@ -114,13 +114,19 @@ void TTarnDBDataSet::CheckInactiveDataSet() const {
 
 void TTarnDBDataSet::SetDatabaseName(std::string_view name) {
   CheckInactiveDataSet();
-  FDatabaseName = NormalizeName(name);
+  std::string normal = NormalizeName(name);
+  // A database held while inactive (a prepared query's statement) belongs
+  // to the name it was found by.
+  if (FDatabase != nullptr && normal != FDatabaseName) DatabaseError(Msg::DatabaseOpen, Name());
+  FDatabaseName = std::move(normal);
   FInMemory = tarn::SameText(FDatabaseName, MemoryDatabaseName);
 }
 
 void TTarnDBDataSet::SetSessionName(std::string_view name) {
   CheckInactiveDataSet();
-  FSessionName = NormalizeName(name);
+  std::string normal = NormalizeName(name);
+  if (FDatabase != nullptr && normal != FSessionName) DatabaseError(Msg::DatabaseOpen, Name());
+  FSessionName = std::move(normal);
 }
 
 TTarnSession& TTarnDBDataSet::DBSession() const {

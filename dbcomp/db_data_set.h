@@ -91,7 +91,9 @@ class TTarnDBDataSet : public TDataSet, public TSessionClient, private TBlobAcce
 
   TComponentOwner* Owner() const noexcept { return FOwner; }
 
-  // ---- database and session (each name requires an inactive dataset) ----
+  // ---- database and session (each name requires an inactive dataset, and
+  // a new name one that holds no database: "Cannot perform this operation
+  // on an open database.") ----
   const std::string& DatabaseName() const noexcept { return FDatabaseName; }
   // Every "/" becomes "\" (at most 255 characters). "Memory" (any case)
   // makes the dataset an in-memory one.

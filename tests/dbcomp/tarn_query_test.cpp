@@ -640,6 +640,15 @@ TEST_F(QueryTest, ClosingTheDatabaseUnpreparesTheQuery) {
   database.Close();
   EXPECT_FALSE(query->Active());
   EXPECT_FALSE(query->Prepared());
+
+  // A prepared statement keeps its database: the name cannot change under it.
+  query->Prepare();
+  EXPECT_EQ(MessageOf([&] { query->SetDatabaseName(Dir.Path()); }), Msg::DatabaseOpen);
+  query->SetDatabaseName("Quiz");
+  query->UnPrepare();
+  query->SetDatabaseName(Dir.Path());
+  query->Open();
+  EXPECT_NE(query->Database(), &database);
 }
 
 TEST_F(QueryTest, AnEncryptedTableAsksTheSessionForItsPassword) {
