@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 #include "dbcomp/db_consts.h"
 #include "dbcomp/field.h"
@@ -161,8 +162,13 @@ void TParam::SetAsCurrency(double value) {
 }
 
 void TParam::SetAsBCD(std::string_view text) {
-  // Kept at the largest scale a value may have, so that nothing is lost here.
-  const std::optional<tarn::TBcd> bcd = tarn::BcdFromText(text, 16);
+  // Read at the largest scale the value's integer digits leave room for, so
+  // that as little as possible is lost here.
+  std::optional<tarn::TBcd> bcd;
+  for (const std::uint8_t scale : std::initializer_list<std::uint8_t>{16, 8, 4, 0}) {
+    bcd = tarn::BcdFromText(text, scale);
+    if (bcd) break;
+  }
   if (!bcd) DatabaseError(FormatMessage(Msg::InvalidBcdValue, {text}));
   std::string normal = tarn::BcdToText(*bcd);
   // "12.5000000000000000" reads back as "12.5".

@@ -98,6 +98,8 @@ class TParams {
   TParams() = default;
   TParams(const TParams& other);
   TParams& operator=(const TParams& other);
+  TParams(TParams&&) noexcept = default;
+  TParams& operator=(TParams&&) noexcept = default;
 
   std::size_t Count() const noexcept { return FItems.size(); }
   TParam& operator[](std::size_t index) const { return *FItems.at(index); }

@@ -117,6 +117,39 @@ TEST(ParamMarkers, FoundOutsideStringsNamesAndComments) {
   }
 }
 
+TEST(Param, TypedValuesReadAsText) {
+  const std::int32_t day = *tarn::EncodeDate(1999, 12, 31);
+  struct Case {
+    std::function<void(TParam&)> Set;
+    TFieldType Type;
+    const char* Text;
+  };
+  const Case cases[] = {
+      {[](TParam& p) { p.SetAsBCD("1e3"); }, TFieldType::BCD, "1000"},
+      {[](TParam& p) { p.SetAsBCD(" -0.125 "); }, TFieldType::BCD, "-0.125"},
+      {[](TParam& p) { p.SetAsBCD("12345678901234567890.5"); }, TFieldType::BCD,
+       "12345678901234567890.5"},
+      {[](TParam& p) { p.SetAsBoolean(false); }, TFieldType::Boolean, "False"},
+      {[&](TParam& p) { p.SetAsDate(day); }, TFieldType::Date, "1999-12-31"},
+      {[&](TParam& p) { p.SetAsDateTime(std::int64_t{day} * 86400000 + 1); }, TFieldType::DateTime,
+       "1999-12-31 00:00:00.001"},
+      {[](TParam& p) { p.SetAsFloat(1.5); }, TFieldType::Float, "1.5"},
+      {[](TParam& p) { p.SetAsWord(65535); }, TFieldType::Word, "65535"},
+  };
+  for (const Case& c : cases) {
+    TParam param("p");
+    EXPECT_FALSE(param.Bound());
+    c.Set(param);
+    EXPECT_EQ(param.DataType(), c.Type);
+    EXPECT_EQ(param.AsString(), c.Text);
+    EXPECT_TRUE(param.Bound());
+    EXPECT_FALSE(param.IsNull());
+  }
+  TParam param("p");
+  EXPECT_EQ(MessageOf([&] { param.SetAsBCD("12a"); }), "'12a' is not a valid BCD value");
+  EXPECT_EQ(param.DataType(), TFieldType::Unknown);
+}
+
 TEST_F(QueryTest, ParamsFollowTheTextAndKeepValuesByName) {
   auto query = NewQuery("SELECT * FROM People WHERE City = :City AND Age > :Age OR Id = :city");
   ASSERT_EQ(query->ParamCount(), 2u) << "one parameter per name, whatever its case";
