@@ -144,9 +144,16 @@ void TTarnDatabase::Open() {
 }
 
 void TTarnDatabase::Close() {
-  if (!Connected()) return;
-  for (std::size_t i = FDataSets.size(); i-- > 0;) {
-    if (i < FDataSets.size()) FDataSets[i]->Disconnect();
+  if (!Connected() || FClosing) return;
+  {
+    FClosing = true;
+    struct TReset {
+      bool& flag;
+      ~TReset() { flag = false; }
+    } reset{FClosing};
+    for (std::size_t i = FDataSets.size(); i-- > 0;) {
+      if (i < FDataSets.size()) FDataSets[i]->Disconnect();
+    }
   }
   if (!FShared && FSession != nullptr && FSession->EngineSession() != nullptr) {
     TSessionGuard guard(*FSession);
@@ -158,7 +165,8 @@ void TTarnDatabase::Close() {
 }
 
 void TTarnDatabase::CloseNoThrow() noexcept {
-  if (!Connected()) return;
+  if (!Connected() || FClosing) return;
+  FClosing = true;
   for (std::size_t i = FDataSets.size(); i-- > 0;) {
     if (i >= FDataSets.size()) continue;
     try {
@@ -167,6 +175,7 @@ void TTarnDatabase::CloseNoThrow() noexcept {
       if (i < FDataSets.size()) FDataSets[i]->CloseQuietly();
     }
   }
+  FClosing = false;
   try {
     if (!FShared && FSession != nullptr && FSession->EngineSession() != nullptr) {
       TSessionGuard guard(*FSession);

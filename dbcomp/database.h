@@ -147,6 +147,9 @@ class TTarnDatabase : public TSessionClient {
   tarn::TDataDirectory* FHandle = nullptr;
   std::vector<TTarnDBDataSet*> FDataSets;
   int FUseCount = 0;
+  // True while Close disconnects the datasets: a dataset letting the
+  // database go meanwhile must not close (or free) it a second time.
+  bool FClosing = false;
 };
 
 // The name of the in-memory database (compared ignoring case).

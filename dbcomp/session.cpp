@@ -446,7 +446,7 @@ TTarnDatabase& TTarnSession::OpenDatabase(std::string_view name, TComponentOwner
 
 void TTarnSession::CloseDatabase(TTarnDatabase& database) {
   if (database.FUseCount > 0) --database.FUseCount;
-  if (database.FUseCount > 0 || database.KeepConnection()) return;
+  if (database.FUseCount > 0 || database.KeepConnection() || database.FClosing) return;
   if (database.Temporary() && database.FSession == this)
     FreeTemporary(database);
   else

@@ -355,6 +355,31 @@ TEST_F(TableTest, ADatabaseComponentNamesTheDirectory) {
   EXPECT_EQ(MessageOf([&] { nameless.Open(); }), std::string(Msg::DatabaseNameMissing));
 }
 
+TEST_F(TableTest, ClosingADatabaseWithoutKeepConnectionClosesItsTablesOnce) {
+  // The last table let go while the database closes must not close the
+  // database a second time from inside its own close.
+  TTarnDatabase database;
+  database.SetDatabaseName("Brief");
+  database.SetDirectory(Dir.Path());
+  database.SetKeepConnection(false);
+  TTarnTable a;
+  TTarnTable b;
+  for (TTarnTable* t : {&a, &b}) {
+    t->SetDatabaseName("Brief");
+    t->SetTableName("People");
+    t->Open();
+  }
+  EXPECT_EQ(database.UseCount(), 2);
+  database.Close();
+  EXPECT_FALSE(a.Active());
+  EXPECT_FALSE(b.Active());
+  EXPECT_FALSE(database.Connected());
+  a.Open();
+  EXPECT_TRUE(database.Connected());
+  a.Close();
+  EXPECT_FALSE(database.Connected()) << "the last table closing closes it";
+}
+
 TEST_F(TableTest, SharedHandlesAndTheSessionsStop) {
   TTarnDatabase first;
   first.SetDatabaseName("Shared");
