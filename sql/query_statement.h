@@ -38,6 +38,7 @@ namespace tarn {
 class TDataCursor;
 class TDataDirectory;
 class TSelectResult;
+struct TSqlRunContext;
 
 // Where a statement failed: the offending token's byte offset in the text,
 // and its 1-based line and column.
@@ -57,9 +58,17 @@ class TQueryStatement {
   TDataDirectory& Directory() const { return FDirectory; }
 
   // Parses the first statement of text (up to a zero byte) into its
-  // queries. Throws 11949 (or the expression parser's messages, also 11949)
-  // and leaves the statement unprepared.
+  // queries, then opens the statement's tables and resolves its columns
+  // (unknown tables and columns, duplicate correlation names, value counts
+  // and constant types of INSERT and UPDATE, mixed aggregates, UNION column
+  // counts are refused here, not at Execute). Throws 11949 (or the
+  // expression parser's messages, also 11949; engine errors of opening a
+  // table keep their codes) and leaves the statement unprepared.
   void Prepare(std::string_view text);
+  // Prepare without opening tables or resolving columns: only the parser's
+  // checks (for printing a statement, and for tools that only look at its
+  // form). Execute still runs it; what Prepare would refuse fails there.
+  void Parse(std::string_view text);
   bool Prepared() const { return FPrepared; }
   // Runs the prepared statement and every further statement of the text.
   // RowsAffected and ExecutionTime add up over the statements, except that
@@ -89,6 +98,13 @@ class TQueryStatement {
   // position (a NULL value, or a marker beyond the list, reads as NULL).
   // Kept for every later Execute.
   void SetParameterValues(std::vector<TExpValue> values);
+  // Called (with context and the cursor's argument) by the cursors of the
+  // statement's tables when a table needs a password the session's list
+  // lacks; returning true means a password was added and is tried again.
+  void SetPasswordCallback(bool (*callback)(void* context, std::intptr_t argument), void* context) {
+    FPasswordCallback = callback;
+    FPasswordContext = context;
+  }
   // Progress in whole percent during data changes and SELECT production;
   // returning true stops the statement after the current row.
   void SetProgressCallback(std::function<bool(int percent)> callback) { FProgress = std::move(callback); }
@@ -110,6 +126,10 @@ class TQueryStatement {
   // Parses the statement at the scanner's current token into fresh queries
   // and runs the checks that follow a parse. Records ErrorPosition on failure.
   void ParseNext();
+  // Opens the tables of the parsed statement and resolves its columns, so
+  // that the errors a run would raise for them are raised now.
+  void CheckQueries();
+  TSqlRunContext MakeContext();
   // Runs the parsed statement; returns its affected rows.
   std::int32_t Run();
   // SELECT, INSERT, UPDATE and DELETE.
@@ -120,6 +140,7 @@ class TQueryStatement {
   TQueryList FQueries;
   std::vector<TExpToken*> FParameters;
   bool FPrepared = false;
+  bool FResolve = true;  // Prepare (true) or Parse (false)
   bool FRequestLive = false;
   std::int32_t FMaxRowCount = -1;
   std::int32_t FRowsAffected = 0;
@@ -127,6 +148,8 @@ class TQueryStatement {
   std::optional<TSqlPosition> FErrorPosition;
   std::vector<TExpValue> FParameterValues;
   std::function<bool(int)> FProgress;
+  bool (*FPasswordCallback)(void*, std::intptr_t) = nullptr;
+  void* FPasswordContext = nullptr;
   std::unique_ptr<TSelectResult> FResult;
   bool FFirstStatement = true;
   std::size_t FSortRunFiles = 0;

@@ -254,9 +254,31 @@ std::int32_t RecordId(std::span<const std::uint8_t> record) { return GetLEI32(re
 
 }  // namespace
 
+void CheckDataChange(const TSqlRunContext& context, const TDataQuery& query,
+                     std::size_t selectColumns) {
+  TSqlRunContext check = context;
+  check.CheckOnly = true;
+  check.Parameters = nullptr;
+  if (query.Kind() == TQueryKind::Delete) {
+    TSqlSources sources(*context.Directory, query.Sources, true, context.Password);
+    return;
+  }
+  const bool insert = query.Kind() == TQueryKind::Insert;
+  TSqlSources sources(*context.Directory,
+                      insert ? std::vector<TSourceTable>{query.Sources.at(0)} : query.Sources, true,
+                      context.Password);
+  const std::vector<int> fields = TargetFields(sources.Cursor(0), query, !insert);
+  const std::size_t values = insert && query.SourceQuery >= 0 ? selectColumns
+                                                              : query.UpdateValues.size();
+  if (values != fields.size()) Fail("The number of values must match the number of table columns");
+  if (insert && query.SourceQuery >= 0) return;
+  if (insert) sources.SetNoRecord(0, true);
+  BindValues(check, query, sources, insert ? "insert values" : "update values", fields);
+}
+
 std::int32_t ExecuteInsert(const TSqlRunContext& context, const TDataQuery& query,
                            TDataCursor* source) {
-  TSqlSources target(*context.Directory, {query.Sources.at(0)}, false);
+  TSqlSources target(*context.Directory, {query.Sources.at(0)}, false, context.Password);
   TDataCursor& cursor = target.Cursor(0);
   cursor.SetKeepAutoInc(query.NoAutoInc);
   const std::vector<int> fields = TargetFields(cursor, query, false);
@@ -324,7 +346,7 @@ std::int32_t ExecuteInsert(const TSqlRunContext& context, const TDataQuery& quer
 }
 
 std::int32_t ExecuteUpdate(const TSqlRunContext& context, const TDataQuery& query) {
-  TSqlSources sources(*context.Directory, query.Sources, false);
+  TSqlSources sources(*context.Directory, query.Sources, false, context.Password);
   TDataCursor& cursor = sources.Cursor(0);
   cursor.SetKeepAutoInc(query.NoAutoInc);
   const std::vector<int> fields = TargetFields(cursor, query, true);
@@ -369,7 +391,7 @@ std::int32_t ExecuteUpdate(const TSqlRunContext& context, const TDataQuery& quer
 }
 
 std::int32_t ExecuteDelete(const TSqlRunContext& context, const TDataQuery& query) {
-  TSqlSources sources(*context.Directory, query.Sources, false);
+  TSqlSources sources(*context.Directory, query.Sources, false, context.Password);
   TDataCursor& cursor = sources.Cursor(0);
   cursor.SwitchToIndexNo(CursorIndex::Natural);
   TSqlCombinations combinations(context, query, sources, true, false);

@@ -28,6 +28,7 @@
 // codes. A record whose change fails is unlocked before the failure is
 // raised.
 
+#include <cstddef>
 #include <cstdint>
 
 #include "sql/query_printer.h"
@@ -39,6 +40,14 @@ namespace tarn {
 // result cursor of INSERT's SELECT (nullptr for VALUES).
 std::int32_t ExecuteInsert(const TSqlRunContext& context, const TDataQuery& query,
                            TDataCursor* source);
+// Checks an INSERT, UPDATE or DELETE as its statement is prepared: opens
+// the target and FROM tables (two with one correlation name are refused),
+// resolves the target columns, compares the number of values with them
+// (selectColumns: the result columns of INSERT's SELECT) and binds and
+// checks the value expressions, with the messages of a run.
+void CheckDataChange(const TSqlRunContext& context, const TDataQuery& query,
+                     std::size_t selectColumns);
+
 std::int32_t ExecuteUpdate(const TSqlRunContext& context, const TDataQuery& query);
 std::int32_t ExecuteDelete(const TSqlRunContext& context, const TDataQuery& query);
 

@@ -47,7 +47,7 @@ int FindField(const TDataCursor& cursor, std::string_view name) {
 }  // namespace
 
 TSqlSources::TSqlSources(TDataDirectory& directory, const std::vector<TSourceTable>& tables,
-                         bool readOnly)
+                         bool readOnly, const TCursorEvent& password)
     : FDirectory(directory) {
   for (std::size_t i = 0; i < tables.size(); ++i)
     for (std::size_t j = 0; j < i; ++j)
@@ -71,6 +71,8 @@ TSqlSources::TSqlSources(TDataDirectory& directory, const std::vector<TSourceTab
       t.Cursor->SetTableName(source.Name);
       t.Cursor->SetInMemory(source.InMemory);
       t.Cursor->SetReadOnly(readOnly);
+      if (password.Callback != nullptr)
+        t.Cursor->SetPasswordCallback(password.Callback, password.Context);
       t.Cursor->OpenCursor();
       t.Record.assign(t.Cursor->RecordSize(), 0);
       t.Base = base;

@@ -147,6 +147,11 @@ class TDataCursor final : public TTableCursor,
   void SetInMemory(bool value);
   // Open in natural record order instead of the primary index.
   void SetUnordered(bool value);
+  // For an exclusive cursor that only appends records to a table it fills
+  // (a work table): inserts no longer keep the cursor's view in step, so
+  // they cost no bitmap work per record. Read through another cursor, or
+  // after ForceRefresh, once the records are in.
+  void SetBulkLoad(bool value) { FBulkLoad = value; }
   // One of the engine's own work-table cursors: the open checks only the
   // table's version.
   void SetInternal(bool value);

@@ -325,6 +325,64 @@ TEST_F(SqlSelect, Parameters) {
   EXPECT_GE(FStatement.ExecutionTime(), 0.0);
 }
 
+// Tables and columns are resolved when the statement is prepared: these
+// fail in Prepare, before anything runs, and leave it unprepared.
+TEST_F(SqlSelect, PrepareResolvesTablesAndColumns) {
+  Exec("CREATE TABLE D (ID INTEGER, Day DATE)");
+  const struct {
+    const char* Text;
+    const char* Message;
+  } cases[] = {
+      {"SELECT Nope FROM Items", "Invalid column name 'Nope'"},
+      {"SELECT ID FROM Items i, Items i",
+       "Duplicate table correlation name 'i' found in source tables"},
+      {"SELECT ID, COUNT(*) FROM Items",
+       "A GROUP BY clause must exist when aggregate and non-aggregate columns are mixed"},
+      {"SELECT ID FROM Items GROUP BY Nope", "Invalid column name 'Nope'"},
+      {"SELECT ID FROM Items ORDER BY 3", "Column number 3 in ORDER BY clause is out of range"},
+      {"SELECT ID FROM Items UNION SELECT ID, Name FROM Items",
+       "The number of columns in UNIONed queries must match"},
+      {"SELECT ID FROM Items WHERE ID IN (SELECT Nope FROM Items)", "Invalid column name 'Nope'"},
+      {"INSERT INTO Items (ID, Name) VALUES (1)",
+       "The number of values must match the number of table columns"},
+      {"INSERT INTO D SELECT ID FROM Items",
+       "The number of values must match the number of table columns"},
+      {"INSERT INTO D VALUES (2, 'someday')",
+       "Date, time, or timestamp expression expected, instead found 'someday' in update values"},
+      {"UPDATE Items SET Nope = 1",
+       "Invalid column name 'Nope' or table correlation name '' specified in table columns"},
+      {"UPDATE D SET ID = Day, Day = 5",
+       "Type mismatch between column 'Day' and constant '5' in update values"},
+      {"DELETE FROM Items i WHERE i.ID IN (SELECT ID FROM Items j, Items j)",
+       "Duplicate table correlation name 'j' found in source tables"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Text);
+    std::string message = "no error";
+    try {
+      FStatement.Prepare(c.Text);
+    } catch (const ETarnEngineError& e) {
+      EXPECT_EQ(e.ErrorCode(), 11949);
+      message = e.ErrorMessage();
+    }
+    EXPECT_NE(message.find(c.Message), std::string::npos) << message;
+    EXPECT_FALSE(FStatement.Prepared());
+  }
+  // A table that is not there is refused by Prepare with the engine's code.
+  EXPECT_THROW(FStatement.Prepare("SELECT * FROM Missing"), ETarnEngineError);
+  EXPECT_FALSE(FStatement.Prepared());
+  // Preparing runs no sub-select and needs no parameter values.
+  FStatement.Prepare(
+      "SELECT ID + (SELECT MAX(ID) FROM Items) FROM Items WHERE Grp IN (SELECT Grp FROM Items "
+      "WHERE ID = ?)");
+  TExpValue id;
+  id.SetInt(6, 4);
+  FStatement.SetParameterValues({id});
+  FStatement.Execute();
+  EXPECT_EQ(FStatement.RowsAffected(), 1);
+  FStatement.SetParameterValues({});
+}
+
 TEST_F(SqlSelect, RowCountsOfScripts) {
   Exec("CREATE TABLE T2 (ID INTEGER)");
   EXPECT_EQ(Exec("INSERT INTO T2 VALUES (1); INSERT INTO T2 VALUES (2); DELETE FROM T2"), 4);
