@@ -37,6 +37,7 @@ TQueryStatement::TQueryStatement(TDataDirectory& directory)
 
 TQueryStatement::~TQueryStatement() {
   FResult.reset();
+  FInsertTarget.reset();
   // Trees first: the parameter list points into them.
   FParameters.clear();
   FQueries.clear();
@@ -141,6 +142,7 @@ void TQueryStatement::Parse(std::string_view text) {
 void TQueryStatement::Prepare(std::string_view text) {
   FPrepared = false;
   FResult.reset();
+  FInsertTarget.reset();
   FScanner.SetText(text);
   FErrorPosition.reset();
   try {
@@ -213,7 +215,8 @@ std::int32_t TQueryStatement::RunDataQuery(TDataQuery& master) {
       return static_cast<std::int32_t>(FResult->RowsAffected());
     }
     case TQueryKind::Insert: {
-      if (master.SourceQuery < 0) return ExecuteInsert(context, master, nullptr);
+      if (master.SourceQuery < 0)
+        return ExecuteInsert(context, master, nullptr, FFirstStatement ? &FInsertTarget : nullptr);
       context.RequestLive = false;
       context.MaxRowCount = -1;
       const std::unique_ptr<TSelectResult> source = RunSelect(context, FQueries, master.SourceQuery);
@@ -249,6 +252,8 @@ void TQueryStatement::Execute() {
     if (FScanner.TokenKind() == ExpScan::End) break;
     FFirstStatement = false;
     FResult.reset();
+    // The statements that follow may drop or change the table it holds.
+    FInsertTarget.reset();
     ParseNext();
   }
 }

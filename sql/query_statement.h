@@ -39,6 +39,7 @@ class TDataCursor;
 class TDataDirectory;
 class TSelectResult;
 struct TSqlRunContext;
+class TSqlSources;
 
 // Where a statement failed: the offending token's byte offset in the text,
 // and its 1-based line and column.
@@ -151,6 +152,9 @@ class TQueryStatement {
   bool (*FPasswordCallback)(void*, std::intptr_t) = nullptr;
   void* FPasswordContext = nullptr;
   std::unique_ptr<TSelectResult> FResult;
+  // The target of the prepared INSERT VALUES, open from its first run until
+  // the statement is prepared again or destroyed.
+  std::unique_ptr<TSqlSources> FInsertTarget;
   bool FFirstStatement = true;
   std::size_t FSortRunFiles = 0;
 };

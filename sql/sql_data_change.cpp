@@ -198,7 +198,7 @@ TValues BindValues(const TSqlRunContext& context, const TDataQuery& query, TSqlS
 }
 
 // The transaction frame of a data change. Outside a transaction the change
-// runs in one of its own, committed every Interval changed rows (COMMIT
+// runs in one of its own (over the target table), committed every Interval changed rows (COMMIT
 // INTERVAL, else the smaller of 2 x MaxDataBufferSize / record size and
 // MaxDataBufferCount) and at the end, rolled back on failure; inside one it
 // commits by interval only when COMMIT INTERVAL was given and never ends it.
@@ -216,7 +216,11 @@ class TChangeFrame {
                                         std::max<std::int64_t>(1, target.RecordSize()),
                                     session.MaxDataBufferCount()));
     }
-    if (FOwn) directory.StartTransaction();
+    // Only the target table changes: only it joins the transaction.
+    if (FOwn) {
+      TDataTable* const table = &target.Table();
+      directory.StartTransaction(std::span<TDataTable* const>(&table, 1));
+    }
   }
   ~TChangeFrame() {
     if (FOwn && !FEnded) {
@@ -277,8 +281,15 @@ void CheckDataChange(const TSqlRunContext& context, const TDataQuery& query,
 }
 
 std::int32_t ExecuteInsert(const TSqlRunContext& context, const TDataQuery& query,
-                           TDataCursor* source) {
-  TSqlSources target(*context.Directory, {query.Sources.at(0)}, false, context.Password);
+                           TDataCursor* source, std::unique_ptr<TSqlSources>* keep) {
+  std::unique_ptr<TSqlSources> own;
+  if (source != nullptr || keep == nullptr || !*keep) {
+    own = std::make_unique<TSqlSources>(*context.Directory,
+                                        std::vector<TSourceTable>{query.Sources.at(0)}, false,
+                                        context.Password);
+    if (source == nullptr && keep != nullptr) *keep = std::move(own);
+  }
+  TSqlSources& target = own ? *own : **keep;
   TDataCursor& cursor = target.Cursor(0);
   cursor.SetKeepAutoInc(query.NoAutoInc);
   const std::vector<int> fields = TargetFields(cursor, query, false);
@@ -376,7 +387,8 @@ std::int32_t ExecuteUpdate(const TSqlRunContext& context, const TDataQuery& quer
       cursor.UnlockCurrentRecord();
       throw;
     }
-    cursor.RaiseIfError(cursor.GetCurrentRecord(record));
+    // ModifyRecord left the record as stored in the buffer; the cursor may
+    // stand on no record now (the change took it out of the filters).
     // A record reached through several joined rows in a row counts once.
     const std::int32_t id = RecordId(record);
     if (id != lastRecord) {

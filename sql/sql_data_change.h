@@ -30,6 +30,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "sql/query_printer.h"
 #include "sql/sql_select.h"
@@ -38,8 +39,11 @@ namespace tarn {
 
 // Returns the number of rows inserted, updated or deleted. source: the
 // result cursor of INSERT's SELECT (nullptr for VALUES).
+// keep (INSERT VALUES, may be null): the target's cursor kept from an
+// earlier run of the same statement, reused when set and stored there
+// otherwise, so that a prepared INSERT run many times opens its table once.
 std::int32_t ExecuteInsert(const TSqlRunContext& context, const TDataQuery& query,
-                           TDataCursor* source);
+                           TDataCursor* source, std::unique_ptr<TSqlSources>* keep = nullptr);
 // Checks an INSERT, UPDATE or DELETE as its statement is prepared: opens
 // the target and FROM tables (two with one correlation name are refused),
 // resolves the target columns, compares the number of values with them

@@ -792,6 +792,18 @@ class TDataCursor final : public TTableCursor,
   TPooledBitmap FVisible;
   TPooledBitmap FRangeSet;
   TPooledBitmap FLiveSet;
+  // The table state FLiveSet was built for (a shared cursor only): every
+  // change of this process raises the index change count, a rollback or
+  // another program's change the discard count. Valid false: build anew.
+  struct TLiveSetState {
+    bool Valid = false;
+    std::int32_t IndexChanges = 0;
+    std::uint32_t Discards = 0;
+    std::int32_t Slots = 0;
+    std::int64_t Records = 0;
+    bool operator==(const TLiveSetState&) const = default;
+  };
+  TLiveSetState FLiveState;
   std::int64_t FVisibleCount = 0;
   std::vector<TViewFilter*> FFilters;
   std::unique_ptr<TCursorFilters> FFilterSet;  // the cursor's own filters, for its whole life

@@ -267,11 +267,14 @@ void TDataCursor::RepositionAfter(std::int32_t recordNo, bool inserted, bool del
     ComputeRangeBounds();
     if (FBitmapMode) {
       const auto slots = static_cast<std::uint32_t>(RecordSlots());
+      const bool grown = slots >= FVisible->BitCount();
+      const auto bit = static_cast<std::uint32_t>(recordNo);
+      const bool wasVisible = FVisible->TestBit(bit);
       FLiveSet->SetBitCount(slots);
       FVisible->SetBitCount(slots);
-      const auto bit = static_cast<std::uint32_t>(recordNo);
       if (inserted) FLiveSet->SetBit(bit);
       if (deleted) FLiveSet->ClearBit(bit);
+      FLiveState.Valid = false;
       if (deleted) {
         FVisible->ClearBit(bit);
       } else if (FFilterSet->AnyActive()) {
@@ -282,7 +285,11 @@ void TDataCursor::RepositionAfter(std::int32_t recordNo, bool inserted, bool del
       } else if (inserted) {
         FVisible->SetBit(bit);
       }
-      FVisibleCount = FVisible->CountSet();
+      // Only this record's bit changed (slots are only ever added here).
+      if (grown)
+        FVisibleCount += static_cast<std::int64_t>(FVisible->TestBit(bit)) - (wasVisible ? 1 : 0);
+      else
+        FVisibleCount = FVisible->CountSet();
     }
   }
   if (reposition && !deleted) {
@@ -327,7 +334,15 @@ void TDataCursor::InsertRecord(std::span<std::uint8_t> buffer, bool reposition) 
   TIndexFile& index = FTable->IndexFile();
   const TSavedPosition saved = SavePosition();
   const std::int32_t n = data.AllocateRecordNo();
-  TRecordLockGuard lock(*this, n);
+  // Inside a transaction the new record needs no lock: no other program
+  // sees it before the commit (the files hold the last commit), and none can
+  // change or delete it then, since every write needs the transaction lock
+  // this table holds. Otherwise the record is locked while it is written.
+  std::optional<TRecordLockGuard> lock;
+  if (!(FTable->InTransaction() && FTable->HoldsTransactionLock()))
+    lock.emplace(*this, n);
+  else if (FTable->CursorLocked(n))
+    Raise(TARN_RECLOCKFAILED);
   TModifyUndo undo(*FTable, !FExclusive && !FTable->InTransaction());
 
   if (!FKeepAutoInc) {

@@ -136,6 +136,15 @@ TEST_F(SqlSelect, AggregatesAndGrouping) {
       "11949 A GROUP BY clause must exist when aggregate and non-aggregate columns are mixed");
 }
 
+TEST_F(SqlSelect, DecimalAverageRoundsToTheNearestTenThousandth) {
+  Exec("CREATE TABLE B (G INTEGER, D DECIMAL(20,4))");
+  for (const char* row : {"(1, 0.0001)", "(1, 0.0002)", "(2, -0.0001)", "(2, -0.0002)",
+                          "(3, 1)", "(3, 0)", "(3, 0)"})
+    Exec(std::string("INSERT INTO B VALUES ") + row);
+  // 0.00015 -> 0.0002, -0.00015 -> -0.0002, 0.33333... -> 0.3333
+  EXPECT_EQ(Rows("SELECT G, AVG(D) FROM B GROUP BY G"), (V{"1|0.0002", "2|-0.0002", "3|0.3333"}));
+}
+
 TEST_F(SqlSelect, RunSumCarriesOverGroupsAndTopCutsGroups) {
   Exec("CREATE TABLE R (G INTEGER, V INTEGER)");
   for (const char* row : {"(3, 3)", "(1, 1)", "(2, 2)"})
@@ -220,6 +229,29 @@ TEST_F(SqlSelect, Joins) {
       (V{"one|2", "two|2"}));
   EXPECT_EQ(Failure("SELECT * FROM Items a JOIN Groups a ON a.ID = a.GID"),
             "11949 Duplicate table correlation name 'a' found in source tables");
+}
+
+// The smallest inner table of a chain of INNER joins drives and the chain
+// is walked the other way round; the rows are those of the FROM order.
+TEST_F(SqlSelect, JoinChainTurnsRoundForTheSmallestTable) {
+  Exec("CREATE TABLE A (ID INTEGER, B INTEGER, PRIMARY KEY (ID))");
+  Exec("CREATE TABLE BB (ID INTEGER, C INTEGER, PRIMARY KEY (ID))");
+  Exec("CREATE TABLE C (ID INTEGER, Name VARCHAR(5), PRIMARY KEY (ID))");
+  Exec("START TRANSACTION");
+  for (int i = 1; i <= 60; ++i)
+    Exec("INSERT INTO A VALUES (" + std::to_string(i) + ", " + std::to_string(i % 20) + ")");
+  for (int i = 0; i < 20; ++i)
+    Exec("INSERT INTO BB VALUES (" + std::to_string(i) + ", " + std::to_string(i % 4) + ")");
+  Exec("INSERT INTO C VALUES (1, 'one')");
+  Exec("INSERT INTO C VALUES (3, 'three')");
+  Exec("COMMIT");
+  const std::string from =
+      " FROM A INNER JOIN BB ON A.B = BB.ID INNER JOIN C ON BB.C = C.ID WHERE A.ID > 5";
+  const V turned = Rows("SELECT A.ID, BB.ID, C.Name" + from + " ORDER BY 1");
+  EXPECT_EQ(turned.size(), 27u);
+  EXPECT_EQ(Rows("SELECT A.ID, BB.ID, C.Name" + from + " ORDER BY 1 NOJOINOPTIMIZE"), turned);
+  EXPECT_EQ(turned.front(), "7|7|three");
+  EXPECT_EQ(Rows("SELECT COUNT(*)" + from), (V{"27"}));
 }
 
 TEST_F(SqlSelect, UpdateAndDeleteThroughJoins) {
@@ -381,6 +413,64 @@ TEST_F(SqlSelect, PrepareResolvesTablesAndColumns) {
   FStatement.Execute();
   EXPECT_EQ(FStatement.RowsAffected(), 1);
   FStatement.SetParameterValues({});
+}
+
+// A filter that leaves few of many records still yields them in the order
+// of the table's index, not in the order they were stored.
+TEST_F(SqlSelect, FewFilteredRecordsComeInIndexOrder) {
+  Exec("CREATE TABLE F (ID INTEGER, V INTEGER, PRIMARY KEY (ID))");
+  Exec("START TRANSACTION");
+  for (int i = 200; i >= 1; --i)
+    Exec("INSERT INTO F VALUES (" + std::to_string(i) + ", " + std::to_string(i % 50) + ")");
+  Exec("COMMIT");
+  EXPECT_EQ(Rows("SELECT ID FROM F WHERE V = 7"), (V{"7", "57", "107", "157"}));
+  EXPECT_EQ(Rows("SELECT ID FROM F WHERE ID BETWEEN 98 AND 101"), (V{"98", "99", "100", "101"}));
+  EXPECT_EQ(Rows("SELECT ID FROM F WHERE V = 7 AND ID > 100 ORDER BY ID DESC"),
+            (V{"157", "107"}));
+}
+
+// UPDATE and DELETE with a WHERE filter over many rows, in their own
+// transaction and in the caller's: every row met once, the view of the
+// target following each change.
+TEST_F(SqlSelect, FilteredChangesOverManyRows) {
+  for (const bool outer : {false, true}) {
+    SCOPED_TRACE(outer);
+    Exec("CREATE TABLE W (ID INTEGER, V INTEGER, PRIMARY KEY (ID))");
+    Exec("START TRANSACTION");
+    for (int i = 1; i <= 300; ++i)
+      Exec("INSERT INTO W VALUES (" + std::to_string(i) + ", " + std::to_string(i % 10) + ")");
+    Exec("COMMIT");
+    if (outer) Exec("START TRANSACTION");
+    // Each changed row leaves the filter.
+    EXPECT_EQ(Exec("UPDATE W SET V = V + 100 WHERE V < 3"), 90);
+    EXPECT_EQ(Rows("SELECT COUNT(*) FROM W WHERE V >= 100"), (V{"90"}));
+    EXPECT_EQ(Exec("DELETE FROM W WHERE V >= 100 OR V = 5"), 120);
+    EXPECT_EQ(Rows("SELECT COUNT(*) FROM W"), (V{"180"}));
+    EXPECT_EQ(Exec("UPDATE W SET V = V - 3 WHERE V >= 3"), 180);
+    EXPECT_EQ(Rows("SELECT MIN(V), MAX(V) FROM W"), (V{"0|6"}));
+    if (outer) {
+      Exec("ROLLBACK");
+      EXPECT_EQ(Rows("SELECT COUNT(*), MIN(V), MAX(V) FROM W"), (V{"300|0|9"}));
+    }
+    Exec("DROP TABLE W");
+  }
+}
+
+// A prepared INSERT keeps its table open between runs; preparing again, or
+// a script going on to the next statement, lets it go.
+TEST_F(SqlSelect, PreparedInsertRunsManyTimes) {
+  Exec("CREATE TABLE P2 (ID INTEGER)");
+  FStatement.Prepare("INSERT INTO P2 VALUES (?)");
+  for (int i = 1; i <= 3; ++i) {
+    TExpValue v;
+    v.SetInt(6, i);
+    FStatement.SetParameterValues({v});
+    FStatement.Execute();
+  }
+  FStatement.SetParameterValues({});
+  EXPECT_EQ(Rows("SELECT ID FROM P2"), (V{"1", "2", "3"}));
+  EXPECT_EQ(Exec("INSERT INTO P2 VALUES (4); DROP TABLE P2"), 1);
+  EXPECT_NE(Failure("SELECT * FROM P2"), "no error");
 }
 
 TEST_F(SqlSelect, RowCountsOfScripts) {
