@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -12,6 +13,9 @@
 #include "engine/cursor/data_cursor.h"
 #include "engine/session/data_directory.h"
 #include "engine/session/data_session.h"
+#include "engine/table/field_types.h"
+#include "expr/expression_evaluator.h"
+#include "sql/external_sort.h"
 #include "sql/query_statement.h"
 #include "sql/sql_result_table.h"
 #include "support/temp_dir.h"
@@ -578,6 +582,49 @@ TEST(SqlExternalSort, RunFilesMergeInOrderAndAreRemoved) {
   exec("SELECT DISTINCT S FROM Big");
   EXPECT_EQ(statement.Result()->GetRecordCount(), 7);
   EXPECT_GT(statement.SortRunFiles(), 1u);
+  EXPECT_TRUE(std::filesystem::is_empty(scratch.Path()));
+}
+
+// Every kind of cell comes back from a run file as it went in.
+TEST(SqlExternalSort, CellsOfEveryKindSurviveTheRunFiles) {
+  testing_support::TTempDir scratch;
+  std::vector<TSqlRow> rows;
+  for (int i = 0; i < 40; ++i) {
+    TSqlRow row(5);
+    row[0].Type = FieldType::Int32;
+    row[0].Null = false;
+    row[0].Int = (i * 17) % 40 - 20;  // the sort key, negatives included
+    row[1].Type = FieldType::Float;
+    row[1].Null = i % 5 == 0;
+    row[1].Float = row[1].Null ? 0.0 : -0.5 * i;
+    row[2].Type = FieldType::Bcd;
+    row[2].Null = false;
+    row[2].Bcd = BcdFromFixed(i * 12345 - 100000, 4);
+    row[3].Type = FieldType::String;
+    row[3].Null = i % 3 == 0;
+    row[3].Text = row[3].Null ? "" : std::string(static_cast<std::size_t>(i), 'x') + "|";
+    row[4].Type = FieldType::Int64;
+    row[4].Null = false;
+    row[4].Int = static_cast<std::int64_t>(i) << 40;
+    rows.push_back(row);
+  }
+  std::vector<TSqlRow> sorted = rows;
+  const TRowLess less = [](const TSqlRow& a, const TSqlRow& b) { return a[0].Int < b[0].Int; };
+  EXPECT_GT(SortRows(sorted, less, TSortSpill{scratch.Path(), 7}), 1u);
+  std::stable_sort(rows.begin(), rows.end(), less);
+  ASSERT_EQ(sorted.size(), rows.size());
+  for (std::size_t r = 0; r < rows.size(); ++r)
+    for (std::size_t c = 0; c < rows[r].size(); ++c) {
+      SCOPED_TRACE(std::to_string(r) + "/" + std::to_string(c));
+      const TSqlCell& a = rows[r][c];
+      const TSqlCell& b = sorted[r][c];
+      EXPECT_EQ(a.Type, b.Type);
+      EXPECT_EQ(a.Null, b.Null);
+      EXPECT_EQ(a.Int, b.Int);
+      EXPECT_EQ(a.Float, b.Float);
+      EXPECT_EQ(BcdFixedValue(a.Bcd), BcdFixedValue(b.Bcd));
+      EXPECT_EQ(a.Text, b.Text);
+    }
   EXPECT_TRUE(std::filesystem::is_empty(scratch.Path()));
 }
 
