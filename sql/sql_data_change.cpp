@@ -272,8 +272,8 @@ void CheckDataChange(const TSqlRunContext& context, const TDataQuery& query,
                       insert ? std::vector<TSourceTable>{query.Sources.at(0)} : query.Sources, true,
                       context.Password);
   const std::vector<int> fields = TargetFields(sources.Cursor(0), query, !insert);
-  const std::size_t values = insert && query.SourceQuery >= 0 ? selectColumns
-                                                              : query.UpdateValues.size();
+  const std::size_t values =
+      insert && query.SourceQuery >= 0 ? selectColumns : query.UpdateValues.size();
   if (values != fields.size()) Fail("The number of values must match the number of table columns");
   if (insert && query.SourceQuery >= 0) return;
   if (insert) sources.SetNoRecord(0, true);

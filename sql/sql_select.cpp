@@ -70,8 +70,10 @@ void SortResult(const TSqlRunContext& context, const std::vector<TResultColumn>&
   }
   TSortSpill spill;
   spill.Directory = context.PrivateDirectory;
-  spill.RunLimit = inMemory ? 0 : std::min<std::size_t>(static_cast<std::size_t>(std::max(1, context.MaxDataBufferCount)),
-                            std::max<std::size_t>(1, 1048576 / recordSize));
+  spill.RunLimit = inMemory ? 0
+                            : std::min<std::size_t>(
+                                  static_cast<std::size_t>(std::max(1, context.MaxDataBufferCount)),
+                                  std::max<std::size_t>(1, 1048576 / recordSize));
   const std::size_t runs = SortRows(rows, less, spill);
   if (context.SortRunFiles != nullptr) *context.SortRunFiles += runs;
 }
@@ -549,15 +551,18 @@ void TSelectRun::FinishGroup(std::size_t first, std::size_t last, std::vector<TS
 
 void TSelectRun::SortBy(const std::vector<int>& slots, const std::vector<bool>& desc, bool noCase,
                         bool distinct, std::int64_t limit) {
-  SortResult(FContext, Columns, FRows, [&](const TSqlRow& a, const TSqlRow& b) {
-    for (std::size_t i = 0; i < slots.size(); ++i) {
-      const auto s = static_cast<std::size_t>(slots[i]);
-      int c = CompareCells(a[s], b[s], noCase);
-      if (desc[i]) c = -c;
-      if (c != 0) return c < 0;
-    }
-    return false;
-  }, FQuery.IntoMemory);
+  SortResult(
+      FContext, Columns, FRows,
+      [&](const TSqlRow& a, const TSqlRow& b) {
+        for (std::size_t i = 0; i < slots.size(); ++i) {
+          const auto s = static_cast<std::size_t>(slots[i]);
+          int c = CompareCells(a[s], b[s], noCase);
+          if (desc[i]) c = -c;
+          if (c != 0) return c < 0;
+        }
+        return false;
+      },
+      FQuery.IntoMemory);
   if (distinct) {
     std::vector<TSqlRow> kept;
     for (TSqlRow& row : FRows) {
@@ -773,11 +778,14 @@ void AppendRows(std::vector<TSqlRow>& rows, const std::vector<TResultColumn>& co
 
 void DistinctRows(const TSqlRunContext& context, const std::vector<TResultColumn>& columns,
                   std::vector<TSqlRow>& rows, bool inMemory) {
-  SortResult(context, columns, rows, [](const TSqlRow& a, const TSqlRow& b) {
-    for (std::size_t i = 0; i < a.size(); ++i)
-      if (const int c = CompareCells(a[i], b[i], false); c != 0) return c < 0;
-    return false;
-  }, inMemory);
+  SortResult(
+      context, columns, rows,
+      [](const TSqlRow& a, const TSqlRow& b) {
+        for (std::size_t i = 0; i < a.size(); ++i)
+          if (const int c = CompareCells(a[i], b[i], false); c != 0) return c < 0;
+        return false;
+      },
+      inMemory);
   rows.erase(std::unique(rows.begin(), rows.end(),
                          [](const TSqlRow& a, const TSqlRow& b) {
                            for (std::size_t i = 0; i < a.size(); ++i)
@@ -1111,8 +1119,9 @@ void TSqlCombinations::Level(int p) {
     while (code == 0) {
       std::int32_t count = BatchRecords;
       code = cursor.GetNextRecords(count, l.Batch);
-      records.insert(records.end(), l.Batch.begin(),
-                     l.Batch.begin() + static_cast<std::ptrdiff_t>(size * static_cast<std::size_t>(count)));
+      records.insert(
+          records.end(), l.Batch.begin(),
+          l.Batch.begin() + static_cast<std::ptrdiff_t>(size * static_cast<std::size_t>(count)));
     }
     const std::size_t n = records.size() / std::max<std::size_t>(1, size);
     keys.resize(n * keySize);
@@ -1248,15 +1257,18 @@ std::unique_ptr<TSelectResult> RunSelect(const TSqlRunContext& context, const TQ
           Fail("Invalid ORDER BY column '" + o.Name + "' for a UNIONed query");
         keys.emplace_back(at, o.Descending);
       }
-      SortResult(context, columns, rows, [&](const TSqlRow& a, const TSqlRow& b) {
-        for (auto [at, desc] : keys) {
-          int c = CompareCells(a[static_cast<std::size_t>(at)], b[static_cast<std::size_t>(at)],
-                               query.NoCase);
-          if (desc) c = -c;
-          if (c != 0) return c < 0;
-        }
-        return false;
-      }, query.IntoMemory);
+      SortResult(
+          context, columns, rows,
+          [&](const TSqlRow& a, const TSqlRow& b) {
+            for (auto [at, desc] : keys) {
+              int c = CompareCells(a[static_cast<std::size_t>(at)], b[static_cast<std::size_t>(at)],
+                                   query.NoCase);
+              if (desc) c = -c;
+              if (c != 0) return c < 0;
+            }
+            return false;
+          },
+          query.IntoMemory);
     }
     if (query.ChainTop && static_cast<std::int64_t>(rows.size()) > *query.ChainTop)
       rows.resize(static_cast<std::size_t>(*query.ChainTop));

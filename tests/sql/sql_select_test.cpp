@@ -142,8 +142,8 @@ TEST_F(SqlSelect, AggregatesAndGrouping) {
 
 TEST_F(SqlSelect, DecimalAverageRoundsToTheNearestTenThousandth) {
   Exec("CREATE TABLE B (G INTEGER, D DECIMAL(20,4))");
-  for (const char* row : {"(1, 0.0001)", "(1, 0.0002)", "(2, -0.0001)", "(2, -0.0002)",
-                          "(3, 1)", "(3, 0)", "(3, 0)"})
+  for (const char* row :
+       {"(1, 0.0001)", "(1, 0.0002)", "(2, -0.0001)", "(2, -0.0002)", "(3, 1)", "(3, 0)", "(3, 0)"})
     Exec(std::string("INSERT INTO B VALUES ") + row);
   // 0.00015 -> 0.0002, -0.00015 -> -0.0002, 0.33333... -> 0.3333
   EXPECT_EQ(Rows("SELECT G, AVG(D) FROM B GROUP BY G"), (V{"1|0.0002", "2|-0.0002", "3|0.3333"}));
@@ -429,8 +429,7 @@ TEST_F(SqlSelect, FewFilteredRecordsComeInIndexOrder) {
   Exec("COMMIT");
   EXPECT_EQ(Rows("SELECT ID FROM F WHERE V = 7"), (V{"7", "57", "107", "157"}));
   EXPECT_EQ(Rows("SELECT ID FROM F WHERE ID BETWEEN 98 AND 101"), (V{"98", "99", "100", "101"}));
-  EXPECT_EQ(Rows("SELECT ID FROM F WHERE V = 7 AND ID > 100 ORDER BY ID DESC"),
-            (V{"157", "107"}));
+  EXPECT_EQ(Rows("SELECT ID FROM F WHERE V = 7 AND ID > 100 ORDER BY ID DESC"), (V{"157", "107"}));
 }
 
 // UPDATE and DELETE with a WHERE filter over many rows, in their own
