@@ -252,8 +252,9 @@ void TDataCursor::WriteChanges(bool blobsChanged) {
 // set gain or lose its bit; with the cursor's own filters active the visible
 // bit is what they now say of the record (they followed the change already).
 // A key range, a view filter or a filter whose bitmap is out of date means a
-// full rebuild. With reposition the cursor then stands on the record, or, after a delete,
-// on the record after it such that the next forward move lands there;
+// full rebuild. With reposition the cursor then stands on the record, or,
+// after a delete, on the record after it such that the next forward move
+// lands there;
 // without, it goes back to where it stood before the change (saved), a crack
 // staying a crack.
 void TDataCursor::RepositionAfter(std::int32_t recordNo, bool inserted, bool deleted, bool reposition,
