@@ -226,7 +226,7 @@ void TTarnQuery::PrepareStatement() {
     auto statement = std::make_unique<tarn::TQueryStatement>(*Database()->Handle());
     statement->SetRequestLive(FRequestLive);
     statement->SetMaxRowCount(FMaxRowCount);
-    statement->SetPasswordCallback(&DBSession(), &TTarnSession::PasswordCallback);
+    statement->SetPasswordCallback(&TTarnSession::PasswordCallback, &DBSession());
     statement->Prepare(FText);
     FStatement = std::move(statement);
   } catch (...) {

@@ -19,13 +19,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   TQueryStatement statement(directory);
   try {
-    statement.Prepare(text);
+    statement.Parse(text);
   } catch (const ETarnEngineError&) {
     return 0;
   }
   const std::string printed = statement.Print();
   try {
-    statement.Prepare(printed);
+    statement.Parse(printed);
   } catch (const ETarnEngineError&) {
     std::abort();  // the printed form must parse
   }

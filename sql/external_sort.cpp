@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -45,17 +46,24 @@ class TRunFile {
     FBuffer.clear();
     PutU32(static_cast<std::uint32_t>(row.size()));
     for (const TSqlCell& c : row) {
-      FBuffer.push_back(c.Type);
-      FBuffer.push_back(c.Null ? 1 : 0);
-      PutU64(static_cast<std::uint64_t>(c.Int));
-      std::uint64_t bits = 0;
-      std::memcpy(&bits, &c.Float, sizeof bits);
-      PutU64(bits);
       std::uint8_t bcd[TBcd::StoredSize];
       c.Bcd.Store(bcd);
-      FBuffer.insert(FBuffer.end(), bcd, bcd + TBcd::StoredSize);
-      PutU32(static_cast<std::uint32_t>(c.Text.size()));
-      FBuffer.insert(FBuffer.end(), c.Text.begin(), c.Text.end());
+      std::uint64_t bits = 0;
+      std::memcpy(&bits, &c.Float, sizeof bits);
+      const std::uint8_t parts = static_cast<std::uint8_t>(
+          (c.Int != 0 ? PartInt : 0) | (bits != 0 ? PartFloat : 0) |
+          (std::memcmp(bcd, EmptyBcd().data(), TBcd::StoredSize) != 0 ? PartBcd : 0) |
+          (!c.Text.empty() ? PartText : 0));
+      FBuffer.push_back(c.Type);
+      FBuffer.push_back(c.Null ? 1 : 0);
+      FBuffer.push_back(parts);
+      if (parts & PartInt) PutU64(static_cast<std::uint64_t>(c.Int));
+      if (parts & PartFloat) PutU64(bits);
+      if (parts & PartBcd) FBuffer.insert(FBuffer.end(), bcd, bcd + TBcd::StoredSize);
+      if (parts & PartText) {
+        PutU32(static_cast<std::uint32_t>(c.Text.size()));
+        FBuffer.insert(FBuffer.end(), c.Text.begin(), c.Text.end());
+      }
     }
     if (std::fwrite(FBuffer.data(), 1, FBuffer.size(), FFile) != FBuffer.size())
       RaiseEngineError(TARN_SQLPARSE, {.Message = "Cannot write sort run file " + FPath});
@@ -67,22 +75,56 @@ class TRunFile {
     if (std::fread(head, 1, 4, FFile) != 4) return false;
     row.resize(LoadU32(head));
     for (TSqlCell& c : row) {
-      std::uint8_t fixed[2 + 8 + 8 + TBcd::StoredSize + 4];
+      std::uint8_t fixed[3];
       ReadExactly(fixed, sizeof fixed);
       c.Type = fixed[0];
       c.Null = fixed[1] != 0;
-      c.Int = static_cast<std::int64_t>(LoadU64(fixed + 2));
-      const std::uint64_t bits = LoadU64(fixed + 10);
+      const std::uint8_t parts = fixed[2];
+      std::uint8_t value[8];
+      c.Int = 0;
+      if (parts & PartInt) {
+        ReadExactly(value, 8);
+        c.Int = static_cast<std::int64_t>(LoadU64(value));
+      }
+      std::uint64_t bits = 0;
+      if (parts & PartFloat) {
+        ReadExactly(value, 8);
+        bits = LoadU64(value);
+      }
       std::memcpy(&c.Float, &bits, sizeof bits);
-      c.Bcd = TBcd::Load(std::span<const std::uint8_t>(fixed + 18, TBcd::StoredSize));
-      c.Text.resize(LoadU32(fixed + 18 + TBcd::StoredSize));
-      if (!c.Text.empty())
+      if (parts & PartBcd) {
+        std::uint8_t bcd[TBcd::StoredSize];
+        ReadExactly(bcd, TBcd::StoredSize);
+        c.Bcd = TBcd::Load(std::span<const std::uint8_t>(bcd, TBcd::StoredSize));
+      } else {
+        c.Bcd = TBcd{};
+      }
+      c.Text.clear();
+      if (parts & PartText) {
+        std::uint8_t size[4];
+        ReadExactly(size, 4);
+        c.Text.resize(LoadU32(size));
         ReadExactly(reinterpret_cast<std::uint8_t*>(c.Text.data()), c.Text.size());
+      }
     }
     return true;
   }
 
  private:
+  // Which values of a cell follow its type and null flag (the others are
+  // zero or empty).
+  static constexpr std::uint8_t PartInt = 1;
+  static constexpr std::uint8_t PartFloat = 2;
+  static constexpr std::uint8_t PartBcd = 4;
+  static constexpr std::uint8_t PartText = 8;
+  static const std::array<std::uint8_t, TBcd::StoredSize>& EmptyBcd() {
+    static const std::array<std::uint8_t, TBcd::StoredSize> empty = [] {
+      std::array<std::uint8_t, TBcd::StoredSize> bytes{};
+      TBcd{}.Store(bytes);
+      return bytes;
+    }();
+    return empty;
+  }
   static std::uint32_t LoadU32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
            static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;

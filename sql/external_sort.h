@@ -9,8 +9,10 @@
 // are closed and deleted on every exit path.
 //
 // Run file format: per row a u32 cell count, then per cell: type (1), null
-// flag (1), i64 integer, f64 float, the 34 stored BCD bytes, u32 text
-// length and the text bytes; integers little-endian.
+// flag (1), a byte of parts present (1 integer, 2 float, 4 BCD, 8 text),
+// then those present in that order: i64 integer, f64 float, the 34 stored
+// BCD bytes, u32 text length and the text bytes; integers little-endian.
+// A part not present is zero (the empty BCD, the empty text).
 
 #include <cstddef>
 #include <cstdint>

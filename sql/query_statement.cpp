@@ -38,6 +38,7 @@ TQueryStatement::TQueryStatement(TDataDirectory& directory)
 
 TQueryStatement::~TQueryStatement() {
   FResult.reset();
+  FInsertTarget.reset();
   // Trees first: the parameter list points into them.
   FParameters.clear();
   FQueries.clear();
@@ -78,11 +79,78 @@ void TQueryStatement::ParseNext() {
     FQueries.clear();
     throw;
   }
+  if (!FResolve) return;
+  try {
+    CheckQueries();
+  } catch (...) {
+    FParameters.clear();
+    FQueries.clear();
+    throw;
+  }
+}
+
+TSqlRunContext TQueryStatement::MakeContext() {
+  TSqlRunContext context;
+  context.Directory = &FDirectory;
+  context.RequestLive = FRequestLive;
+  context.MaxRowCount = FMaxRowCount;
+  context.Queries = &FQueries;
+  context.Progress = FProgress;
+  context.ProgressSteps = FDirectory.Session().ProgressSteps();
+  context.PrivateDirectory = FDirectory.Session().PrivateDirectory();
+  context.MaxDataBufferCount = FDirectory.Session().MaxDataBufferCount();
+  context.SortRunFiles = &FSortRunFiles;
+  context.Password = TCursorEvent{FPasswordCallback, FPasswordContext};
+  return context;
+}
+
+void TQueryStatement::CheckQueries() {
+  const TSqlRunContext context = MakeContext();
+  // From the last query to the master, so that the SELECT of an INSERT has
+  // its columns before the INSERT is checked.
+  std::vector<std::size_t> columns(FQueries.size(), 0);
+  for (std::size_t q = FQueries.size(); q-- > 0;) {
+    const TDataQuery& query = *FQueries[q];
+    switch (query.Kind()) {
+      case TQueryKind::Select:
+        columns[q] = CheckSelect(context, FQueries, static_cast<int>(q));
+        break;
+      case TQueryKind::Insert:
+      case TQueryKind::Update:
+      case TQueryKind::Delete:
+        CheckDataChange(context, query,
+                        query.SourceQuery >= 0 ? columns[static_cast<std::size_t>(query.SourceQuery)]
+                                               : 0);
+        break;
+      default:
+        break;
+    }
+  }
+  for (std::size_t q = 0; q < FQueries.size(); ++q) {
+    const TDataQuery& query = *FQueries[q];
+    if (query.Kind() != TQueryKind::Select || query.UnionMember) continue;
+    for (int m = query.UnionNext; m >= 0; m = FQueries[static_cast<std::size_t>(m)]->UnionNext)
+      if (columns[static_cast<std::size_t>(m)] != columns[q])
+        RaiseEngineError(TARN_SQLPARSE,
+                         {.Message = "The number of columns in UNIONed queries must match"});
+  }
+}
+
+void TQueryStatement::Parse(std::string_view text) {
+  FResolve = false;
+  try {
+    Prepare(text);
+  } catch (...) {
+    FResolve = true;
+    throw;
+  }
+  FResolve = true;
 }
 
 void TQueryStatement::Prepare(std::string_view text) {
   FPrepared = false;
   FResult.reset();
+  FInsertTarget.reset();
   FScanner.SetText(text);
   FErrorPosition.reset();
   try {
@@ -145,27 +213,18 @@ std::int32_t TQueryStatement::Run() {
 }
 
 std::int32_t TQueryStatement::RunDataQuery(TDataQuery& master) {
-  TSqlRunContext context;
-  context.Directory = &FDirectory;
-  context.RequestLive = FRequestLive;
-  context.MaxRowCount = FMaxRowCount;
+  TSqlRunContext context = MakeContext();
   // Parameters belong to the first statement of the text.
   const TSqlParameters none;
   context.Parameters = FFirstStatement ? &FParameterValues : &none;
-  context.Queries = &FQueries;
-  context.Progress = FProgress;
-  context.Password = FPasswordEvent;
-  context.ProgressSteps = FDirectory.Session().ProgressSteps();
-  context.PrivateDirectory = FDirectory.Session().PrivateDirectory();
-  context.MaxDataBufferCount = FDirectory.Session().MaxDataBufferCount();
-  context.SortRunFiles = &FSortRunFiles;
   switch (master.Kind()) {
     case TQueryKind::Select: {
       FResult = RunSelect(context, FQueries, 0);
       return static_cast<std::int32_t>(FResult->RowsAffected());
     }
     case TQueryKind::Insert: {
-      if (master.SourceQuery < 0) return ExecuteInsert(context, master, nullptr);
+      if (master.SourceQuery < 0)
+        return ExecuteInsert(context, master, nullptr, FFirstStatement ? &FInsertTarget : nullptr);
       context.RequestLive = false;
       context.MaxRowCount = -1;
       const std::unique_ptr<TSelectResult> source = RunSelect(context, FQueries, master.SourceQuery);
@@ -201,6 +260,8 @@ void TQueryStatement::Execute() {
     if (FScanner.TokenKind() == ExpScan::End) break;
     FFirstStatement = false;
     FResult.reset();
+    // The statements that follow may drop or change the table it holds.
+    FInsertTarget.reset();
     ParseNext();
   }
 }

@@ -39,6 +39,8 @@ namespace tarn {
 
 class TDataDirectory;
 class TSelectResult;
+struct TSqlRunContext;
+class TSqlSources;
 
 // Where a statement failed: the offending token's byte offset in the text,
 // and its 1-based line and column.
@@ -58,9 +60,17 @@ class TQueryStatement {
   TDataDirectory& Directory() const { return FDirectory; }
 
   // Parses the first statement of text (up to a zero byte) into its
-  // queries. Throws 11949 (or the expression parser's messages, also 11949)
-  // and leaves the statement unprepared.
+  // queries, then opens the statement's tables and resolves its columns
+  // (unknown tables and columns, duplicate correlation names, value counts
+  // and constant types of INSERT and UPDATE, mixed aggregates, UNION column
+  // counts are refused here, not at Execute). Throws 11949 (or the
+  // expression parser's messages, also 11949; engine errors of opening a
+  // table keep their codes) and leaves the statement unprepared.
   void Prepare(std::string_view text);
+  // Prepare without opening tables or resolving columns: only the parser's
+  // checks (for printing a statement, and for tools that only look at its
+  // form). Execute still runs it; what Prepare would refuse fails there.
+  void Parse(std::string_view text);
   bool Prepared() const { return FPrepared; }
   // Runs the prepared statement and every further statement of the text.
   // RowsAffected and ExecutionTime add up over the statements, except that
@@ -95,10 +105,12 @@ class TQueryStatement {
   // result cursor of a SELECT (Result()), null for other statements.
   TDataCursor* Execute(std::size_t count, std::span<const std::uint8_t> descriptors,
                        std::span<const std::uint8_t> data);
-  // Called when a source table needs a password the session lacks: answers
-  // whether to try again (the cursor's password event).
-  void SetPasswordCallback(void* context, TCursorEvent::TCallback callback) {
-    FPasswordEvent = TCursorEvent{callback, context};
+  // Called (with context and the cursor's argument) by the cursors of the
+  // statement's tables when a table needs a password the session's list
+  // lacks; returning true means a password was added and is tried again.
+  void SetPasswordCallback(bool (*callback)(void* context, std::intptr_t argument), void* context) {
+    FPasswordCallback = callback;
+    FPasswordContext = context;
   }
   // Progress in whole percent during data changes and SELECT production;
   // returning true stops the statement after the current row.
@@ -123,6 +135,10 @@ class TQueryStatement {
   // Parses the statement at the scanner's current token into fresh queries
   // and runs the checks that follow a parse. Records ErrorPosition on failure.
   void ParseNext();
+  // Opens the tables of the parsed statement and resolves its columns, so
+  // that the errors a run would raise for them are raised now.
+  void CheckQueries();
+  TSqlRunContext MakeContext();
   // Runs the parsed statement; returns its affected rows.
   std::int32_t Run();
   // SELECT, INSERT, UPDATE and DELETE.
@@ -133,6 +149,7 @@ class TQueryStatement {
   TQueryList FQueries;
   std::vector<TExpToken*> FParameters;
   bool FPrepared = false;
+  bool FResolve = true;  // Prepare (true) or Parse (false)
   bool FRequestLive = false;
   std::int32_t FMaxRowCount = -1;
   std::int32_t FRowsAffected = 0;
@@ -140,8 +157,12 @@ class TQueryStatement {
   std::optional<TSqlPosition> FErrorPosition;
   std::vector<TExpValue> FParameterValues;
   std::function<bool(int)> FProgress;
-  TCursorEvent FPasswordEvent;
+  bool (*FPasswordCallback)(void*, std::intptr_t) = nullptr;
+  void* FPasswordContext = nullptr;
   std::unique_ptr<TSelectResult> FResult;
+  // The target of the prepared INSERT VALUES, open from its first run until
+  // the statement is prepared again or destroyed.
+  std::unique_ptr<TSqlSources> FInsertTarget;
   bool FFirstStatement = true;
   std::size_t FSortRunFiles = 0;
 };

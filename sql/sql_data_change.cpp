@@ -198,7 +198,7 @@ TValues BindValues(const TSqlRunContext& context, const TDataQuery& query, TSqlS
 }
 
 // The transaction frame of a data change. Outside a transaction the change
-// runs in one of its own, committed every Interval changed rows (COMMIT
+// runs in one of its own (over the target table), committed every Interval changed rows (COMMIT
 // INTERVAL, else the smaller of 2 x MaxDataBufferSize / record size and
 // MaxDataBufferCount) and at the end, rolled back on failure; inside one it
 // commits by interval only when COMMIT INTERVAL was given and never ends it.
@@ -216,7 +216,11 @@ class TChangeFrame {
                                         std::max<std::int64_t>(1, target.RecordSize()),
                                     session.MaxDataBufferCount()));
     }
-    if (FOwn) directory.StartTransaction();
+    // Only the target table changes: only it joins the transaction.
+    if (FOwn) {
+      TDataTable* const table = &target.Table();
+      directory.StartTransaction(std::span<TDataTable* const>(&table, 1));
+    }
   }
   ~TChangeFrame() {
     if (FOwn && !FEnded) {
@@ -254,9 +258,38 @@ std::int32_t RecordId(std::span<const std::uint8_t> record) { return GetLEI32(re
 
 }  // namespace
 
+void CheckDataChange(const TSqlRunContext& context, const TDataQuery& query,
+                     std::size_t selectColumns) {
+  TSqlRunContext check = context;
+  check.CheckOnly = true;
+  check.Parameters = nullptr;
+  if (query.Kind() == TQueryKind::Delete) {
+    TSqlSources sources(*context.Directory, query.Sources, true, context.Password);
+    return;
+  }
+  const bool insert = query.Kind() == TQueryKind::Insert;
+  TSqlSources sources(*context.Directory,
+                      insert ? std::vector<TSourceTable>{query.Sources.at(0)} : query.Sources, true,
+                      context.Password);
+  const std::vector<int> fields = TargetFields(sources.Cursor(0), query, !insert);
+  const std::size_t values =
+      insert && query.SourceQuery >= 0 ? selectColumns : query.UpdateValues.size();
+  if (values != fields.size()) Fail("The number of values must match the number of table columns");
+  if (insert && query.SourceQuery >= 0) return;
+  if (insert) sources.SetNoRecord(0, true);
+  BindValues(check, query, sources, insert ? "insert values" : "update values", fields);
+}
+
 std::int32_t ExecuteInsert(const TSqlRunContext& context, const TDataQuery& query,
-                           TDataCursor* source) {
-  TSqlSources target(*context.Directory, {query.Sources.at(0)}, false, context.Password);
+                           TDataCursor* source, std::unique_ptr<TSqlSources>* keep) {
+  std::unique_ptr<TSqlSources> own;
+  if (source != nullptr || keep == nullptr || !*keep) {
+    own = std::make_unique<TSqlSources>(*context.Directory,
+                                        std::vector<TSourceTable>{query.Sources.at(0)}, false,
+                                        context.Password);
+    if (source == nullptr && keep != nullptr) *keep = std::move(own);
+  }
+  TSqlSources& target = own ? *own : **keep;
   TDataCursor& cursor = target.Cursor(0);
   cursor.SetKeepAutoInc(query.NoAutoInc);
   const std::vector<int> fields = TargetFields(cursor, query, false);
@@ -354,7 +387,8 @@ std::int32_t ExecuteUpdate(const TSqlRunContext& context, const TDataQuery& quer
       cursor.UnlockCurrentRecord();
       throw;
     }
-    cursor.RaiseIfError(cursor.GetCurrentRecord(record));
+    // ModifyRecord left the record as stored in the buffer; the cursor may
+    // stand on no record now (the change took it out of the filters).
     // A record reached through several joined rows in a row counts once.
     const std::int32_t id = RecordId(record);
     if (id != lastRecord) {

@@ -28,7 +28,9 @@
 // codes. A record whose change fails is unlocked before the failure is
 // raised.
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "sql/query_printer.h"
 #include "sql/sql_select.h"
@@ -37,8 +39,19 @@ namespace tarn {
 
 // Returns the number of rows inserted, updated or deleted. source: the
 // result cursor of INSERT's SELECT (nullptr for VALUES).
+// keep (INSERT VALUES, may be null): the target's cursor kept from an
+// earlier run of the same statement, reused when set and stored there
+// otherwise, so that a prepared INSERT run many times opens its table once.
 std::int32_t ExecuteInsert(const TSqlRunContext& context, const TDataQuery& query,
-                           TDataCursor* source);
+                           TDataCursor* source, std::unique_ptr<TSqlSources>* keep = nullptr);
+// Checks an INSERT, UPDATE or DELETE as its statement is prepared: opens
+// the target and FROM tables (two with one correlation name are refused),
+// resolves the target columns, compares the number of values with them
+// (selectColumns: the result columns of INSERT's SELECT) and binds and
+// checks the value expressions, with the messages of a run.
+void CheckDataChange(const TSqlRunContext& context, const TDataQuery& query,
+                     std::size_t selectColumns);
+
 std::int32_t ExecuteUpdate(const TSqlRunContext& context, const TDataQuery& query);
 std::int32_t ExecuteDelete(const TSqlRunContext& context, const TDataQuery& query);
 

@@ -183,7 +183,9 @@ void TSqlResultTable::Write(const std::vector<TSqlRow>& rows) {
     writer.SetTableName(FName);
     writer.SetInMemory(FInMemory);
     writer.SetExclusive(true);
+    writer.SetUnordered(true);
     writer.OpenCursor();
+    writer.SetBulkLoad(true);
     try {
       std::vector<std::uint8_t> record(writer.RecordSize());
       TExpValue value;

@@ -8,6 +8,7 @@
 #include "engine/base/error_context.h"
 #include "engine/base/names.h"
 #include "engine/cursor/data_cursor.h"
+#include "engine/index/keys.h"
 #include "engine/session/data_directory.h"
 #include "engine/session/data_session.h"
 #include "engine/table/field_types.h"
@@ -47,9 +48,10 @@ bool HasColumn(TExpToken& root) {
 }
 
 // Sorts the rows of a result with the columns given: in memory when they
-// fit the record cache, otherwise through run files.
+// fit the record cache or the result table is in memory (INTO MEMORY, whose
+// runs would be kept in memory as well), otherwise through run files.
 void SortResult(const TSqlRunContext& context, const std::vector<TResultColumn>& columns,
-                std::vector<TSqlRow>& rows, const TRowLess& less) {
+                std::vector<TSqlRow>& rows, const TRowLess& less, bool inMemory) {
   std::size_t recordSize = 9;
   for (const TResultColumn& c : columns) {
     switch (c.Type) {
@@ -68,9 +70,10 @@ void SortResult(const TSqlRunContext& context, const std::vector<TResultColumn>&
   }
   TSortSpill spill;
   spill.Directory = context.PrivateDirectory;
-  spill.RunLimit =
-      std::min<std::size_t>(static_cast<std::size_t>(std::max(1, context.MaxDataBufferCount)),
-                            std::max<std::size_t>(1, 1048576 / recordSize));
+  spill.RunLimit = inMemory ? 0
+                            : std::min<std::size_t>(
+                                  static_cast<std::size_t>(std::max(1, context.MaxDataBufferCount)),
+                                  std::max<std::size_t>(1, 1048576 / recordSize));
   const std::size_t runs = SortRows(rows, less, spill);
   if (context.SortRunFiles != nullptr) *context.SortRunFiles += runs;
 }
@@ -185,6 +188,7 @@ class TSelectRun {
 void TSelectRun::OpenSources(bool readOnly) {
   FSources = std::make_unique<TSqlSources>(*FContext.Directory, FQuery.Sources, readOnly,
                                            FContext.Password);
+  if (FContext.CheckOnly) return;
   for (int t = 0; t < FSources->Count(); ++t) FSources->Cursor(t).ForceRefresh();
 }
 
@@ -442,8 +446,13 @@ TSqlCell Finish(const TAggState& state, TExpAggregate kind, std::uint8_t type, s
   if (kind == TExpAggregate::Avg) {
     c.Null = false;
     if (type == FieldType::Bcd) {
-      const std::int64_t fixed =
-          state.Count == 0 ? 0 : state.Int / state.Count;  // units of 1/10,000
+      // Units of 1/10,000, rounded to the nearest, halves away from zero.
+      std::int64_t fixed = 0;
+      if (state.Count != 0) {
+        fixed = state.Int / state.Count;
+        const std::int64_t rest = state.Int % state.Count;
+        if (2 * (rest < 0 ? -rest : rest) >= state.Count) fixed += state.Int < 0 ? -1 : 1;
+      }
       c.Bcd = BcdFromFixed(fixed, scale);
     } else if (IsFloatLike(type)) {
       c.Float = state.Count == 0 ? 0 : state.Float / static_cast<double>(state.Count);
@@ -542,15 +551,18 @@ void TSelectRun::FinishGroup(std::size_t first, std::size_t last, std::vector<TS
 
 void TSelectRun::SortBy(const std::vector<int>& slots, const std::vector<bool>& desc, bool noCase,
                         bool distinct, std::int64_t limit) {
-  SortResult(FContext, Columns, FRows, [&](const TSqlRow& a, const TSqlRow& b) {
-    for (std::size_t i = 0; i < slots.size(); ++i) {
-      const auto s = static_cast<std::size_t>(slots[i]);
-      int c = CompareCells(a[s], b[s], noCase);
-      if (desc[i]) c = -c;
-      if (c != 0) return c < 0;
-    }
-    return false;
-  });
+  SortResult(
+      FContext, Columns, FRows,
+      [&](const TSqlRow& a, const TSqlRow& b) {
+        for (std::size_t i = 0; i < slots.size(); ++i) {
+          const auto s = static_cast<std::size_t>(slots[i]);
+          int c = CompareCells(a[s], b[s], noCase);
+          if (desc[i]) c = -c;
+          if (c != 0) return c < 0;
+        }
+        return false;
+      },
+      FQuery.IntoMemory);
   if (distinct) {
     std::vector<TSqlRow> kept;
     for (TSqlRow& row : FRows) {
@@ -609,6 +621,7 @@ void TSelectRun::Produce(bool applyOrder) {
       orderSlots.push_back(ResolveItem(o.Correlation, o.Name, o.ColumnNo, "ORDER BY"));
       orderDesc.push_back(o.Descending);
     }
+  if (FContext.CheckOnly) return;
   const bool distinct = FQuery.Distinct && FQuery.GroupBy.empty() && !FAllAggregate;
   FCombinations = std::make_unique<TSqlCombinations>(FContext, FQuery, *FSources, false, true);
   FCombinations->Prepare();
@@ -764,12 +777,15 @@ void AppendRows(std::vector<TSqlRow>& rows, const std::vector<TResultColumn>& co
 }
 
 void DistinctRows(const TSqlRunContext& context, const std::vector<TResultColumn>& columns,
-                  std::vector<TSqlRow>& rows) {
-  SortResult(context, columns, rows, [](const TSqlRow& a, const TSqlRow& b) {
-    for (std::size_t i = 0; i < a.size(); ++i)
-      if (const int c = CompareCells(a[i], b[i], false); c != 0) return c < 0;
-    return false;
-  });
+                  std::vector<TSqlRow>& rows, bool inMemory) {
+  SortResult(
+      context, columns, rows,
+      [](const TSqlRow& a, const TSqlRow& b) {
+        for (std::size_t i = 0; i < a.size(); ++i)
+          if (const int c = CompareCells(a[i], b[i], false); c != 0) return c < 0;
+        return false;
+      },
+      inMemory);
   rows.erase(std::unique(rows.begin(), rows.end(),
                          [](const TSqlRow& a, const TSqlRow& b) {
                            for (std::size_t i = 0; i < a.size(); ++i)
@@ -825,6 +841,12 @@ void ResolveSubSelects(TExpToken& node, const TSqlRunContext& context) {
   if (node.Kind == TExpTokenKind::List && (node.Op == TExpOp::In || node.Op == TExpOp::NotIn) &&
       node.List.size() == 1 && node.List[0] && node.List[0]->Kind == TExpTokenKind::SubSelect) {
     if (node.Left) ResolveSubSelects(*node.Left, context);
+    if (context.CheckOnly) {
+      TExpValue none;
+      none.SetNull(FieldType::Unknown);
+      MakeConstant(*node.List[0], none);
+      return;
+    }
     const std::vector<TExpValue> values = SubSelectValues(context, node.List[0]->Reference);
     node.List.clear();
     if (values.empty()) {
@@ -841,6 +863,12 @@ void ResolveSubSelects(TExpToken& node, const TSqlRunContext& context) {
     return;
   }
   if (node.Kind == TExpTokenKind::SubSelect) {
+    if (context.CheckOnly) {
+      TExpValue none;
+      none.SetNull(FieldType::Unknown);
+      MakeConstant(node, none);
+      return;
+    }
     const std::vector<TExpValue> values = SubSelectValues(context, node.Reference);
     TExpValue none;
     none.SetNull(FieldType::Unknown);
@@ -939,8 +967,23 @@ void TSqlCombinations::Prepare() {
         best = t;
     }
     if (best > 0 && counts[static_cast<std::size_t>(best)] < counts[0]) {
-      order.erase(order.begin() + best);
-      order.insert(order.begin(), best);
+      // The chain of INNER joins from its top down to the winner is turned
+      // round: the winner first, then the table that joined it, and so on up
+      // to the top; the other tables follow in their order.
+      std::vector<int> chain{best};
+      for (int t = best;;) {
+        const std::optional<TJoinRef>& join = joinOf[static_cast<std::size_t>(t)];
+        if (!join || join->Kind != TJoinKind::Inner) break;
+        t = join->Outer;
+        if (static_cast<int>(chain.size()) >= n ||
+            std::find(chain.begin(), chain.end(), t) != chain.end())
+          Fail("Internal join optimization error");
+        chain.push_back(t);
+      }
+      std::vector<int> turnedOrder = chain;
+      for (int t : order)
+        if (std::find(chain.begin(), chain.end(), t) == chain.end()) turnedOrder.push_back(t);
+      order = std::move(turnedOrder);
     }
   }
   // The outer table of a turned RIGHT join comes before its inner one.
@@ -1056,7 +1099,46 @@ void TSqlCombinations::Level(int p) {
     matched = true;
     if (passes(l.After)) Level(p + 1);
   };
-  if (!probeEmpty && FReadOnly) {
+  if (!probeEmpty && FReadOnly && p == 0 && l.ProbeField == 0 && !cursor.InNaturalOrder() &&
+      cursor.GetRecordCount() * 16 < cursor.Table().IndexFile().RecordCount()) {
+    // A filter that leaves few records: walking the index would step over
+    // every key to find them. The records are read in record order from
+    // the filter's bitmap instead and put in the index's order by their
+    // keys (which end with the record's identifier where the index is not
+    // unique), which is the order the index walk gives.
+    const TKeyDef def = cursor.Table().IndexFile().KeyDef(cursor.IndexNo());
+    cursor.SwitchToIndexNo(CursorIndex::Natural);
+    const std::size_t size = cursor.RecordSize();
+    const std::size_t keySize = def.KeySize;
+    std::vector<std::uint8_t> records;
+    std::vector<std::uint8_t> keys;
+    constexpr std::int32_t BatchRecords = 64;
+    l.Batch.resize(size * BatchRecords);
+    cursor.SetToBegin();
+    TErrorCode code = 0;
+    while (code == 0) {
+      std::int32_t count = BatchRecords;
+      code = cursor.GetNextRecords(count, l.Batch);
+      records.insert(
+          records.end(), l.Batch.begin(),
+          l.Batch.begin() + static_cast<std::ptrdiff_t>(size * static_cast<std::size_t>(count)));
+    }
+    const std::size_t n = records.size() / std::max<std::size_t>(1, size);
+    keys.resize(n * keySize);
+    for (std::size_t i = 0; i < n; ++i)
+      BuildKey(def, std::span<const std::uint8_t>(records.data() + i * size, size),
+               std::span<std::uint8_t>(keys.data() + i * keySize, keySize));
+    std::vector<std::size_t> order(n);
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+      return CompareKeys(def, keys.data() + a * keySize, keys.data() + b * keySize, keySize) < 0;
+    });
+    for (std::size_t i = 0; i < n && !FStop; ++i) {
+      std::copy_n(records.begin() + static_cast<std::ptrdiff_t>(order[i] * size), size,
+                  buffer.begin());
+      visit();
+    }
+  } else if (!probeEmpty && FReadOnly) {
     // Records come in batches: one cursor operation (and one change check)
     // for many records. Nothing below moves this cursor.
     const std::size_t size = cursor.RecordSize();
@@ -1118,6 +1200,16 @@ void TSqlProgress::Finish() {
   }
 }
 
+std::size_t CheckSelect(const TSqlRunContext& context, const TQueryList& queries, int queryNo) {
+  TSqlRunContext check = context;
+  check.CheckOnly = true;
+  check.Progress = {};
+  const TDataQuery& query = *queries[static_cast<std::size_t>(queryNo)];
+  TSelectRun run(check, queries, queryNo);
+  run.Produce(query.UnionNext < 0 && !query.UnionMember);
+  return run.Columns.size();
+}
+
 std::unique_ptr<TSelectResult> RunSelect(const TSqlRunContext& context, const TQueryList& queries,
                                          int queryNo) {
   const TDataQuery& query = *queries[static_cast<std::size_t>(queryNo)];
@@ -1152,7 +1244,7 @@ std::unique_ptr<TSelectResult> RunSelect(const TSqlRunContext& context, const TQ
     for (std::size_t k = member.size(); k-- > 0;) {
       std::vector<TSqlRow>& into = k == 0 ? rows : member[k - 1];
       AppendRows(into, columns, member[k]);
-      if (!all[k]) DistinctRows(context, columns, into);
+      if (!all[k]) DistinctRows(context, columns, into, query.IntoMemory);
     }
     if (!query.OrderBy.empty()) {
       std::vector<std::pair<int, bool>> keys;
@@ -1165,15 +1257,18 @@ std::unique_ptr<TSelectResult> RunSelect(const TSqlRunContext& context, const TQ
           Fail("Invalid ORDER BY column '" + o.Name + "' for a UNIONed query");
         keys.emplace_back(at, o.Descending);
       }
-      SortResult(context, columns, rows, [&](const TSqlRow& a, const TSqlRow& b) {
-        for (auto [at, desc] : keys) {
-          int c = CompareCells(a[static_cast<std::size_t>(at)], b[static_cast<std::size_t>(at)],
-                               query.NoCase);
-          if (desc) c = -c;
-          if (c != 0) return c < 0;
-        }
-        return false;
-      });
+      SortResult(
+          context, columns, rows,
+          [&](const TSqlRow& a, const TSqlRow& b) {
+            for (auto [at, desc] : keys) {
+              int c = CompareCells(a[static_cast<std::size_t>(at)], b[static_cast<std::size_t>(at)],
+                                   query.NoCase);
+              if (desc) c = -c;
+              if (c != 0) return c < 0;
+            }
+            return false;
+          },
+          query.IntoMemory);
     }
     if (query.ChainTop && static_cast<std::int64_t>(rows.size()) > *query.ChainTop)
       rows.resize(static_cast<std::size_t>(*query.ChainTop));

@@ -61,6 +61,10 @@ struct TSqlRunContext {
   std::int32_t MaxDataBufferCount = 8192;
   // Counts the run files the sorts used (may be null).
   std::size_t* SortRunFiles = nullptr;
+  // Checking a statement while it is prepared: tables are opened and
+  // columns resolved, but no sub-select runs (it reads as NULL) and no row
+  // is produced.
+  bool CheckOnly = false;
 };
 
 // The outcome of one SELECT: the cursor the caller reads, valid until the
@@ -93,6 +97,13 @@ void PrepareTree(TExpToken& root, const TSqlRunContext& context);
 // may run again.
 std::unique_ptr<TSelectResult> RunSelect(const TSqlRunContext& context, const TQueryList& queries,
                                          int queryNo);
+
+// Checks SELECT query queryNo of queries as a statement is prepared: opens
+// its tables (two with one correlation name are refused), resolves and
+// binds its result columns, GROUP BY, ORDER BY and HAVING, and raises the
+// messages a run would raise for them. Returns the number of result
+// columns. Sub-selects are checked as queries of their own.
+std::size_t CheckSelect(const TSqlRunContext& context, const TQueryList& queries, int queryNo);
 
 // Reports progress in whole percent at most once per step and always ends
 // with 100; remembers a request to stop.

@@ -71,7 +71,8 @@ TSqlSources::TSqlSources(TDataDirectory& directory, const std::vector<TSourceTab
       t.Cursor->SetTableName(source.Name);
       t.Cursor->SetInMemory(source.InMemory);
       t.Cursor->SetReadOnly(readOnly);
-      if (password.Callback != nullptr) t.Cursor->SetPasswordCallback(password.Callback, password.Context);
+      if (password.Callback != nullptr)
+        t.Cursor->SetPasswordCallback(password.Callback, password.Context);
       t.Cursor->OpenCursor();
       t.Record.assign(t.Cursor->RecordSize(), 0);
       t.Base = base;

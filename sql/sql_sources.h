@@ -36,8 +36,8 @@ class TSqlSources final : public TExpRecordSource {
   // Opens a cursor on every table (readOnly: no changes through them).
   // Raises 11949 for two tables with one correlation name; open failures
   // keep their codes. Cursors opened before a failure are closed again.
-  // password: given to every source cursor (asked when a table needs a
-  // password the session lacks).
+  // password: the callback every cursor asks when a table needs a password
+  // the session's list lacks (none when its Callback is null).
   TSqlSources(TDataDirectory& directory, const std::vector<TSourceTable>& tables, bool readOnly,
               const TCursorEvent& password = {});
   ~TSqlSources() override;

@@ -137,6 +137,11 @@ bool TCursorFilters::Passes(std::uint32_t recordNo) const {
                      [&](const TEntry& e) { return !e.Active || e.Filter->Passes(recordNo); });
 }
 
+bool TCursorFilters::AnyActiveStale() const {
+  return std::any_of(FEntries.begin(), FEntries.end(),
+                     [&](const TEntry& e) { return e.Active && Stale(e); });
+}
+
 // ---------------------------------------------------------------- upkeep ----
 
 void TCursorFilters::UseRecord(std::span<const std::uint8_t> record) {

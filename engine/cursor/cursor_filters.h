@@ -91,6 +91,9 @@ class TCursorFilters final : public TFilterCursor, public TExpRecordSource {
   void Restrict(TRecordsBitmap& candidates);
   // True when every active filter passes record recordNo.
   bool Passes(std::uint32_t recordNo) const;
+  // Whether an active filter's bitmap is out of date (Restrict would
+  // rebuild it).
+  bool AnyActiveStale() const;
 
   // ---- upkeep after the cursor's own changes (record: its new image) ----
   void RecordAdded(std::uint32_t recordNo, std::span<const std::uint8_t> record);

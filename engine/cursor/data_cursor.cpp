@@ -263,6 +263,7 @@ void TDataCursor::ReleaseState() noexcept {
   FFilterSet->Clear();
   FBitmapMode = false;
   for (TPooledBitmap* b : {&FVisible, &FRangeSet, &FLiveSet}) (*b)->SetBitCount(0);
+  FLiveState.Valid = false;
   FRangeActive = false;
   FRangeLow.fill(0x00);
   FRangeHigh.fill(0xFF);

@@ -147,6 +147,11 @@ class TDataCursor final : public TTableCursor,
   void SetInMemory(bool value);
   // Open in natural record order instead of the primary index.
   void SetUnordered(bool value);
+  // For an exclusive cursor that only appends records to a table it fills
+  // (a work table): inserts no longer keep the cursor's view in step, so
+  // they cost no bitmap work per record. Read through another cursor, or
+  // after ForceRefresh, once the records are in.
+  void SetBulkLoad(bool value) { FBulkLoad = value; }
   // One of the engine's own work-table cursors: the open checks only the
   // table's version.
   void SetInternal(bool value);
@@ -787,6 +792,18 @@ class TDataCursor final : public TTableCursor,
   TPooledBitmap FVisible;
   TPooledBitmap FRangeSet;
   TPooledBitmap FLiveSet;
+  // The table state FLiveSet was built for (a shared cursor only): every
+  // change of this process raises the index change count, a rollback or
+  // another program's change the discard count. Valid false: build anew.
+  struct TLiveSetState {
+    bool Valid = false;
+    std::int32_t IndexChanges = 0;
+    std::uint32_t Discards = 0;
+    std::int32_t Slots = 0;
+    std::int64_t Records = 0;
+    bool operator==(const TLiveSetState&) const = default;
+  };
+  TLiveSetState FLiveState;
   std::int64_t FVisibleCount = 0;
   std::vector<TViewFilter*> FFilters;
   std::unique_ptr<TCursorFilters> FFilterSet;  // the cursor's own filters, for its whole life

@@ -1,8 +1,10 @@
 // TDataCursor: inserting, modifying and deleting records, and record locks.
 //
 // Every modification runs in a write bracket (TWriteBracket): the table's
-// write lock, a refresh when the table changed since the cursor's snapshot,
-// and the nesting depth that lets the navigation used inside run directly.
+// write lock (not inside a transaction, whose lock already excludes other
+// writers and whose changes stay in the caches until the commit), a refresh
+// when the table changed since the cursor's snapshot, and the nesting depth
+// that lets the navigation used inside run directly.
 // Inside it the work happens in a fixed order, each step owned by a guard
 // declared in acquisition order:
 //   1. the record lock of the record concerned     TRecordLockGuard
@@ -37,6 +39,7 @@
 #include "engine/base/byte_order.h"
 #include "engine/base/engine_error.h"
 #include "engine/cursor/blob_buffer_set.h"
+#include "engine/cursor/cursor_filters.h"
 #include "engine/cursor/data_cursor.h"
 #include "engine/cursor/operation_bracket.h"
 #include "engine/cursor/view_filter.h"
@@ -57,8 +60,13 @@ class TWriteBracket {
     ++cursor.FBracketDepth;
     try {
       if (!cursor.FExclusive) {
-        FWrite.emplace(*cursor.FTable);
-        if (FWrite->Changed() || cursor.SnapshotDiffers()) cursor.RecoverFromChange();
+        // Inside a transaction the table's transaction lock already keeps
+        // every other program from writing, and a modification changes only
+        // the caches (the commit takes the write lock for its one write to
+        // disk): no write lock per operation then.
+        if (!(cursor.FTable->InTransaction() && cursor.FTable->HoldsTransactionLock()))
+          FWrite.emplace(*cursor.FTable);
+        if ((FWrite && FWrite->Changed()) || cursor.SnapshotDiffers()) cursor.RecoverFromChange();
       }
     } catch (...) {
       FWrite.reset();
@@ -241,32 +249,48 @@ void TDataCursor::WriteChanges(bool blobsChanged) {
 }
 
 // The view follows the one record that changed: the live set and the visible
-// set gain or lose its bit (a filter or a key range means a full rebuild).
-// With reposition the cursor then stands on the record, or, after a delete,
-// on the record after it such that the next forward move lands there;
+// set gain or lose its bit; with the cursor's own filters active the visible
+// bit is what they now say of the record (they followed the change already).
+// A key range, a view filter or a filter whose bitmap is out of date means a
+// full rebuild. With reposition the cursor then stands on the record, or,
+// after a delete, on the record after it such that the next forward move
+// lands there;
 // without, it goes back to where it stood before the change (saved), a crack
 // staying a crack.
 void TDataCursor::RepositionAfter(std::int32_t recordNo, bool inserted, bool deleted, bool reposition,
                                   const TSavedPosition& saved) {
   if (FBulkLoad) return;
-  if (FBitmapMode && (AnyFilterActive() || (FRangeActive && !FNatural))) {
+  const bool viewFilters = std::any_of(FFilters.begin(), FFilters.end(),
+                                       [](const TViewFilter* f) { return f->Active(); });
+  if (FBitmapMode && (viewFilters || (FRangeActive && !FNatural) || FFilterSet->AnyActiveStale())) {
     RebuildView();
   } else {
     ComputeRangeBounds();
     if (FBitmapMode) {
       const auto slots = static_cast<std::uint32_t>(RecordSlots());
+      const bool grown = slots >= FVisible->BitCount();
+      const auto bit = static_cast<std::uint32_t>(recordNo);
+      const bool wasVisible = FVisible->TestBit(bit);
       FLiveSet->SetBitCount(slots);
       FVisible->SetBitCount(slots);
-      const auto bit = static_cast<std::uint32_t>(recordNo);
-      if (inserted) {
-        FLiveSet->SetBit(bit);
+      if (inserted) FLiveSet->SetBit(bit);
+      if (deleted) FLiveSet->ClearBit(bit);
+      FLiveState.Valid = false;
+      if (deleted) {
+        FVisible->ClearBit(bit);
+      } else if (FFilterSet->AnyActive()) {
+        if (FLiveSet->TestBit(bit) && FFilterSet->Passes(bit))
+          FVisible->SetBit(bit);
+        else
+          FVisible->ClearBit(bit);
+      } else if (inserted) {
         FVisible->SetBit(bit);
       }
-      if (deleted) {
-        FLiveSet->ClearBit(bit);
-        FVisible->ClearBit(bit);
-      }
-      FVisibleCount = FVisible->CountSet();
+      // Only this record's bit changed (slots are only ever added here).
+      if (grown)
+        FVisibleCount += static_cast<std::int64_t>(FVisible->TestBit(bit)) - (wasVisible ? 1 : 0);
+      else
+        FVisibleCount = FVisible->CountSet();
     }
   }
   if (reposition && !deleted) {
@@ -311,7 +335,15 @@ void TDataCursor::InsertRecord(std::span<std::uint8_t> buffer, bool reposition) 
   TIndexFile& index = FTable->IndexFile();
   const TSavedPosition saved = SavePosition();
   const std::int32_t n = data.AllocateRecordNo();
-  TRecordLockGuard lock(*this, n);
+  // Inside a transaction the new record needs no lock: no other program
+  // sees it before the commit (the files hold the last commit), and none can
+  // change or delete it then, since every write needs the transaction lock
+  // this table holds. Otherwise the record is locked while it is written.
+  std::optional<TRecordLockGuard> lock;
+  if (!(FTable->InTransaction() && FTable->HoldsTransactionLock()))
+    lock.emplace(*this, n);
+  else if (FTable->CursorLocked(n))
+    Raise(TARN_RECLOCKFAILED);
   TModifyUndo undo(*FTable, !FExclusive && !FTable->InTransaction());
 
   if (!FKeepAutoInc) {

@@ -199,9 +199,16 @@ void TDataCursor::CollectSeqRange(std::int64_t first, std::int64_t last, TRecord
 // begin with 1.
 void TDataCursor::BuildLiveSet() {
   const std::int32_t slots = RecordSlots();
+  const TLiveSetState state{true, FTable->IndexFile().ChangeCount(), FTable->DiscardCount(), slots,
+                            IndexRecordCount()};
+  if (!FExclusive && FLiveState == state &&
+      FLiveSet->BitCount() == static_cast<std::uint32_t>(slots))
+    return;
+  FLiveState.Valid = false;
   FLiveSet->SetBitCount(static_cast<std::uint32_t>(slots));
   if (IndexRecordCount() == slots) {
     FLiveSet->SetAll();
+    FLiveState = state;
     return;
   }
   FLiveSet->ClearAll();
@@ -228,6 +235,7 @@ void TDataCursor::BuildLiveSet() {
   }
   FLiveSet->SetBitCount(static_cast<std::uint32_t>(slots));
   FLiveSet->Invert();
+  FLiveState = state;
 }
 
 void TDataCursor::RebuildBitmaps() {

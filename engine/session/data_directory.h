@@ -27,6 +27,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -106,6 +107,10 @@ class TDataDirectory {
   // failure is raised; the directory stays outside a transaction. Nothing
   // when a transaction is running already.
   void StartTransaction();
+  // The same for the tables given only (those of them that are open here):
+  // a statement that changes one table needs no lock on the others. Tables
+  // opened during the transaction join it as usual.
+  void StartTransaction(std::span<TDataTable* const> tables);
   // Writes every change buffered by the transaction, in three passes over
   // the tables (last opened first): (1) the write lock of each table;
   // (2) the ordered write of the buffers (write_order.h) with its first

@@ -124,10 +124,17 @@ void TDataDirectory::ReleaseUnusedTables(std::exception_ptr& failure) noexcept {
 }
 
 void TDataDirectory::StartTransaction() {
+  std::vector<TDataTable*> all;
+  for (const auto& t : FTables) all.push_back(t.get());
+  StartTransaction(all);
+}
+
+void TDataDirectory::StartTransaction(std::span<TDataTable* const> tables) {
   if (FInTransaction) return;
   std::vector<TDataTable*> joined;
   try {
     for (const auto& t : FTables) {
+      if (std::find(tables.begin(), tables.end(), t.get()) == tables.end()) continue;
       if (JoinTransaction(*t)) joined.push_back(t.get());
     }
   } catch (...) {

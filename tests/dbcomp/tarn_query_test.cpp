@@ -502,8 +502,12 @@ TEST_F(QueryTest, PrepareAndOpenErrors) {
 }
 
 TEST_F(QueryTest, AnSqlErrorOfTheRunUnpreparesOtherFailuresDoNot) {
-  auto query = NewQuery("SELECT * FROM Nowhere");
+  // Prepare opens the tables; one that goes away before the run fails the
+  // run with the file's error.
+  Exec("CREATE TABLE Gone (Id INTEGER)");
+  auto query = NewQuery("SELECT * FROM Gone");
   query->Prepare();
+  Exec("DROP TABLE Gone");
   EXPECT_EQ(CodeOf([&] { query->Open(); }), 11010);
   EXPECT_FALSE(query->Active());
   EXPECT_TRUE(query->Prepared());

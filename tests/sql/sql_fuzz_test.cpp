@@ -517,10 +517,10 @@ TEST(SqlFuzz, RandomStatementsParseOrFailWithTheEngineError) {
     for (const std::string& token : generator.Statement())
       text += (text.empty() ? "" : " ") + token;
     try {
-      f.Statement.Prepare(text);
+      f.Statement.Parse(text);
       ++parsed;
       const std::string printed = f.Statement.Print();
-      f.Statement.Prepare(printed);
+      f.Statement.Parse(printed);
       ASSERT_EQ(f.Statement.Print(), printed) << "from: " << text;
     } catch (const ETarnEngineError& e) {
       ASSERT_EQ(e.ErrorCode(), TARN_SQLPARSE) << text << "\n" << e.what();

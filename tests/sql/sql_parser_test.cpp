@@ -404,17 +404,17 @@ TEST(SqlExpressionErrors, NameTheSqlStatementAsTheirSource) {
 
 TEST(SqlPosition, CountsLinesAndColumns) {
   TStatementFixture f;
-  EXPECT_THROW(f.Statement.Prepare("SELECT a\nFROM t\n  WHERE a = 1 b"), ETarnEngineError);
+  EXPECT_THROW(f.Statement.Parse("SELECT a\nFROM t\n  WHERE a = 1 b"), ETarnEngineError);
   ASSERT_TRUE(f.Statement.ErrorPosition().has_value());
   EXPECT_EQ(f.Statement.ErrorPosition()->Line, 3);
   EXPECT_EQ(f.Statement.ErrorPosition()->Column, 15);
-  f.Statement.Prepare("SELECT a FROM t");
+  f.Statement.Parse("SELECT a FROM t");
   EXPECT_FALSE(f.Statement.ErrorPosition().has_value());
 }
 
 TEST(SqlParsedForm, HoldsWhatExecutionNeeds) {
   TStatementFixture f;
-  f.Statement.Prepare(
+  f.Statement.Parse(
       "SELECT c.a, (SELECT MAX(b) FROM u) FROM t c LEFT JOIN MEMORY v ON c.k = v.k WHERE c.x = ? "
       "AND c.y IN "
       "(SELECT y FROM w WHERE y > ?) UNION ALL SELECT a, b FROM z");
@@ -443,7 +443,7 @@ TEST(SqlParsedForm, HoldsWhatExecutionNeeds) {
   EXPECT_EQ(f.Statement.Parameters()[1]->Kind, TExpTokenKind::Parameter);
 
   // ORDER BY and TOP after the last UNION member belong to the whole chain.
-  f.Statement.Prepare("SELECT a FROM t TOP 2 UNION SELECT b FROM u TOP 3 ORDER BY 1 TOP 4");
+  f.Statement.Parse("SELECT a FROM t TOP 2 UNION SELECT b FROM u TOP 3 ORDER BY 1 TOP 4");
   ASSERT_EQ(q.size(), 2u);
   EXPECT_EQ(q[0]->Top, std::optional<std::int32_t>(2));
   EXPECT_EQ(q[1]->Top, std::optional<std::int32_t>(3));
@@ -451,7 +451,7 @@ TEST(SqlParsedForm, HoldsWhatExecutionNeeds) {
   ASSERT_EQ(q[0]->OrderBy.size(), 1u);
   EXPECT_EQ(q[0]->ChainTop, std::optional<std::int32_t>(4));
 
-  f.Statement.Prepare(
+  f.Statement.Parse(
       "CREATE TABLE t (a INT NOT NULL, b VARCHAR(9), PRIMARY KEY (a) LAST AUTOINC 7)");
   const TDataQuery& create = f.Statement.Master();
   ASSERT_EQ(create.CreateFields.size(), 2u);
@@ -467,10 +467,10 @@ TEST(SqlParsedForm, NestedSubSelectsAreBoundedNotACrash) {
   TStatementFixture f;
   std::string text = "SELECT a FROM t WHERE a IN ";
   for (int i = 0; i < 5000; ++i) text += "(SELECT a FROM t WHERE a IN ";
-  EXPECT_THROW(f.Statement.Prepare(text), ETarnEngineError);
+  EXPECT_THROW(f.Statement.Parse(text), ETarnEngineError);
   std::string unions = "SELECT a FROM t";
   for (int i = 0; i < 2000; ++i) unions += " UNION SELECT a FROM t";
-  f.Statement.Prepare(unions);
+  f.Statement.Parse(unions);
   EXPECT_EQ(f.Statement.Queries().size(), 2001u);
 }
 

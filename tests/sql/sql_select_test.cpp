@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -12,6 +13,9 @@
 #include "engine/cursor/data_cursor.h"
 #include "engine/session/data_directory.h"
 #include "engine/session/data_session.h"
+#include "engine/table/field_types.h"
+#include "expr/expression_evaluator.h"
+#include "sql/external_sort.h"
 #include "sql/query_statement.h"
 #include "sql/sql_result_table.h"
 #include "support/temp_dir.h"
@@ -136,6 +140,15 @@ TEST_F(SqlSelect, AggregatesAndGrouping) {
       "11949 A GROUP BY clause must exist when aggregate and non-aggregate columns are mixed");
 }
 
+TEST_F(SqlSelect, DecimalAverageRoundsToTheNearestTenThousandth) {
+  Exec("CREATE TABLE B (G INTEGER, D DECIMAL(20,4))");
+  for (const char* row :
+       {"(1, 0.0001)", "(1, 0.0002)", "(2, -0.0001)", "(2, -0.0002)", "(3, 1)", "(3, 0)", "(3, 0)"})
+    Exec(std::string("INSERT INTO B VALUES ") + row);
+  // 0.00015 -> 0.0002, -0.00015 -> -0.0002, 0.33333... -> 0.3333
+  EXPECT_EQ(Rows("SELECT G, AVG(D) FROM B GROUP BY G"), (V{"1|0.0002", "2|-0.0002", "3|0.3333"}));
+}
+
 TEST_F(SqlSelect, RunSumCarriesOverGroupsAndTopCutsGroups) {
   Exec("CREATE TABLE R (G INTEGER, V INTEGER)");
   for (const char* row : {"(3, 3)", "(1, 1)", "(2, 2)"})
@@ -220,6 +233,29 @@ TEST_F(SqlSelect, Joins) {
       (V{"one|2", "two|2"}));
   EXPECT_EQ(Failure("SELECT * FROM Items a JOIN Groups a ON a.ID = a.GID"),
             "11949 Duplicate table correlation name 'a' found in source tables");
+}
+
+// The smallest inner table of a chain of INNER joins drives and the chain
+// is walked the other way round; the rows are those of the FROM order.
+TEST_F(SqlSelect, JoinChainTurnsRoundForTheSmallestTable) {
+  Exec("CREATE TABLE A (ID INTEGER, B INTEGER, PRIMARY KEY (ID))");
+  Exec("CREATE TABLE BB (ID INTEGER, C INTEGER, PRIMARY KEY (ID))");
+  Exec("CREATE TABLE C (ID INTEGER, Name VARCHAR(5), PRIMARY KEY (ID))");
+  Exec("START TRANSACTION");
+  for (int i = 1; i <= 60; ++i)
+    Exec("INSERT INTO A VALUES (" + std::to_string(i) + ", " + std::to_string(i % 20) + ")");
+  for (int i = 0; i < 20; ++i)
+    Exec("INSERT INTO BB VALUES (" + std::to_string(i) + ", " + std::to_string(i % 4) + ")");
+  Exec("INSERT INTO C VALUES (1, 'one')");
+  Exec("INSERT INTO C VALUES (3, 'three')");
+  Exec("COMMIT");
+  const std::string from =
+      " FROM A INNER JOIN BB ON A.B = BB.ID INNER JOIN C ON BB.C = C.ID WHERE A.ID > 5";
+  const V turned = Rows("SELECT A.ID, BB.ID, C.Name" + from + " ORDER BY 1");
+  EXPECT_EQ(turned.size(), 27u);
+  EXPECT_EQ(Rows("SELECT A.ID, BB.ID, C.Name" + from + " ORDER BY 1 NOJOINOPTIMIZE"), turned);
+  EXPECT_EQ(turned.front(), "7|7|three");
+  EXPECT_EQ(Rows("SELECT COUNT(*)" + from), (V{"27"}));
 }
 
 TEST_F(SqlSelect, UpdateAndDeleteThroughJoins) {
@@ -323,6 +359,121 @@ TEST_F(SqlSelect, Parameters) {
   FStatement.Execute();
   EXPECT_EQ(FStatement.RowsAffected(), 1);
   EXPECT_GE(FStatement.ExecutionTime(), 0.0);
+}
+
+// Tables and columns are resolved when the statement is prepared: these
+// fail in Prepare, before anything runs, and leave it unprepared.
+TEST_F(SqlSelect, PrepareResolvesTablesAndColumns) {
+  Exec("CREATE TABLE D (ID INTEGER, Day DATE)");
+  const struct {
+    const char* Text;
+    const char* Message;
+  } cases[] = {
+      {"SELECT Nope FROM Items", "Invalid column name 'Nope'"},
+      {"SELECT ID FROM Items i, Items i",
+       "Duplicate table correlation name 'i' found in source tables"},
+      {"SELECT ID, COUNT(*) FROM Items",
+       "A GROUP BY clause must exist when aggregate and non-aggregate columns are mixed"},
+      {"SELECT ID FROM Items GROUP BY Nope", "Invalid column name 'Nope'"},
+      {"SELECT ID FROM Items ORDER BY 3", "Column number 3 in ORDER BY clause is out of range"},
+      {"SELECT ID FROM Items UNION SELECT ID, Name FROM Items",
+       "The number of columns in UNIONed queries must match"},
+      {"SELECT ID FROM Items WHERE ID IN (SELECT Nope FROM Items)", "Invalid column name 'Nope'"},
+      {"INSERT INTO Items (ID, Name) VALUES (1)",
+       "The number of values must match the number of table columns"},
+      {"INSERT INTO D SELECT ID FROM Items",
+       "The number of values must match the number of table columns"},
+      {"INSERT INTO D VALUES (2, 'someday')",
+       "Date, time, or timestamp expression expected, instead found 'someday' in update values"},
+      {"UPDATE Items SET Nope = 1",
+       "Invalid column name 'Nope' or table correlation name '' specified in table columns"},
+      {"UPDATE D SET ID = Day, Day = 5",
+       "Type mismatch between column 'Day' and constant '5' in update values"},
+      {"DELETE FROM Items i WHERE i.ID IN (SELECT ID FROM Items j, Items j)",
+       "Duplicate table correlation name 'j' found in source tables"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Text);
+    std::string message = "no error";
+    try {
+      FStatement.Prepare(c.Text);
+    } catch (const ETarnEngineError& e) {
+      EXPECT_EQ(e.ErrorCode(), 11949);
+      message = e.ErrorMessage();
+    }
+    EXPECT_NE(message.find(c.Message), std::string::npos) << message;
+    EXPECT_FALSE(FStatement.Prepared());
+  }
+  // A table that is not there is refused by Prepare with the engine's code.
+  EXPECT_THROW(FStatement.Prepare("SELECT * FROM Missing"), ETarnEngineError);
+  EXPECT_FALSE(FStatement.Prepared());
+  // Preparing runs no sub-select and needs no parameter values.
+  FStatement.Prepare(
+      "SELECT ID + (SELECT MAX(ID) FROM Items) FROM Items WHERE Grp IN (SELECT Grp FROM Items "
+      "WHERE ID = ?)");
+  TExpValue id;
+  id.SetInt(6, 4);
+  FStatement.SetParameterValues({id});
+  FStatement.Execute();
+  EXPECT_EQ(FStatement.RowsAffected(), 1);
+  FStatement.SetParameterValues({});
+}
+
+// A filter that leaves few of many records still yields them in the order
+// of the table's index, not in the order they were stored.
+TEST_F(SqlSelect, FewFilteredRecordsComeInIndexOrder) {
+  Exec("CREATE TABLE F (ID INTEGER, V INTEGER, PRIMARY KEY (ID))");
+  Exec("START TRANSACTION");
+  for (int i = 200; i >= 1; --i)
+    Exec("INSERT INTO F VALUES (" + std::to_string(i) + ", " + std::to_string(i % 50) + ")");
+  Exec("COMMIT");
+  EXPECT_EQ(Rows("SELECT ID FROM F WHERE V = 7"), (V{"7", "57", "107", "157"}));
+  EXPECT_EQ(Rows("SELECT ID FROM F WHERE ID BETWEEN 98 AND 101"), (V{"98", "99", "100", "101"}));
+  EXPECT_EQ(Rows("SELECT ID FROM F WHERE V = 7 AND ID > 100 ORDER BY ID DESC"), (V{"157", "107"}));
+}
+
+// UPDATE and DELETE with a WHERE filter over many rows, in their own
+// transaction and in the caller's: every row met once, the view of the
+// target following each change.
+TEST_F(SqlSelect, FilteredChangesOverManyRows) {
+  for (const bool outer : {false, true}) {
+    SCOPED_TRACE(outer);
+    Exec("CREATE TABLE W (ID INTEGER, V INTEGER, PRIMARY KEY (ID))");
+    Exec("START TRANSACTION");
+    for (int i = 1; i <= 300; ++i)
+      Exec("INSERT INTO W VALUES (" + std::to_string(i) + ", " + std::to_string(i % 10) + ")");
+    Exec("COMMIT");
+    if (outer) Exec("START TRANSACTION");
+    // Each changed row leaves the filter.
+    EXPECT_EQ(Exec("UPDATE W SET V = V + 100 WHERE V < 3"), 90);
+    EXPECT_EQ(Rows("SELECT COUNT(*) FROM W WHERE V >= 100"), (V{"90"}));
+    EXPECT_EQ(Exec("DELETE FROM W WHERE V >= 100 OR V = 5"), 120);
+    EXPECT_EQ(Rows("SELECT COUNT(*) FROM W"), (V{"180"}));
+    EXPECT_EQ(Exec("UPDATE W SET V = V - 3 WHERE V >= 3"), 180);
+    EXPECT_EQ(Rows("SELECT MIN(V), MAX(V) FROM W"), (V{"0|6"}));
+    if (outer) {
+      Exec("ROLLBACK");
+      EXPECT_EQ(Rows("SELECT COUNT(*), MIN(V), MAX(V) FROM W"), (V{"300|0|9"}));
+    }
+    Exec("DROP TABLE W");
+  }
+}
+
+// A prepared INSERT keeps its table open between runs; preparing again, or
+// a script going on to the next statement, lets it go.
+TEST_F(SqlSelect, PreparedInsertRunsManyTimes) {
+  Exec("CREATE TABLE P2 (ID INTEGER)");
+  FStatement.Prepare("INSERT INTO P2 VALUES (?)");
+  for (int i = 1; i <= 3; ++i) {
+    TExpValue v;
+    v.SetInt(6, i);
+    FStatement.SetParameterValues({v});
+    FStatement.Execute();
+  }
+  FStatement.SetParameterValues({});
+  EXPECT_EQ(Rows("SELECT ID FROM P2"), (V{"1", "2", "3"}));
+  EXPECT_EQ(Exec("INSERT INTO P2 VALUES (4); DROP TABLE P2"), 1);
+  EXPECT_NE(Failure("SELECT * FROM P2"), "no error");
 }
 
 TEST_F(SqlSelect, RowCountsOfScripts) {
@@ -430,6 +581,49 @@ TEST(SqlExternalSort, RunFilesMergeInOrderAndAreRemoved) {
   exec("SELECT DISTINCT S FROM Big");
   EXPECT_EQ(statement.Result()->GetRecordCount(), 7);
   EXPECT_GT(statement.SortRunFiles(), 1u);
+  EXPECT_TRUE(std::filesystem::is_empty(scratch.Path()));
+}
+
+// Every kind of cell comes back from a run file as it went in.
+TEST(SqlExternalSort, CellsOfEveryKindSurviveTheRunFiles) {
+  testing_support::TTempDir scratch;
+  std::vector<TSqlRow> rows;
+  for (int i = 0; i < 40; ++i) {
+    TSqlRow row(5);
+    row[0].Type = FieldType::Int32;
+    row[0].Null = false;
+    row[0].Int = (i * 17) % 40 - 20;  // the sort key, negatives included
+    row[1].Type = FieldType::Float;
+    row[1].Null = i % 5 == 0;
+    row[1].Float = row[1].Null ? 0.0 : -0.5 * i;
+    row[2].Type = FieldType::Bcd;
+    row[2].Null = false;
+    row[2].Bcd = BcdFromFixed(i * 12345 - 100000, 4);
+    row[3].Type = FieldType::String;
+    row[3].Null = i % 3 == 0;
+    row[3].Text = row[3].Null ? "" : std::string(static_cast<std::size_t>(i), 'x') + "|";
+    row[4].Type = FieldType::Int64;
+    row[4].Null = false;
+    row[4].Int = static_cast<std::int64_t>(i) << 40;
+    rows.push_back(row);
+  }
+  std::vector<TSqlRow> sorted = rows;
+  const TRowLess less = [](const TSqlRow& a, const TSqlRow& b) { return a[0].Int < b[0].Int; };
+  EXPECT_GT(SortRows(sorted, less, TSortSpill{scratch.Path(), 7}), 1u);
+  std::stable_sort(rows.begin(), rows.end(), less);
+  ASSERT_EQ(sorted.size(), rows.size());
+  for (std::size_t r = 0; r < rows.size(); ++r)
+    for (std::size_t c = 0; c < rows[r].size(); ++c) {
+      SCOPED_TRACE(std::to_string(r) + "/" + std::to_string(c));
+      const TSqlCell& a = rows[r][c];
+      const TSqlCell& b = sorted[r][c];
+      EXPECT_EQ(a.Type, b.Type);
+      EXPECT_EQ(a.Null, b.Null);
+      EXPECT_EQ(a.Int, b.Int);
+      EXPECT_EQ(a.Float, b.Float);
+      EXPECT_EQ(BcdFixedValue(a.Bcd), BcdFixedValue(b.Bcd));
+      EXPECT_EQ(a.Text, b.Text);
+    }
   EXPECT_TRUE(std::filesystem::is_empty(scratch.Path()));
 }
 

@@ -13,7 +13,8 @@
 
 namespace sqltest {
 
-// A session, an in-memory database and a statement on it.
+// A session, an in-memory database and a statement on it (the parse tests
+// use Parse: their tables do not exist).
 struct TStatementFixture {
   tarn::TDataSession Session;
   tarn::TDataDirectory& Directory = Session.OpenDirectory(tarn::MemoryDirectoryName);
@@ -23,7 +24,7 @@ struct TStatementFixture {
 // The canonical text of the statement, or "error <code>: <message> @<offset>".
 inline std::string ParseOutcome(tarn::TQueryStatement& statement, std::string_view text) {
   try {
-    statement.Prepare(text);
+    statement.Parse(text);
     return statement.Print();
   } catch (const tarn::ETarnEngineError& e) {
     const std::size_t at = statement.ErrorPosition() ? statement.ErrorPosition()->Offset : 0;

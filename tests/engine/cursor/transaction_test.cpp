@@ -12,6 +12,7 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -269,6 +270,37 @@ TEST_F(TTransactionTest, ACommitWithoutEndingIsNotUndoneAndReleasesTheRecordLock
   EXPECT_FALSE(FDir.InTransaction());
   EXPECT_FALSE(b->Table().HoldsTransactionLock());
   FDir.Rollback();  // nothing to undo
+  CheckTable(*b, modelB);
+}
+
+// A record inserted inside a transaction is seen by no other program before
+// the commit, so it takes no record lock; a changed one keeps its lock until
+// the end. A transaction over some tables leaves the others alone.
+TEST_F(TTransactionTest, InsertsTakeNoRecordLockAndATransactionMayCoverSomeTables) {
+  auto a = Open("NotesA");
+  auto b = Open("NotesB");
+  TModel modelA, modelB;
+  Fill(*a, modelA, 4);
+  Fill(*b, modelB, 2);
+  TDataTable* const only = &a->Table();
+  FDir.StartTransaction(std::span<TDataTable* const>(&only, 1));
+  EXPECT_TRUE(FDir.InTransaction());
+  EXPECT_TRUE(a->Table().HoldsTransactionLock());
+  EXPECT_FALSE(b->Table().InTransaction());
+  EXPECT_FALSE(b->Table().HoldsTransactionLock());
+  Insert(*a, modelA, {100, "new", 1, Body(100, 300)});
+  const std::int32_t inserted = a->CurrentRecordNo();
+  EXPECT_FALSE(a->Table().RecordLocked(inserted));
+  EXPECT_FALSE(a->Table().Writing());
+  Modify(*a, modelA, {100, "changed", 2, ""});
+  EXPECT_TRUE(a->Table().RecordLocked(inserted));
+  Modify(*a, modelA, {20, "changed too", 2, ""});
+  EXPECT_TRUE(a->Table().RecordLocked(a->CurrentRecordNo()));
+  // The table outside the transaction writes at once, as outside any.
+  Modify(*b, modelB, {10, "b changed", 1, ""});
+  FDir.Commit(true, false);
+  EXPECT_FALSE(a->Table().RecordLocked(inserted));
+  CheckTable(*a, modelA);
   CheckTable(*b, modelB);
 }
 
