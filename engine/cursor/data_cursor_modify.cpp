@@ -1,10 +1,10 @@
 // TDataCursor: inserting, modifying and deleting records, and record locks.
 //
 // Every modification runs in a write bracket (TWriteBracket): the table's
-// write lock (not inside a transaction, whose lock already excludes other
-// writers and whose changes stay in the caches until the commit), a refresh
-// when the table changed since the cursor's snapshot, and the nesting depth
-// that lets the navigation used inside run directly.
+// write lock (inside a transaction only the index and blob file locks: the
+// transaction lock covers the data file), a refresh when the table changed
+// since the cursor's snapshot, and the nesting depth that lets the
+// navigation used inside run directly.
 // Inside it the work happens in a fixed order, each step owned by a guard
 // declared in acquisition order:
 //   1. the record lock of the record concerned     TRecordLockGuard
@@ -60,13 +60,8 @@ class TWriteBracket {
     ++cursor.FBracketDepth;
     try {
       if (!cursor.FExclusive) {
-        // Inside a transaction the table's transaction lock already keeps
-        // every other program from writing, and a modification changes only
-        // the caches (the commit takes the write lock for its one write to
-        // disk): no write lock per operation then.
-        if (!(cursor.FTable->InTransaction() && cursor.FTable->HoldsTransactionLock()))
-          FWrite.emplace(*cursor.FTable);
-        if ((FWrite && FWrite->Changed()) || cursor.SnapshotDiffers()) cursor.RecoverFromChange();
+        FWrite.emplace(*cursor.FTable);
+        if (FWrite->Changed() || cursor.SnapshotDiffers()) cursor.RecoverFromChange();
       }
     } catch (...) {
       FWrite.reset();
@@ -335,15 +330,7 @@ void TDataCursor::InsertRecord(std::span<std::uint8_t> buffer, bool reposition) 
   TIndexFile& index = FTable->IndexFile();
   const TSavedPosition saved = SavePosition();
   const std::int32_t n = data.AllocateRecordNo();
-  // Inside a transaction the new record needs no lock: no other program
-  // sees it before the commit (the files hold the last commit), and none can
-  // change or delete it then, since every write needs the transaction lock
-  // this table holds. Otherwise the record is locked while it is written.
-  std::optional<TRecordLockGuard> lock;
-  if (!(FTable->InTransaction() && FTable->HoldsTransactionLock()))
-    lock.emplace(*this, n);
-  else if (FTable->CursorLocked(n))
-    Raise(TARN_RECLOCKFAILED);
+  TRecordLockGuard lock(*this, n);
   TModifyUndo undo(*FTable, !FExclusive && !FTable->InTransaction());
 
   if (!FKeepAutoInc) {

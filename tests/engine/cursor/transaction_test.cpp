@@ -273,10 +273,9 @@ TEST_F(TTransactionTest, ACommitWithoutEndingIsNotUndoneAndReleasesTheRecordLock
   CheckTable(*b, modelB);
 }
 
-// A record inserted inside a transaction is seen by no other program before
-// the commit, so it takes no record lock; a changed one keeps its lock until
+// Records inserted or changed inside a transaction keep their locks until
 // the end. A transaction over some tables leaves the others alone.
-TEST_F(TTransactionTest, InsertsTakeNoRecordLockAndATransactionMayCoverSomeTables) {
+TEST_F(TTransactionTest, RecordLocksLastToTheEndAndATransactionMayCoverSomeTables) {
   auto a = Open("NotesA");
   auto b = Open("NotesB");
   TModel modelA, modelB;
@@ -290,7 +289,7 @@ TEST_F(TTransactionTest, InsertsTakeNoRecordLockAndATransactionMayCoverSomeTable
   EXPECT_FALSE(b->Table().HoldsTransactionLock());
   Insert(*a, modelA, {100, "new", 1, Body(100, 300)});
   const std::int32_t inserted = a->CurrentRecordNo();
-  EXPECT_FALSE(a->Table().RecordLocked(inserted));
+  EXPECT_TRUE(a->Table().RecordLocked(inserted));
   EXPECT_FALSE(a->Table().Writing());
   Modify(*a, modelA, {100, "changed", 2, ""});
   EXPECT_TRUE(a->Table().RecordLocked(inserted));
