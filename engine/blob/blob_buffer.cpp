@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "engine/base/byte_order.h"
 #include "engine/base/error_codes.h"
 #include "engine/blob/blob_file.h"
 #include "engine/blob/chain_visits.h"
@@ -115,6 +116,12 @@ void TBlobBuffer::LoadBlob() {
       if (!FFile.IsBlockInFile(next) || !visits.Visit(next)) {
         FFile.Raise(TARN_MEMOCORRUPT);
       }
+      if (CeilDiv(length - copied, dataSize) >= FFile.UncachedChainBlocks()) {
+        cur.Release();
+        restart = !LoadRestUncached(next, length, value, visits);
+        copied = static_cast<std::int64_t>(value.size());
+        break;
+      }
       TBlockPin nextPin =
           FFile.GetBlock(FCursor, next, ReadAheadCount(length - copied, dataSize), true);
       if (!nextPin) {
@@ -128,6 +135,66 @@ void TBlobBuffer::LoadBlob() {
     FData = std::move(value);
     FModified = false;
     return;
+  }
+}
+
+bool TBlobBuffer::LoadRestUncached(std::int32_t next, std::int64_t length, std::vector<std::uint8_t>& value,
+                                   TChainVisits& visits) {
+  const std::int32_t blockSize = FFile.BlockSize();
+  const std::int64_t dataSize = FFile.BlockDataSize();
+  const std::int32_t perRead = std::max(TBlobFile::UncachedRunBytes / blockSize, 1);
+  std::span<const std::uint8_t> run;  // block images read from runFirst on
+  std::int32_t runFirst = 0;
+  for (;;) {
+    std::int32_t stamp = 0;
+    std::int32_t used = 0;
+    std::int32_t link = 0;
+    const std::uint8_t* data = nullptr;
+    TBlock* cached = FFile.FCache->Find(next);
+    const auto runCount = static_cast<std::int64_t>(run.size() / static_cast<std::size_t>(blockSize));
+    if (cached == nullptr && (run.empty() || next < runFirst || next - runFirst >= runCount)) {
+      if (FCursor != nullptr && !FFile.FOwner.StrictChangeDetection() && FCursor->TableChanged()) return false;
+      // The check may have re-read the header.
+      if (!FFile.IsBlockInFile(next)) FFile.Raise(TARN_MEMOCORRUPT);
+      cached = FFile.FCache->Find(next);
+      if (cached == nullptr) {
+        const std::int64_t wanted = CeilDiv(length - static_cast<std::int64_t>(value.size()), dataSize);
+        const auto count = static_cast<std::int32_t>(
+            std::min<std::int64_t>({wanted, perRead, std::int64_t{FFile.Header().NextBlockNumber} - next}));
+        run = FFile.ReadUncached(next, std::max(count, 1));
+        runFirst = next;
+      }
+    }
+    if (cached != nullptr) {
+      if (cached->PinCount() > 0) FFile.Raise(TARN_MEMOCORRUPT);
+      stamp = cached->BlobStamp();
+      used = cached->UsedBytes();
+      link = cached->NextBlock();
+      data = cached->Data().data();
+    } else {
+      const std::span<const std::uint8_t> image =
+          run.subspan(static_cast<std::size_t>(next - runFirst) * static_cast<std::size_t>(blockSize),
+                      static_cast<std::size_t>(blockSize));
+      stamp = GetLEI32(image, BlobBlock::BlobStampAt);
+      used = GetLE16(image, BlobBlock::UsedBytesAt);
+      link = GetLEI32(image, BlobBlock::NextBlockAt);
+      data = image.data() + BlobBlock::HeaderSize;
+    }
+    if (stamp != FChainStamp) FFile.Raise(TARN_KEYORRECDELETED);
+    if (used > dataSize) FFile.Raise(TARN_MEMOCORRUPT);
+    const std::int64_t copied = static_cast<std::int64_t>(value.size());
+    const auto want = static_cast<std::int32_t>(std::min(dataSize, length - copied));
+    const std::int32_t n = std::min(want, used);
+    if (value.capacity() < static_cast<std::size_t>(copied + n)) {
+      // Grown with the blocks read, never by the length field alone.
+      value.reserve(static_cast<std::size_t>(
+          std::min<std::int64_t>(length, std::max<std::int64_t>(copied + n, 2 * copied))));
+    }
+    value.insert(value.end(), data, data + n);
+    if (n < want || n == 0 || copied + n == length) return true;
+    if (link == 0) return true;
+    if (!FFile.IsBlockInFile(link) || !visits.Visit(link)) FFile.Raise(TARN_MEMOCORRUPT);
+    next = link;
   }
 }
 
@@ -153,6 +220,12 @@ void TBlobBuffer::SaveBlob() {
     if (cur->BlobStamp() != FChainStamp) FFile.Raise(TARN_KEYORRECDELETED);
     oldLength = cur->BlobSize();
     oldBlocks = std::max<std::int64_t>(CeilDiv(oldLength, dataSize), 1);
+  } else if (FFile.CanAppendUncached(length)) {
+    // A long new value: the whole chain goes to the end of the file, past the cache.
+    FFirstBlock = FFile.AppendUncached(nullptr, FData, FBlobStamp);
+    FChainStamp = FBlobStamp;
+    FModified = false;
+    return;
   } else {
     cur = FFile.AllocBlock(FCursor);
   }
@@ -164,6 +237,7 @@ void TBlobBuffer::SaveBlob() {
 
   std::int64_t written = 0;
   std::int64_t blocksUsed = 1;
+  bool appended = false;
   for (;;) {
     const auto piece = static_cast<std::int32_t>(std::min(dataSize, length - written));
     FFile.WriteBlockData(
@@ -171,6 +245,16 @@ void TBlobBuffer::SaveBlob() {
         std::span<const std::uint8_t>(FData.data() + written, static_cast<std::size_t>(piece)));
     written += piece;
     if (written >= length) break;
+    if (cur->NextBlock() == 0 && FFile.CanAppendUncached(length - written)) {
+      // A long rest goes to new blocks at the end of the file, past the cache.
+      FFile.AppendUncached(&*cur,
+                           std::span<const std::uint8_t>(FData.data() + written,
+                                                         static_cast<std::size_t>(length - written)),
+                           FBlobStamp);
+      written = length;
+      appended = true;
+      break;
+    }
 
     TBlockPin nextPin;
     const std::int32_t next = cur->NextBlock();
@@ -200,7 +284,7 @@ void TBlobBuffer::SaveBlob() {
   }
   if (written < length) FFile.Raise(TARN_ENDOFBLOB);
 
-  const std::int32_t rest = cur->NextBlock();
+  const std::int32_t rest = appended ? 0 : cur->NextBlock();
   if (rest != 0) {
     // The old value was longer: free what is left of its chain.
     cur->SetNextBlock(0);

@@ -26,6 +26,7 @@
 namespace tarn {
 
 class TBlobFile;
+class TChainVisits;
 
 class TBlobBuffer {
  public:
@@ -92,6 +93,13 @@ class TBlobBuffer {
  private:
   // A non-zero first block must lie within 1 .. NextBlockNumber - 1 (8963).
   void CheckFirstBlock() const;
+  // LoadBlob's walk of a long chain from block next on (already checked and
+  // visited) past the cache: cached blocks as they are in the cache, the
+  // others read from the file in runs, with the same checks as the walk
+  // through the cache. Appends to value until it holds length bytes or the
+  // chain ends. False when the change check reported a change.
+  bool LoadRestUncached(std::int32_t next, std::int64_t length, std::vector<std::uint8_t>& value,
+                        TChainVisits& visits);
 
   TBlobFile& FFile;
   TBlobChangeCheck* FCursor;

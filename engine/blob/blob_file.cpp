@@ -4,6 +4,7 @@
 #include <cassert>
 #include <limits>
 
+#include "engine/base/byte_order.h"
 #include "engine/base/error_context.h"
 #include "engine/files/grow_buffer.h"
 #include "engine/table/scramble.h"
@@ -218,7 +219,7 @@ void TBlobFile::VerifyBlobHeader() const {
 
 // --- Blocks ---------------------------------------------------------------
 
-std::unique_ptr<TBlock> TBlobFile::ObtainBlock(std::int32_t blockNo) {
+std::unique_ptr<TBlock> TBlobFile::ObtainBlock(std::int32_t blockNo, bool cleared) {
   if (FCache->Full()) {
     std::unique_ptr<TBlock> victim = FCache->EvictLeastRecent();
     if (!victim && !FOwner.InTransaction()) {
@@ -226,7 +227,10 @@ std::unique_ptr<TBlock> TBlobFile::ObtainBlock(std::int32_t blockNo) {
       victim = FCache->EvictLeastRecent();
     }
     if (victim) {
-      victim->Reset(blockNo);
+      if (cleared)
+        victim->Reset(blockNo);
+      else
+        victim->Renumber(blockNo);
       return victim;
     }
     FCache->SetRoom(FCache->Room() + RoomStep);
@@ -351,11 +355,100 @@ void TBlobFile::ReadBlocks(std::int32_t first, std::int32_t count) {
       FCache->Touch(*cached);
       continue;
     }
-    std::unique_ptr<TBlock> block = ObtainBlock(blockNo);
+    std::unique_ptr<TBlock> block = ObtainBlock(blockNo, false);
     if (encrypted) ScrambleBlockImage(image);
     block->LoadFrom(image);
     FCache->Insert(std::move(block));
   }
+}
+
+std::span<const std::uint8_t> TBlobFile::ReadUncached(std::int32_t first, std::int32_t count) {
+  const std::int64_t bytes = static_cast<std::int64_t>(count) * FBlockSize;
+  if (static_cast<std::int64_t>(FReadBuffer.size()) < bytes)
+    GrowBuffer(bytes, BufferGranularity, FReadBuffer);
+  std::int32_t got = 0;
+  {
+    TFileSection section(*this);
+    if (SeekFile(TSeekOrigin::Begin, BlockOffset(first)) != BlockOffset(first)) Raise(TARN_READERR);
+    got = ReadBuffer(std::span<std::uint8_t>(FReadBuffer.data(), static_cast<std::size_t>(bytes)),
+                     true);
+  }
+  ++FStats.DiskReads;
+  const std::int32_t whole = std::min<std::int32_t>(got / FBlockSize, count);
+  if (whole < 1) Raise(TARN_MEMOCORRUPT);
+  FStats.BlocksRead += static_cast<std::uint64_t>(whole);
+  const std::size_t used = static_cast<std::size_t>(whole) * static_cast<std::size_t>(FBlockSize);
+  if (FOwner.IsEncrypted()) {
+    for (std::size_t at = 0; at < used; at += static_cast<std::size_t>(FBlockSize))
+      ScrambleBlockImage(std::span<std::uint8_t>(FReadBuffer.data() + at, static_cast<std::size_t>(FBlockSize)));
+  }
+  return {FReadBuffer.data(), used};
+}
+
+bool TBlobFile::CanAppendUncached(std::int64_t bytes) const {
+  if (FHeader.FreeBlockList != 0 || FJournal || FOwner.InTransaction()) return false;
+  const std::int64_t dataSize = BlockDataSize();
+  return (bytes + dataSize - 1) / dataSize >= UncachedChainBlocks();
+}
+
+std::int32_t TBlobFile::AppendUncached(TBlock* last, std::span<const std::uint8_t> bytes, std::int32_t stamp) {
+  const std::int64_t dataSize = BlockDataSize();
+  const std::int64_t total = static_cast<std::int64_t>(bytes.size());
+  const std::int64_t count = (total + dataSize - 1) / dataSize;
+  assert(count > 0);
+  const std::int64_t first = FHeader.NextBlockNumber;
+  const std::int64_t end = first + count - 1;
+  if (end > MaxBlockNumber ||
+      end * FBlockSize + static_cast<std::int64_t>(BlobHeader::Size) > MaxFileSize) {
+    Raise(TARN_TABLEFULL);
+  }
+  // Nothing past the file's last block is ever cached; a block that is would
+  // be a second copy of one written here.
+  for (std::int64_t n = first; n <= end; ++n)
+    if (FCache->Peek(static_cast<std::int32_t>(n)) != nullptr) Raise(TARN_MEMOCORRUPT);
+
+  // Other programs must learn of the change before a block of it reaches the disk.
+  FOwner.BeforeWritingBlocks();
+  const std::int64_t perWrite = std::max<std::int64_t>(UncachedRunBytes / FBlockSize, 1);
+  const std::int64_t bufferBytes = std::min(perWrite, count) * FBlockSize;
+  if (static_cast<std::int64_t>(FWriteBuffer.size()) < bufferBytes)
+    GrowBuffer(bufferBytes, BufferGranularity, FWriteBuffer);
+  const bool encrypted = FOwner.IsEncrypted();
+  std::int64_t copied = 0;
+  for (std::int64_t from = first; from <= end; from += perWrite) {
+    const std::int64_t runEnd = std::min(end, from + perWrite - 1);
+    std::uint8_t* image = FWriteBuffer.data();
+    for (std::int64_t n = from; n <= runEnd; ++n, image += FBlockSize) {
+      const auto piece = static_cast<std::int32_t>(std::min(dataSize, total - copied));
+      std::span<std::uint8_t> block(image, static_cast<std::size_t>(FBlockSize));
+      const bool head = n == first;
+      PutLEI32(block, BlobBlock::PrevBlockAt,
+               head ? (last != nullptr ? last->BlockNo() : 0) : static_cast<std::int32_t>(n - 1));
+      PutLEI32(block, BlobBlock::NextBlockAt, n == end ? 0 : static_cast<std::int32_t>(n + 1));
+      PutLE16(block, BlobBlock::UsedBytesAt, static_cast<std::uint16_t>(piece));
+      PutLEI32(block, BlobBlock::BlobStampAt, stamp);
+      PutLE32(block, BlobBlock::BlobSizeAt, head && last == nullptr ? static_cast<std::uint32_t>(total) : 0u);
+      std::uint8_t* data = image + BlobBlock::HeaderSize;
+      std::copy_n(bytes.data() + copied, piece, data);
+      std::fill(data + piece, data + dataSize, std::uint8_t{0});
+      copied += piece;
+      if (encrypted) ScrambleBlockImage(block);
+    }
+    const std::int64_t runBytes = (runEnd - from + 1) * FBlockSize;
+    const std::int64_t offset = BlockOffset(static_cast<std::int32_t>(from));
+    {
+      TFileSection section(*this);
+      if (SeekFile(TSeekOrigin::Begin, offset) != offset) Raise(TARN_WRITEERR);
+      WriteBuffer(std::span<const std::uint8_t>(FWriteBuffer.data(), static_cast<std::size_t>(runBytes)));
+    }
+    FOwner.MarkDataWritten();
+    ++FStats.WriteRuns;
+    FStats.BlocksWritten += static_cast<std::uint64_t>(runEnd - from + 1);
+  }
+  FHeader.NextBlockNumber = static_cast<std::int32_t>(end + 1);
+  FHeaderDirty = true;
+  if (last != nullptr) last->SetNextBlock(static_cast<std::int32_t>(first));
+  return static_cast<std::int32_t>(first);
 }
 
 TBlockPin TBlobFile::MustGetBlock(TBlobChangeCheck* cursor, std::int32_t blockNo,
@@ -383,8 +476,9 @@ TBlockPin TBlobFile::AllocBlock(TBlobChangeCheck* cursor) {
     if (pin->PinCount() > 1) Raise(TARN_MEMOCORRUPT);
     FHeader.FreeBlockList = next;
     FHeaderDirty = true;
+    pin->ClearContents();
   }
-  pin->ClearContents();
+  // An appended block comes cleared and dirty already.
   return pin;
 }
 

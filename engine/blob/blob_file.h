@@ -20,7 +20,12 @@
 //     when every cached block is dirty or pinned, the cache flushes (outside a
 //     transaction) and otherwise grows by 32;
 //   - reads fetch up to ReadAheadLimit() consecutive blocks (16 KB) at once;
-//     dirty blocks are written in runs of consecutive numbers, one write each.
+//     dirty blocks are written in runs of consecutive numbers, one write each;
+//   - a long chain (its rest needs UncachedChainBlocks() blocks or more) is
+//     read by TBlobBuffer in runs of up to 256 KB straight from the file, the
+//     cached blocks taking precedence over the disk, and the new blocks that
+//     end a long value are appended straight to the file (AppendUncached):
+//     such a chain would only push everything else out of the cache.
 //
 // Errors are raised as ETarnEngineError naming the table (and its database):
 //   8963 TARN_MEMOCORRUPT  block 0 or a link outside the file, a block met twice
@@ -36,6 +41,7 @@
 // Errors leave the blocks already changed dirty in the cache; the caller's
 // transaction or lock handling puts things right.
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -83,6 +89,8 @@ class TBlobFile : public TFileHandler {
   // Bytes fetched by one read-ahead, and the room added when the cache is stuck.
   static constexpr std::int32_t ReadAheadBytes = 16384;
   static constexpr std::int32_t RoomStep = 32;
+  // Largest read or write of a long chain that bypasses the cache.
+  static constexpr std::int32_t UncachedRunBytes = 1 << 18;
 
   explicit TBlobFile(TBlobOwner& owner);
   ~TBlobFile() override;
@@ -211,6 +219,16 @@ class TBlobFile : public TFileHandler {
   }
 
   std::int32_t ReadAheadLimit() const { return FReadAheadLimit; }
+  // The number of blocks from which the rest of a chain bypasses the cache:
+  // two read-aheads, or a quarter of the cache's room when that is more.
+  std::int32_t UncachedChainBlocks() const {
+    return std::max(2 * FReadAheadLimit, FCache->Room() / 4);
+  }
+  // Whether a new value, or the rest of a value written after the last block
+  // of its old chain, bytes long, goes straight to the file: it needs UncachedChainBlocks() blocks
+  // or more, the free list is empty (so they are the next numbers in a row),
+  // and neither a transaction nor the undo journal needs them in the cache.
+  bool CanAppendUncached(std::int64_t bytes) const;
   // The nominal room from the session settings.
   std::int32_t NominalRoom() const;
   const TBlockCache& Cache() const { return *FCache; }
@@ -229,8 +247,25 @@ class TBlobFile : public TFileHandler {
   // GetBlock for writing paths: a reported change is 8708, never an empty pin.
   TBlockPin MustGetBlock(TBlobChangeCheck* cursor, std::int32_t blockNo, std::int32_t count,
                          bool readAhead);
-  // A block object for blockNo that is not cached yet (step 5 of GetBlock).
-  std::unique_ptr<TBlock> ObtainBlock(std::int32_t blockNo);
+  // Reads up to count block images from first on straight from the file (no
+  // cache), descrambled, into the read buffer; the span holds the whole
+  // blocks read (at least one: 8963 when block first is not in the file). It
+  // stays valid until the next read.
+  std::span<const std::uint8_t> ReadUncached(std::int32_t first, std::int32_t count);
+  // Writes bytes as a chain of new blocks NextBlockNumber, NextBlockNumber + 1,
+  // ... with the stamp, linked after last (which becomes their PrevBlock; its
+  // NextBlock is set to the first of them), or with last null as a whole new
+  // chain (its first block has PrevBlock 0 and BlobSize bytes.size()). The
+  // blocks are written at once (after BeforeWritingBlocks), in runs of
+  // UncachedRunBytes, and never enter the cache; NextBlockNumber moves past
+  // them only when every write succeeded. Returns the first new block. 9479
+  // before anything is written when the file would be full, 8963 when one of
+  // the numbers is cached. Requires: bytes not empty.
+  std::int32_t AppendUncached(TBlock* last, std::span<const std::uint8_t> bytes, std::int32_t stamp);
+  // A block object for blockNo that is not cached yet (step 5 of GetBlock):
+  // cleared, or with cleared false holding old contents for a LoadFrom to
+  // replace.
+  std::unique_ptr<TBlock> ObtainBlock(std::int32_t blockNo, bool cleared = true);
   // Reads count blocks from first on into the cache (refreshing only clean,
   // unpinned ones).
   void ReadBlocks(std::int32_t first, std::int32_t count);

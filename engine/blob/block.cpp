@@ -54,6 +54,10 @@ void TBlock::ClearContents() {
 
 void TBlock::Reset(std::int32_t blockNo) {
   ClearContents();
+  Renumber(blockNo);
+}
+
+void TBlock::Renumber(std::int32_t blockNo) {
   FBlockNo = blockNo;
   FDirty = false;
   FCached = false;

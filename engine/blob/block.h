@@ -96,6 +96,9 @@ class TBlock {
   // Makes the object fresh for block blockNo: contents cleared, clean,
   // unpinned, unlinked.
   void Reset(std::int32_t blockNo);
+  // The same without clearing the contents, for a block whose image LoadFrom
+  // stores next (it replaces all of them).
+  void Renumber(std::int32_t blockNo);
 
   // Takes header and data from a plain image of HeaderSize + DataSize() bytes
   // and marks the block clean. Validates nothing: readers check the fields.

@@ -4,14 +4,24 @@
 
 namespace tarn {
 
-bool TChainVisits::Contains(std::int32_t blockNo) const {
-  // Once the hash is in use it holds every positive number visited.
+bool TChainVisits::Contains(std::int32_t blockNo) const { return InRun(blockNo) || InSet(blockNo); }
+
+bool TChainVisits::InSet(std::int32_t blockNo) const {
+  // Once the hash is in use it holds every positive number of the set.
   if (blockNo > 0 && !FLarge.Empty()) return FLarge.Find(blockNo) != nullptr;
   return std::find(FSmall.begin(), FSmall.end(), blockNo) != FSmall.end();
 }
 
 bool TChainVisits::Visit(std::int32_t blockNo) {
+  if (blockNo > 0 && FRunLast != 0 && blockNo - 1 == FRunLast && !InSet(blockNo)) {
+    ++FRunLast;
+    return true;
+  }
   if (Contains(blockNo)) return false;
+  if (blockNo > 0 && FRunLast == 0) {
+    FRunFirst = FRunLast = blockNo;
+    return true;
+  }
   // The hash takes positive numbers only; anything else (never a valid
   // block) stays in the vector.
   if (blockNo <= 0 || (FLarge.Empty() && FSmall.size() < SmallLimit)) {
@@ -34,6 +44,7 @@ bool TChainVisits::Visit(std::int32_t blockNo) {
 }
 
 void TChainVisits::Clear() {
+  FRunFirst = FRunLast = 0;
   FSmall.clear();
   FLarge.Clear();
 }

@@ -473,9 +473,9 @@ void TDataFile::RemoveCached(TRecord* r) {
   FRecordPool.Put(owned);
 }
 
-// A buffer for record R, cleared, in FCache and at the
-// front of the chain. Requires: R is not cached.
-TRecord* TDataFile::ObtainBuffer(std::int32_t recordNo) {
+// A buffer for record R, cleared (unless the caller loads it at once), in
+// FCache and at the front of the chain. Requires: R is not cached.
+TRecord* TDataFile::ObtainBuffer(std::int32_t recordNo, bool clear) {
   assert(FindCached(recordNo) == nullptr);
   if (static_cast<std::int64_t>(FCache.Size()) >= FCacheCapacity) {
     TRecord* victim = FindEvictable();
@@ -491,7 +491,7 @@ TRecord* TDataFile::ObtainBuffer(std::int32_t recordNo) {
       FCache.Insert(recordNo, victim);
       MoveToFront(victim);
       victim->FRecordNo = recordNo;
-      victim->Clear(false);
+      if (clear) victim->Clear(false);
       return victim;
     }
     // Inside a transaction every older buffer is usually modified: growing by
@@ -603,7 +603,8 @@ TRecordPin TDataFile::GetRecord(TRecordCacheClient* cursor, std::int32_t recordN
                                 static_cast<std::size_t>(recordSize));
     TRecord* r = FindCached(n);
     if (r == nullptr) {
-      r = ObtainBuffer(n);
+      // LoadFrom replaces every byte of the record (those past its size stay zero).
+      r = ObtainBuffer(n, false);
       r->LoadFrom(raw);
     } else if (!r->FModified && r->FPinCount == 0) {
       r->LoadFrom(raw);

@@ -257,7 +257,9 @@ class TDataFile : public TFileHandler {
   void Unlink(TRecord* r);
   void MoveToFront(TRecord* r);
   TRecord* FindEvictable() const;
-  TRecord* ObtainBuffer(std::int32_t recordNo);
+  // A buffer for record R in the cache, at the front of the chain; cleared,
+  // or with clear false holding old bytes for a LoadFrom to replace.
+  TRecord* ObtainBuffer(std::int32_t recordNo, bool clear = true);
   TRecord* InsertCached(std::unique_ptr<TRecord> r);
   void RemoveCached(TRecord* r);
   void FreeDetached() noexcept;

@@ -263,6 +263,59 @@ TEST_F(BrokenChainTest, BadChainsRaiseTheirCodesAndFreeNothing) {
   }
 }
 
+// The same breaks deep inside a chain long enough to be read past the cache
+// (64-byte blocks: the first read takes 256 blocks, the rest goes around the
+// cache): the walk raises what the walk through the cache raises.
+TEST_F(BlobBufferTest, BadLongChainsRaiseTheSameCodesPastTheCache) {
+  struct TCase {
+    const char* Name;
+    std::int32_t Block;
+    std::size_t Field;
+    std::uint32_t Value;
+    TErrorCode LoadCode;
+  };
+  constexpr std::int32_t Blocks = 700;
+  const TCase cases[] = {
+      {"loop back into the chain", 600, 4, 300, TARN_MEMOCORRUPT},
+      {"block links to itself", 600, 4, 600, TARN_MEMOCORRUPT},
+      {"link past the last block", 600, 4, Blocks + 2, TARN_MEMOCORRUPT},
+      {"chain runs into another blob", 600, 4, Blocks + 1, TARN_KEYORRECDELETED},
+      {"foreign stamp mid-chain", 650, 10, 0x7777, TARN_KEYORRECDELETED},
+      {"chain ends early", 600, 4, 0, TARN_ENDOFBLOB},
+      {"used bytes beyond the data area", 600, 8, 47, TARN_MEMOCORRUPT},
+      {"nothing broken", 600, 10, 0, 0},  // stamp patched below to its own value
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    Create(64);
+    ASSERT_GE(Blocks - 256, File->ReadAheadLimit());
+    ASSERT_GE(Blocks - 1, File->UncachedChainBlocks());
+    const auto value = Pattern(Blocks * 46, 40);
+    const TRef ref = Save(value);
+    ASSERT_EQ(ref.First, 1);
+    const TRef neighbour = Save(Pattern(46, 41));
+    ASSERT_EQ(neighbour.First, Blocks + 1);
+    Reopen();
+    const std::uint32_t patch = c.LoadCode == 0 ? static_cast<std::uint32_t>(ref.Stamp) : c.Value;
+    if (c.Field == 8) {
+      blob_test::PatchBytes(Path(), BlockOffset(c.Block) + 8,
+                            {static_cast<std::uint8_t>(patch), static_cast<std::uint8_t>(patch >> 8)});
+    } else {
+      blob_test::PatchLE32(Path(), BlockOffset(c.Block) + static_cast<std::int64_t>(c.Field), patch);
+    }
+    File->DiscardBlocks();
+    if (c.LoadCode == 0) {
+      EXPECT_EQ(Load(ref), value);
+      EXPECT_LE(File->Statistics().DiskReads, 2u);
+    } else {
+      EXPECT_EQ(CodeOf([&] { Load(ref); }), c.LoadCode);
+    }
+    EXPECT_EQ(Load(neighbour), Pattern(46, 41));
+    EXPECT_EQ(File->Cache().OrphanCount(), 0u);
+    EXPECT_TRUE(File->CheckInvariants());
+  }
+}
+
 // The largest resident size the process has had so far, in KB.
 long PeakResidentKb() {
   rusage usage{};

@@ -19,6 +19,7 @@ using namespace tarn;
 using blob_test::CodeOf;
 using blob_test::Pattern;
 using blob_test::ReadAll;
+using blob_test::TRef;
 
 class BlobFileTest : public blob_test::TBlobFixture {};
 
@@ -326,6 +327,67 @@ TEST_F(BlobFileTest, InsideATransactionTheCacheGrowsInsteadOfWriting) {
   EXPECT_EQ(Load(ref), value);
 }
 
+// A long value goes around the cache (appended straight to the file, read
+// back in runs); a cache big enough to take it keeps it. Either way the file
+// holds the same bytes, plain or scrambled.
+TEST_F(BlobFileTest, LongChainsPastTheCacheLeaveTheSameBytesOnDisk) {
+  for (const bool encrypted : {false, true}) {
+    SCOPED_TRACE(encrypted);
+    Owner.Encrypted = encrypted;
+    const auto small = Pattern(700, 20);
+    const auto large = Pattern(300 * 494 + 17, 21);  // 301 blocks
+    std::vector<std::uint8_t> images[2];
+    for (const bool bypass : {false, true}) {
+      Owner.BufferSize = bypass ? 32768 : 4 << 20;
+      Owner.LastStamp = 0;
+      Create(512);
+      ASSERT_EQ(File->CanAppendUncached(static_cast<std::int64_t>(large.size())), bypass);
+      const TRef a = Save(small);
+      const TRef b = Save(large);
+      const TRef c = Save(small);
+      if (bypass) {
+        EXPECT_LE(File->Cache().Count(), 4u);  // the long chain never came in
+      }
+      const TRef grown = Save(large, c);  // the two old blocks, then the rest appended
+      EXPECT_EQ(grown.First, c.First);
+      Reopen();
+      EXPECT_EQ(Load(grown), large);
+      EXPECT_EQ(Load(b), large);
+      EXPECT_EQ(Load(a), small);
+      if (bypass) {
+        EXPECT_LE(File->Cache().Count(), 64u);
+      }
+      EXPECT_TRUE(File->CheckInvariants());
+      File->CloseFile();
+      images[bypass ? 1 : 0] = ReadAll(Path());
+    }
+    EXPECT_EQ(images[0].size(), 512u + 604u * 512u);
+    ASSERT_EQ(images[0].size(), images[1].size());
+    const auto differ = std::mismatch(images[0].begin(), images[0].end(), images[1].begin());
+    EXPECT_TRUE(differ.first == images[0].end()) << "first difference at " << (differ.first - images[0].begin());
+  }
+}
+
+// Blocks changed in the cache and not yet written are what a walk past the
+// cache reads, not their older copies on disk.
+TEST_F(BlobFileTest, LongChainPastTheCacheReadsChangedBlocksFromTheCache) {
+  Create(512);
+  auto value = Pattern(400 * 494, 22);
+  const TRef ref = Save(value);
+  Reopen();
+  Owner.Transaction = true;  // nothing may be written now
+  for (const std::int32_t n : {40, 41, 250, 400}) {
+    TBlockPin pin = File->GetBlock(&Cursor, ref.First + n - 1, 1, false);
+    const std::vector<std::uint8_t> bytes(10, static_cast<std::uint8_t>(n));
+    File->WriteBlockData(*pin, 0, 10, bytes);
+    // The last block keeps its length; the others stay full.
+    pin->SetUsedBytes(494);
+    std::fill_n(value.begin() + (n - 1) * 494, 10, static_cast<std::uint8_t>(n));
+  }
+  EXPECT_EQ(Load(ref), value);
+  Owner.Transaction = false;
+}
+
 TEST_F(BlobFileTest, MissRunsTheChangeCheckUnlessStrictDetectionDidAlready) {
   Create(512);
   const auto value = Pattern(3000, 10);
@@ -348,26 +410,38 @@ TEST_F(BlobFileTest, MissRunsTheChangeCheckUnlessStrictDetectionDidAlready) {
 }
 
 TEST_F(BlobFileTest, LoadStartsAgainWhenTheChangeCheckDiscardsTheCacheMidChain) {
-  Owner.BufferSize = 2 * 512;
-  Create(512);
-  const auto value = Pattern(100 * 494, 11);  // longer than one read-ahead
-  const auto ref = Save(value);
-  Reopen();
-  int discards = 0;
-  Cursor.Calls = 0;
-  Cursor.OnCheck = [&] {
-    // Another program's change, noticed mid-chain: the table empties its
-    // caches while the loader still holds a pinned block.
-    if (Cursor.Calls == 3 || Cursor.Calls == 6) {
-      File->DiscardBlocks();
-      ++discards;
-      Cursor.Pending = 1;
-    }
+  // A chain walked through the cache (the loader holds the pinned block it
+  // came from while the check runs), and one long enough to be read in runs
+  // past the cache.
+  struct TCase {
+    std::size_t Blocks;
+    int FirstDiscard;
+    int SecondDiscard;
   };
-  EXPECT_EQ(Load(ref), value);
-  EXPECT_EQ(discards, 2);
-  EXPECT_EQ(File->Cache().OrphanCount(), 0u);
-  EXPECT_TRUE(File->CheckInvariants());
+  for (const TCase c : {TCase{40, 2, 4}, TCase{1300, 3, 6}}) {
+    SCOPED_TRACE(c.Blocks);
+    Owner.BufferSize = 2 * 512;
+    Create(512);
+    const auto value = Pattern(c.Blocks * 494, 11);  // longer than one read-ahead
+    const auto ref = Save(value);
+    Reopen();
+    int discards = 0;
+    Cursor.Calls = 0;
+    Cursor.OnCheck = [&] {
+      // Another program's change, noticed mid-chain: the table empties its
+      // caches while the loader may still hold a pinned block.
+      if (Cursor.Calls == c.FirstDiscard || Cursor.Calls == c.SecondDiscard) {
+        File->DiscardBlocks();
+        ++discards;
+        Cursor.Pending = 1;
+      }
+    };
+    EXPECT_EQ(Load(ref), value);
+    EXPECT_EQ(discards, 2);
+    EXPECT_EQ(File->Cache().OrphanCount(), 0u);
+    EXPECT_TRUE(File->CheckInvariants());
+    Cursor.OnCheck = nullptr;
+  }
 }
 
 TEST_F(BlobFileTest, ChangeCheckThatNeverSettlesEndsTheLoadInsteadOfHanging) {
@@ -433,6 +507,31 @@ TEST_F(BlobFileTest, FailedWriteKeepsBlocksDirtyUntilAFlushSucceeds) {
   EXPECT_TRUE(File->FlushBlocks());
   Reopen();
   EXPECT_EQ(Load(ref), value);
+}
+
+// A long new value is written at once; when a write fails the file does not
+// count its blocks, whichever run failed, and a later save starts over.
+TEST_F(BlobFileTest, FailedWritePastTheCacheCountsNoNewBlock) {
+  const auto value = Pattern(1200 * 494, 23);  // three runs of 512 blocks
+  for (const int skip : {0, 2}) {
+    SCOPED_TRACE(skip);
+    Create(512);
+    const TRef before = Save(Pattern(1000, 24));
+    Flush();
+    const std::int32_t next = File->Header().NextBlockNumber;
+    TFaultFileApi faults;
+    {
+      TOsFileApiOverride use(faults);
+      faults.Fail(TOsCall::PWrite, ENOSPC, skip, true);
+      EXPECT_EQ(CodeOf([&] { Save(value); }), TARN_WRITEERR);
+    }
+    EXPECT_EQ(File->Header().NextBlockNumber, next);
+    EXPECT_TRUE(File->CheckInvariants());
+    const TRef ref = Save(value);
+    Reopen();
+    EXPECT_EQ(Load(ref), value);
+    EXPECT_EQ(Load(before), Pattern(1000, 24));
+  }
 }
 
 TEST_F(BlobFileTest, FailedReadLeavesTheCacheUsable) {

@@ -75,7 +75,7 @@ TEST_P(BlobModelTest, RandomSaveLoadDeleteMatchesTheModel) {
   std::mt19937 rng(cfg.Seed);
   const std::int32_t d = cfg.BlockSize - 18;
   auto randomSize = [&]() -> std::size_t {
-    switch (rng() % 6) {
+    switch (rng() % 7) {
       case 0:
         return 0;
       case 1:
@@ -84,6 +84,10 @@ TEST_P(BlobModelTest, RandomSaveLoadDeleteMatchesTheModel) {
         return static_cast<std::size_t>(d) + 1;  // one byte into a second
       case 3:
         return rng() % 16;
+      case 6:  // now and then long enough to be read and appended past the cache
+        if (rng() % 8 != 0) return rng() % (static_cast<std::size_t>(d) * 12);
+        return static_cast<std::size_t>(d) * static_cast<std::size_t>(File->UncachedChainBlocks() + 1) +
+               rng() % (static_cast<std::size_t>(d) * 40);
       default:
         return rng() % (static_cast<std::size_t>(d) * 12);
     }
