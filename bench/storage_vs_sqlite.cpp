@@ -10,7 +10,7 @@
 //           order (TDataFile's record cache; SQLite: rowid table)
 //   blobs   100,000 blobs of 1 KB, and 1,000 blobs of 1 MB, 512-byte blocks
 //           (TBlobFile + TBlobBuffer; SQLite: rowid table with a blob column)
-//   cursor  100,000 records (id, name, score) through TDataCursor on a table
+//   cursor  20,000 records (id, name, score) through TDataCursor on a table
 //           with a primary and two secondary indexes: inserted in random
 //           order, scanned in primary and in secondary order, sought by id,
 //           modified (both secondary keys change) and deleted, each looked up
@@ -747,7 +747,7 @@ int main(int argc, char** argv) {
       PrintRow(name.c_str(), "2 MB", TarnBlobs(d, n, 1 << 20, EqualCacheBytes), sqlite);
     }
     if (runs("cursor")) {
-      const std::int32_t n = Scaled(100'000, scale);
+      const std::int32_t n = Scaled(20'000, scale);
       TCursorWork work;
       work.InsertOrder.resize(static_cast<std::size_t>(n));
       std::iota(work.InsertOrder.begin(), work.InsertOrder.end(), 1);

@@ -740,9 +740,7 @@ bool TIndexFile::FlushPages(bool temporary) {
   FFlushList.clear();
   for (int s = 0; s < IndexSlotCount; ++s) {
     if (SlotTemporary(s) != temporary) continue;
-    for (TPage* p : FCaches[s].Pages()) {
-      if (p->Dirty() && p->Pins() == 0) FFlushList.push_back(p);
-    }
+    FCaches[s].CollectDirty(FFlushList);
   }
   if (FFlushList.empty()) return false;
   TFileHandler* file = temporary ? FTempFile.get() : this;
