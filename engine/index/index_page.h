@@ -43,6 +43,7 @@
 //   (2) PackedSize is the sum of the stored sizes on a compressed leaf, else 0;
 //   (3) a page that is written never overflows (PackedSize <= 4083, EntryCount <= MaxEntries).
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <span>
@@ -222,14 +223,32 @@ class TPage {
 
   // Checks invariants (1)-(2) of the layout comment and count/capacity sanity.
   bool CheckInvariants() const;
+  // Memory the page holds: the object and its entry buffer.
+  std::size_t MemoryBytes() const { return sizeof(TPage) + FEntries.capacity(); }
 
  private:
   friend class TPageCache;
 
   std::size_t Stride() const { return FStride; }
   std::size_t Offset(int i) const { return static_cast<std::size_t>(i - 1) * FStride; }
-  std::int32_t ReadI32(std::size_t at) const { return GetLEI32(FEntries, at); }
-  void WriteI32(std::size_t at, std::int32_t v) { PutLEI32(FEntries, at, v); }
+  // Entry integers are little-endian; on a little-endian host they are loaded
+  // and stored as they lie (searches sum the Counts of whole pages).
+  std::int32_t ReadI32(std::size_t at) const {
+    if constexpr (std::endian::native == std::endian::little) {
+      std::int32_t v;
+      std::memcpy(&v, FEntries.data() + at, 4);
+      return v;
+    } else {
+      return GetLEI32(FEntries, at);
+    }
+  }
+  void WriteI32(std::size_t at, std::int32_t v) {
+    if constexpr (std::endian::native == std::endian::little) {
+      std::memcpy(FEntries.data() + at, &v, 4);
+    } else {
+      PutLEI32(FEntries, at, v);
+    }
+  }
   // Entry layout of the page's current type and binding.
   void UpdateLayout();
   // Bytes of one entry as the body stores it (uncompressed pages).
