@@ -66,7 +66,7 @@ bool TDataCursor::Descend(TSpot& spot, TPagePin& leaf, TChooser choose) {
 }
 
 int TDataCursor::CompareKey(const std::uint8_t* a, const std::uint8_t* b) const {
-  return CompareKeys(FKeyDef, a, b, FKeyDef.KeySize);
+  return TKeyComparer(FKeyDef)(a, b);
 }
 
 bool TDataCursor::DescendToKey(const std::uint8_t* key, bool after, TSpot& spot, TPagePin& leaf, bool* found) {

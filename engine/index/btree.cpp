@@ -12,12 +12,7 @@ namespace tarn {
 namespace {
 
 // Compares stored keys against a search key in the slot's order.
-struct TSlotCompare {
-  const TKeyDef& Def;
-  int operator()(const std::uint8_t* a, const std::uint8_t* b) const {
-    return CompareKeys(Def, a, b, Def.KeySize);
-  }
-};
+using TSlotCompare = TKeyComparer;
 
 std::int32_t ClampCount(std::int64_t n) { return static_cast<std::int32_t>(n); }
 
@@ -108,7 +103,7 @@ void TBTree::PropagateFirstKey(TPinPath& pins, const TDescentPath& path, int lev
 
 void TBTree::AddKey(TTreeContext& ctx, const std::uint8_t* key, std::int32_t recordNumber) {
   const int slot = ctx.IndexSlot();
-  const TSlotCompare cmp{FFile.KeyDef(slot)};
+  const TSlotCompare cmp(FFile.KeyDef(slot));
   for (;;) {
     TDescentPath& path = ctx.Path();
     path.Reset();
@@ -238,7 +233,7 @@ void TBTree::Split(TTreeContext& ctx, TPinPath& pins, TDescentPath& path, int le
 
 void TBTree::RemoveKey(TTreeContext& ctx, const std::uint8_t* key) {
   const int slot = ctx.IndexSlot();
-  const TSlotCompare cmp{FFile.KeyDef(slot)};
+  const TSlotCompare cmp(FFile.KeyDef(slot));
   for (;;) {
     TDescentPath& path = ctx.Path();
     path.Reset();
@@ -398,7 +393,7 @@ void TBTree::HandleUnderflow(TTreeContext& ctx, TPinPath& pins, TDescentPath& pa
 
 TKeyPosition TBTree::FindKey(TTreeContext& ctx, const std::uint8_t* key, bool after) {
   const int slot = ctx.IndexSlot();
-  const TSlotCompare cmp{FFile.KeyDef(slot)};
+  const TSlotCompare cmp(FFile.KeyDef(slot));
   for (;;) {
     ctx.Path().Reset();
     const std::int32_t root = FFile.Descriptor(slot).RootPage;
@@ -455,7 +450,7 @@ TTreeCheck TBTree::Check(TTreeContext& ctx,
                          const std::function<void(const std::uint8_t* key, std::int32_t ref)>& visit) {
   TTreeCheck out;
   const int slot = ctx.IndexSlot();
-  const TSlotCompare cmp{FFile.KeyDef(slot)};
+  const TSlotCompare cmp(FFile.KeyDef(slot));
   const int keySize = FFile.Descriptor(slot).KeySize;
   auto fail = [&](const std::string& why) {
     if (out.Ok) {

@@ -16,22 +16,6 @@ namespace tarn {
 namespace H = IndexHeaderLayout;
 namespace P = IndexPageLayout;
 
-TPagePin& TPagePin::operator=(TPagePin&& other) noexcept {
-  if (this != &other) {
-    Release();
-    FFile = other.FFile;
-    FPage = other.FPage;
-    other.FFile = nullptr;
-    other.FPage = nullptr;
-  }
-  return *this;
-}
-
-void TPagePin::Release() noexcept {
-  if (FPage != nullptr && FFile != nullptr) FFile->ReleasePage(FPage);
-  FPage = nullptr;
-  FFile = nullptr;
-}
 
 TIndexFile::TIndexFile(TIndexOwner& owner) : FOwner(owner) {
   for (int s = 0; s < IndexSlotCount; ++s) FCaches[s].SetSlot(s);
@@ -680,18 +664,14 @@ TPagePin TIndexFile::GetPage(TTreeContext& ctx, std::int32_t pageNo, bool isNew)
   return TPagePin(*this, *raw);
 }
 
-void TIndexFile::ReleasePage(TPage* page) noexcept {
-  if (page == nullptr) return;
-  page->Unpin();
-  if (page->Orphan() && page->Pins() == 0) {
-    auto it = std::find_if(FOrphans.begin(), FOrphans.end(),
-                           [page](const std::unique_ptr<TPage>& p) { return p.get() == page; });
-    if (it != FOrphans.end()) {
-      std::unique_ptr<TPage> owned = std::move(*it);
-      FOrphans.erase(it);
-      owned->SetOrphan(false);
-      FPageStack.Give(std::move(owned));
-    }
+void TIndexFile::RecycleOrphan(TPage* page) noexcept {
+  auto it = std::find_if(FOrphans.begin(), FOrphans.end(),
+                         [page](const std::unique_ptr<TPage>& p) { return p.get() == page; });
+  if (it != FOrphans.end()) {
+    std::unique_ptr<TPage> owned = std::move(*it);
+    FOrphans.erase(it);
+    owned->SetOrphan(false);
+    FPageStack.Give(std::move(owned));
   }
 }
 
@@ -740,9 +720,7 @@ bool TIndexFile::FlushPages(bool temporary) {
   FFlushList.clear();
   for (int s = 0; s < IndexSlotCount; ++s) {
     if (SlotTemporary(s) != temporary) continue;
-    for (TPage* p : FCaches[s].Pages()) {
-      if (p->Dirty() && p->Pins() == 0) FFlushList.push_back(p);
-    }
+    FCaches[s].CollectDirty(FFlushList);
   }
   if (FFlushList.empty()) return false;
   TFileHandler* file = temporary ? FTempFile.get() : this;
@@ -791,6 +769,12 @@ void TIndexFile::TrimPageCache() {
     }
     cache.SetRoom(std::max(cache.Size(), target));
   }
+}
+
+std::size_t TIndexFile::CacheMemoryBytes() const {
+  std::size_t bytes = 0;
+  for (const auto& cache : FCaches) bytes += cache.MemoryBytes();
+  return bytes;
 }
 
 bool TIndexFile::CheckInvariants() const {

@@ -219,7 +219,11 @@ class TIndexFile : public TFileHandler {
   // file or a malformed image.
   TPagePin GetPage(TTreeContext& ctx, std::int32_t pageNo, bool isNew = false);
   // Lowers the pin count (never below 0).
-  void ReleasePage(TPage* page) noexcept;
+  void ReleasePage(TPage* page) noexcept {
+    if (page == nullptr) return;
+    page->Unpin();
+    if (page->Orphan() && page->Pins() == 0) RecycleOrphan(page);
+  }
   // A page for the context's index: from its free list or new; bound, cleared
   // (type 0, no entries, no links) and dirty. Empty when a read was void.
   // Throws 9479 when a new page would pass the file size limit.
@@ -258,6 +262,8 @@ class TIndexFile : public TFileHandler {
 
   const TIndexFileStats& Stats() const { return FStats; }
   const TPageCache& Cache(int slot) const { return FCaches[slot]; }
+  // Memory held by the cached pages of every slot (statistics).
+  std::size_t CacheMemoryBytes() const;
   std::int32_t TempNextPage() const { return FTempNextPage; }
   bool HasTempFile() const { return FTempFile != nullptr; }
   TIndexOwner& Owner() const { return FOwner; }
@@ -295,6 +301,8 @@ class TIndexFile : public TFileHandler {
   void OpenTempFileIfNeeded();
   void CloseTempFile() noexcept;
   std::unique_ptr<TPage> TakePageObject(int slot);
+  // Gives an orphan whose last pin went back to the spare pool.
+  void RecycleOrphan(TPage* page) noexcept;
   // Writes one dirty page of the main (or temporary) file and marks it clean.
   void WriteOnePage(TPage& page, bool temporary);
 
@@ -325,5 +333,22 @@ class TIndexFile : public TFileHandler {
   std::vector<std::uint8_t> FRunBuffer;
   std::vector<TPage*> FFlushList;
 };
+
+inline TPagePin& TPagePin::operator=(TPagePin&& other) noexcept {
+  if (this != &other) {
+    Release();
+    FFile = other.FFile;
+    FPage = other.FPage;
+    other.FFile = nullptr;
+    other.FPage = nullptr;
+  }
+  return *this;
+}
+
+inline void TPagePin::Release() noexcept {
+  if (FPage != nullptr && FFile != nullptr) FFile->ReleasePage(FPage);
+  FPage = nullptr;
+  FFile = nullptr;
+}
 
 }  // namespace tarn

@@ -8,17 +8,6 @@
 
 namespace tarn {
 
-namespace {
-
-// Keys are short (8 to a few dozen bytes): a plain loop beats a call to memcpy
-// for each of the hundreds of entries of a page.
-inline void CopyKeyBytes(std::uint8_t* to, const std::uint8_t* from, std::size_t n) {
-  std::size_t i = 0;
-  for (; i + 8 <= n; i += 8) std::memcpy(to + i, from + i, 8);
-  for (; i < n; ++i) to[i] = from[i];
-}
-
-}  // namespace
 
 namespace L = IndexPageLayout;
 
@@ -30,10 +19,44 @@ void TPage::Bind(std::int32_t pageNo, int slot, const TIndexDescriptor& d) {
   FUnique = d.Unique;
   FNoCounts = d.NoCounts;
   FCompression = d.Compression;
+  UpdateLayout();
+}
+
+void TPage::UpdateLayout() {
+  FPackFields = IsCompressedLeaf();
+  FCountField = FPackFields || (!IsLeaf() && HasCounts());
+  FStride = static_cast<std::size_t>(FKeySize) + (FPackFields ? 10 : FCountField ? 8 : 4);
+}
+
+void TPage::SetType(TPageType t) {
+  FDirty = true;
+  if (t == FType) return;
+  const std::size_t oldStride = FStride;
+  const bool oldCount = FCountField;
+  const bool oldPack = FPackFields;
+  FType = t;
+  UpdateLayout();
+  if (FEntryCount == 0 || (FStride == oldStride && FCountField == oldCount && FPackFields == oldPack)) return;
+  // The entries change layout: key and Ref move over; a Count or Dup/Trail
+  // the new layout has starts at 0.
+  const std::vector<std::uint8_t> old(FEntries.begin(),
+                                      FEntries.begin() + static_cast<std::ptrdiff_t>(FEntryCount * oldStride));
+  const int n = FEntryCount;
+  FEntryCount = 0;
+  Reserve(n);
+  std::fill(FEntries.begin(), FEntries.begin() + static_cast<std::ptrdiff_t>(n * FStride), std::uint8_t{0});
+  const std::size_t keyRef = static_cast<std::size_t>(FKeySize) + 4;
+  for (int i = 0; i < n; ++i) {
+    std::memcpy(FEntries.data() + static_cast<std::size_t>(i) * FStride,
+                old.data() + static_cast<std::size_t>(i) * oldStride, keyRef);
+  }
+  FEntryCount = n;
+  if (FPackedSize != 0 && !FPackFields) FPackedSize = 0;
 }
 
 void TPage::Clear() {
   FType = TPageType::RootInterior;
+  UpdateLayout();
   SetEntryCount(0);
   FPrevPage = 0;
   FNextPage = 0;
@@ -74,9 +97,11 @@ void TPage::InsertEntry(int after, const std::uint8_t* key, std::int32_t ref, st
   std::memmove(FEntries.data() + at + Stride(), FEntries.data() + at, end - at);
   std::memcpy(FEntries.data() + at, key, FKeySize);
   WriteI32(at + FKeySize, ref);
-  WriteI32(at + FKeySize + 4, count);
-  FEntries[at + FKeySize + 8] = 0;
-  FEntries[at + FKeySize + 9] = 0;
+  if (FCountField) WriteI32(at + FKeySize + 4, FPackFields ? 0 : count);
+  if (FPackFields) {
+    FEntries[at + FKeySize + 8] = 0;
+    FEntries[at + FKeySize + 9] = 0;
+  }
   ++FEntryCount;
   if (IsCompressedLeaf()) FPackedSize += StoredSizeFor(0, 0);
   FDirty = true;
@@ -84,6 +109,19 @@ void TPage::InsertEntry(int after, const std::uint8_t* key, std::int32_t ref, st
 
 void TPage::InsertRange(int after, const TPage& other, int first, int last) {
   if (first > last) return;
+  if (other.FStride != FStride || other.FCountField != FCountField || other.FPackFields != FPackFields) {
+    // Pages of another layout: entry by entry.
+    for (int i = first; i <= last; ++i) {
+      InsertEntry(after++, other.Key(i), other.Ref(i), other.Count(i));
+      if (FPackFields) {
+        FPackedSize -= StoredSize(after);
+        FEntries[Offset(after) + FKeySize + 8] = static_cast<std::uint8_t>(other.DupCount(i));
+        FEntries[Offset(after) + FKeySize + 9] = static_cast<std::uint8_t>(other.TrailCount(i));
+        FPackedSize += StoredSize(after);
+      }
+    }
+    return;
+  }
   const int n = last - first + 1;
   Reserve(FEntryCount + n);
   const std::size_t at = static_cast<std::size_t>(after) * Stride();
@@ -128,7 +166,9 @@ std::int64_t TPage::SubtreeCount() const {
 }
 
 void TPage::CopyFrom(const TPage& other) {
+  SetEntryCount(0);
   FType = other.FType;
+  UpdateLayout();
   FPrevPage = other.FPrevPage;
   FNextPage = other.FNextPage;
   FPackedSize = other.FPackedSize;
@@ -258,24 +298,9 @@ bool TPage::WriteImage(std::span<std::uint8_t> image) const {
   if (Overflows()) return false;
   PutLEI16(image, L::EntryCount, static_cast<std::int16_t>(FEntryCount));
   std::size_t at = L::HeaderSize;
-  const std::size_t k = static_cast<std::size_t>(FKeySize);
-  if (!IsLeaf() || FCompression == TKeyCompression::None) {
-    const bool counts = !IsLeaf() && HasCounts();
-    const std::size_t stride = Stride();
-    const std::uint8_t* entry = FEntries.data();
-    for (int i = 1; i <= FEntryCount; ++i, entry += stride) {
-      CopyKeyBytes(image.data() + at, entry, k);
-      std::int32_t ref = 0;
-      std::memcpy(&ref, entry + k, 4);
-      PutLEI32(image, at + k, ref);
-      at += k + 4;
-      if (counts) {
-        std::int32_t subtree = 0;
-        std::memcpy(&subtree, entry + k + 4, 4);
-        PutLEI32(image, at, subtree);
-        at += 4;
-      }
-    }
+  if (!FPackFields) {
+    // The entries are held as the body stores them.
+    std::memcpy(image.data() + at, FEntries.data(), static_cast<std::size_t>(FEntryCount) * FStride);
     return true;
   }
   PutLE16(image, L::PackedSize, static_cast<std::uint16_t>(FPackedSize));
@@ -322,6 +347,7 @@ bool TPage::ReadImage(std::span<const std::uint8_t> image, bool isNew) {
   const std::uint8_t type = image[L::PageType];
   if (type > static_cast<std::uint8_t>(TPageType::TextParams)) return false;
   FType = static_cast<TPageType>(type);
+  UpdateLayout();
   FPrevPage = GetLEI32(image, L::PrevPage);
   FNextPage = GetLEI32(image, L::NextPage);
   FPackedSize = 0;
@@ -342,21 +368,13 @@ bool TPage::ReadImage(std::span<const std::uint8_t> image, bool isNew) {
   const std::size_t k = static_cast<std::size_t>(FKeySize);
   const std::size_t end = L::PageSize;
   std::size_t at = L::HeaderSize;
-  if (!IsLeaf() || FCompression == TKeyCompression::None) {
-    const std::size_t size = k + ((!IsLeaf() && HasCounts()) ? 8 : 4);
-    if (static_cast<std::size_t>(count) * size > L::BodySize) return false;
-    Reserve(count);  // every byte of each entry is written below
+  if (!FPackFields) {
+    // The body's entries are the in-memory entries.
+    const std::size_t bytes = static_cast<std::size_t>(count) * FStride;
+    if (bytes > L::BodySize) return false;
+    Reserve(count);
+    std::memcpy(FEntries.data(), image.data() + at, bytes);
     FEntryCount = count;
-    const bool counts = size == k + 8;
-    const std::size_t stride = Stride();
-    std::uint8_t* entry = FEntries.data();
-    for (int i = 1; i <= count; ++i, at += size, entry += stride) {
-      CopyKeyBytes(entry, image.data() + at, k);
-      const std::int32_t ref = GetLEI32(image, at + k);
-      const std::int32_t subtree = counts ? GetLEI32(image, at + k + 4) : 0;
-      std::memcpy(entry + k, &ref, 4);
-      std::memcpy(entry + k + 4, &subtree, 4);
-    }
     FDirty = false;
     return CheckInvariants();
   }

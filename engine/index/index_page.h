@@ -23,8 +23,18 @@
 // zero bytes removed are those just before the suffix, which follows the shortened
 // key. In FULL mode a non-unique entry with K - Dup < 5 is not trimmed at all.
 //
-// Entries in memory: fixed stride K + 10: key (K), Ref (i32), Count (i32),
-// DupCount (u8), TrailCount (u8), in native byte order; positions are 1-based.
+// Entries in memory, positions 1-based, integers little-endian as on disk:
+//   interior with counts     key (K), Ref (4), Count (4)                  stride K + 8
+//   interior without counts,
+//   uncompressed leaf        key (K), Ref (4)                             stride K + 4
+//   compressed leaf          key (K), Ref (4), Count (4, always 0),
+//                            DupCount (1), TrailCount (1)                 stride K + 10
+// So an uncompressed page holds its entries exactly as its body stores them:
+// reading and writing such a page copies the body whole, and a search runs on
+// the bytes read. Count is 0 (and SetCount does nothing) on a page whose
+// layout has no count; DupCount and TrailCount are 0 outside compressed leaves.
+// The stride follows the page's type: changing a page between leaf and
+// interior converts the entries it holds.
 //
 // Invariants (checked by CheckInvariants):
 //   (1) Dup of entry 1 is 0; of entry i > 1 the common prefix with entry i - 1,
@@ -33,11 +43,13 @@
 //   (2) PackedSize is the sum of the stored sizes on a compressed leaf, else 0;
 //   (3) a page that is written never overflows (PackedSize <= 4083, EntryCount <= MaxEntries).
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <span>
 #include <vector>
 
+#include "engine/base/byte_order.h"
 #include "engine/index/index_descriptor.h"
 
 namespace tarn {
@@ -94,7 +106,8 @@ class TPage {
   TKeyCompression Compression() const { return FCompression; }
 
   TPageType Type() const { return FType; }
-  void SetType(TPageType t) { FType = t; FDirty = true; }
+  // Converts the entries held when the entry layout changes (leaf <-> interior).
+  void SetType(TPageType t);
   bool IsLeaf() const { return FType == TPageType::Leaf || FType == TPageType::RootLeaf; }
   bool IsRoot() const { return FType == TPageType::RootLeaf || FType == TPageType::RootInterior; }
   bool IsCompressedLeaf() const { return IsLeaf() && FCompression != TKeyCompression::None; }
@@ -129,10 +142,14 @@ class TPage {
   const std::uint8_t* Key(int i) const { return FEntries.data() + Offset(i); }
   std::int32_t Ref(int i) const { return ReadI32(Offset(i) + FKeySize); }
   void SetRef(int i, std::int32_t v) { WriteI32(Offset(i) + FKeySize, v); FDirty = true; }
-  std::int32_t Count(int i) const { return ReadI32(Offset(i) + FKeySize + 4); }
-  void SetCount(int i, std::int32_t v) { WriteI32(Offset(i) + FKeySize + 4, v); FDirty = true; }
-  int DupCount(int i) const { return FEntries[Offset(i) + FKeySize + 8]; }
-  int TrailCount(int i) const { return FEntries[Offset(i) + FKeySize + 9]; }
+  std::int32_t Count(int i) const { return FCountField ? ReadI32(Offset(i) + FKeySize + 4) : 0; }
+  void SetCount(int i, std::int32_t v) {
+    if (!FCountField) return;
+    WriteI32(Offset(i) + FKeySize + 4, v);
+    FDirty = true;
+  }
+  int DupCount(int i) const { return FPackFields ? FEntries[Offset(i) + FKeySize + 8] : 0; }
+  int TrailCount(int i) const { return FPackFields ? FEntries[Offset(i) + FKeySize + 9] : 0; }
 
   // Inserts a new entry after position `after` (0 = in front). Does not repack.
   void InsertEntry(int after, const std::uint8_t* key, std::int32_t ref, std::int32_t count);
@@ -206,18 +223,36 @@ class TPage {
 
   // Checks invariants (1)-(2) of the layout comment and count/capacity sanity.
   bool CheckInvariants() const;
+  // Memory the page holds: the object and its entry buffer.
+  std::size_t MemoryBytes() const { return sizeof(TPage) + FEntries.capacity(); }
 
  private:
   friend class TPageCache;
 
-  std::size_t Stride() const { return static_cast<std::size_t>(FKeySize) + 10; }
-  std::size_t Offset(int i) const { return static_cast<std::size_t>(i - 1) * Stride(); }
+  std::size_t Stride() const { return FStride; }
+  std::size_t Offset(int i) const { return static_cast<std::size_t>(i - 1) * FStride; }
+  // Entry integers are little-endian; on a little-endian host they are loaded
+  // and stored as they lie (searches sum the Counts of whole pages).
   std::int32_t ReadI32(std::size_t at) const {
-    std::int32_t v;
-    std::memcpy(&v, FEntries.data() + at, 4);
-    return v;
+    if constexpr (std::endian::native == std::endian::little) {
+      std::int32_t v;
+      std::memcpy(&v, FEntries.data() + at, 4);
+      return v;
+    } else {
+      return GetLEI32(FEntries, at);
+    }
   }
-  void WriteI32(std::size_t at, std::int32_t v) { std::memcpy(FEntries.data() + at, &v, 4); }
+  void WriteI32(std::size_t at, std::int32_t v) {
+    if constexpr (std::endian::native == std::endian::little) {
+      std::memcpy(FEntries.data() + at, &v, 4);
+    } else {
+      PutLEI32(FEntries, at, v);
+    }
+  }
+  // Entry layout of the page's current type and binding.
+  void UpdateLayout();
+  // Bytes of one entry as the body stores it (uncompressed pages).
+  std::size_t DiskEntrySize() const { return static_cast<std::size_t>(FKeySize) + (FCountField ? 8 : 4); }
   void Reserve(int n);
   // Dup/Trail of entry i given the previous key (nullptr for the first entry).
   void ComputeDupTrail(int i, const std::uint8_t* prev, int& dup, int& trail) const;
@@ -230,6 +265,10 @@ class TPage {
   bool FUnique = true;
   bool FNoCounts = false;
   TKeyCompression FCompression = TKeyCompression::None;
+  // Entry layout (UpdateLayout): stride and the optional fields.
+  std::size_t FStride = 8;
+  bool FCountField = true;
+  bool FPackFields = false;
 
   TPageType FType = TPageType::RootInterior;
   int FEntryCount = 0;

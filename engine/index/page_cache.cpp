@@ -102,6 +102,17 @@ bool TPageCache::AnyDirty() const {
   return false;
 }
 
+void TPageCache::CollectDirty(std::vector<TPage*>& out) const {
+  for (TPage* p = FHead; p != nullptr; p = p->FNextUsed)
+    if (p->Dirty() && p->Pins() == 0) out.push_back(p);
+}
+
+std::size_t TPageCache::MemoryBytes() const {
+  std::size_t bytes = 0;
+  for (const TPage* p = FHead; p != nullptr; p = p->FNextUsed) bytes += p->MemoryBytes();
+  return bytes;
+}
+
 TPage* TPageCache::Victim(bool dirtyToo, bool keepInterior) const {
   for (TPage* p = FTail; p != nullptr; p = p->FPrevUsed) {
     if (p->Pins() != 0 || (p->Dirty() && !dirtyToo) || (keepInterior && IsInterior(*p))) continue;

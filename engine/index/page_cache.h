@@ -74,6 +74,10 @@ class TPageCache {
   std::vector<TPage*> Pages() const;
   // True when some cached page is dirty; walks the list, allocates nothing.
   bool AnyDirty() const;
+  // Appends the dirty unpinned pages, in no particular order.
+  void CollectDirty(std::vector<TPage*>& out) const;
+  // Memory held by the cached pages (TPage::MemoryBytes).
+  std::size_t MemoryBytes() const;
   // Empties the cache, handing every page to `sink`. Each page leaves the
   // cache before it is handed over, so a sink that throws leaves the rest
   // cached.

@@ -387,5 +387,60 @@ TEST(IndexPageEntries, ConsecutiveRefsAndSubtreeCount) {
   EXPECT_EQ(interior.SubtreeCount(), 60);
 }
 
+// Leaves and interior pages lay their entries out differently (a leaf has no
+// Count, a compressed leaf carries Dup/Trail): entries moved between the two,
+// or kept across a change of type, keep their keys and Refs.
+TEST(IndexPageEntries, EntriesSurviveAChangeOfLayout) {
+  const int k = 6;
+  const std::vector<TKey> keys = {K({1, 2}, k), K({1, 2, 3}, k), K({1, 2, 3, 4}, k), K({9}, k)};
+  for (const TKeyCompression c : {TKeyCompression::None, TKeyCompression::Full}) {
+    SCOPED_TRACE(static_cast<int>(c));
+    TPage leaf;
+    leaf.Bind(1, 1, Desc(k, true, c));
+    leaf.Clear();
+    leaf.SetType(TPageType::Leaf);
+    Fill(leaf, keys);
+    TPage interior;
+    interior.Bind(2, 1, Desc(k, true, c));
+    interior.Clear();
+    interior.SetType(TPageType::Interior);
+    interior.AppendFrom(leaf, 2, 4);
+    leaf.SetType(TPageType::Interior);  // converted in place
+    ASSERT_EQ(interior.EntryCount(), 3);
+    for (int i = 1; i <= 3; ++i) {
+      EXPECT_EQ(0, std::memcmp(interior.Key(i), keys[static_cast<std::size_t>(i)].data(), k));
+      EXPECT_EQ(interior.Ref(i), 100 + i);
+      EXPECT_EQ(interior.Count(i), 0);
+    }
+    for (int i = 1; i <= 4; ++i) {
+      EXPECT_EQ(0, std::memcmp(leaf.Key(i), keys[static_cast<std::size_t>(i - 1)].data(), k));
+      EXPECT_EQ(leaf.Ref(i), 99 + i);
+    }
+    leaf.SetCount(4, 12);
+    EXPECT_EQ(leaf.SubtreeCount(), 12);
+    // Back to a leaf, and copied into a leaf from an interior page.
+    leaf.SetType(TPageType::RootLeaf);
+    leaf.Repack();
+    EXPECT_TRUE(leaf.CheckInvariants());
+    TPage copy;
+    copy.Bind(3, 1, Desc(k, true, c));
+    copy.Clear();
+    copy.SetType(TPageType::Leaf);
+    copy.AppendFrom(interior, 1, 3);
+    copy.Repack();
+    EXPECT_TRUE(copy.CheckInvariants());
+    std::array<std::uint8_t, 4096> image{};
+    ASSERT_TRUE(copy.WriteImage(image));
+    TPage back;
+    back.Bind(3, 1, Desc(k, true, c));
+    ASSERT_TRUE(back.ReadImage(image, false));
+    ASSERT_EQ(back.EntryCount(), 3);
+    for (int i = 1; i <= 3; ++i) {
+      EXPECT_EQ(0, std::memcmp(back.Key(i), keys[static_cast<std::size_t>(i)].data(), k));
+      EXPECT_EQ(back.Ref(i), 100 + i);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace tarn

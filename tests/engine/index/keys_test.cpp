@@ -9,6 +9,7 @@
 #include <cstring>
 #include <limits>
 #include <optional>
+#include <random>
 #include <span>
 #include <string>
 #include <thread>
@@ -351,6 +352,36 @@ TEST_F(KeyRecordTest, CompareKeysWithoutLanguageIsByteOrder) {
   def.Descending = true;
   EXPECT_EQ(CompareKeys(def, a.data(), b.data(), def.KeySize), 1);
   EXPECT_EQ(CompareKeys(def, b.data(), b.data(), def.KeySize), 0);
+}
+
+// The inline comparer agrees with CompareKeys for every slot kind, both
+// orders and every length, on keys that differ anywhere (within and across
+// its eight-byte steps) or nowhere.
+TEST_F(KeyRecordTest, KeyComparerAgreesWithCompareKeys) {
+  std::vector<TKeyDef> defs;
+  defs.push_back(Def({FInt, FString}, false));
+  defs.push_back(Def({FString, FInt}, false, English));
+  TKeyDef descending = Def({FInt, FString}, true);
+  descending.Descending = true;
+  defs.push_back(descending);
+  TKeyDef deleted = descending;
+  deleted.Slot = KeyLimits::DeletedSlot;  // compared ascending whatever the flag says
+  defs.push_back(deleted);
+  std::mt19937 random(5);
+  for (const TKeyDef& def : defs) {
+    for (int round = 0; round < 400; ++round) {
+      Bytes a(def.KeySize);
+      for (auto& byte : a) byte = static_cast<std::uint8_t>(random() % 3);  // few values: many ties
+      Bytes b = a;
+      if (round % 4 != 0) b[random() % b.size()] = static_cast<std::uint8_t>(random() % 3);
+      const std::size_t length = 1 + random() % def.KeySize;
+      const TKeyComparer comparer(def);
+      ASSERT_EQ(comparer.Compare(a.data(), b.data(), length), CompareKeys(def, a.data(), b.data(), length))
+          << "slot " << int(def.Slot) << " length " << length;
+      ASSERT_EQ(comparer(b.data(), a.data()), CompareKeys(def, b.data(), a.data(), def.KeySize));
+    }
+    EXPECT_EQ(TKeyComparer(def)(nullptr, Bytes(def.KeySize).data()), 1);
+  }
 }
 
 TEST_F(KeyRecordTest, CompareKeysWithLanguageCollatesStringParts) {
