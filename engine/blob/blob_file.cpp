@@ -322,12 +322,10 @@ void TBlobFile::RollBackJournal() noexcept {
   assert(CheckInvariants());
 }
 
-void TBlobFile::ReadBlocks(std::int32_t first, std::int32_t count) {
+std::int32_t TBlobFile::ReadRawBlocks(std::int32_t first, std::int32_t count) {
   const std::int64_t bytes = static_cast<std::int64_t>(count) * FBlockSize;
   if (static_cast<std::int64_t>(FReadBuffer.size()) < bytes)
     GrowBuffer(bytes, BufferGranularity, FReadBuffer);
-  TReadRangeGuard range(FReadFirst, FReadLast, first, first + count - 1);
-
   std::int32_t got = 0;
   {
     TFileSection section(*this);
@@ -341,6 +339,12 @@ void TBlobFile::ReadBlocks(std::int32_t first, std::int32_t count) {
   const std::int32_t whole = std::min<std::int32_t>(got / FBlockSize, count);
   if (whole < 1) Raise(TARN_MEMOCORRUPT);
   FStats.BlocksRead += static_cast<std::uint64_t>(whole);
+  return whole;
+}
+
+void TBlobFile::ReadBlocks(std::int32_t first, std::int32_t count) {
+  TReadRangeGuard range(FReadFirst, FReadLast, first, first + count - 1);
+  const std::int32_t whole = ReadRawBlocks(first, count);
 
   const bool encrypted = FOwner.IsEncrypted();
   for (std::int32_t i = whole - 1; i >= 0; --i) {
@@ -363,20 +367,7 @@ void TBlobFile::ReadBlocks(std::int32_t first, std::int32_t count) {
 }
 
 std::span<const std::uint8_t> TBlobFile::ReadUncached(std::int32_t first, std::int32_t count) {
-  const std::int64_t bytes = static_cast<std::int64_t>(count) * FBlockSize;
-  if (static_cast<std::int64_t>(FReadBuffer.size()) < bytes)
-    GrowBuffer(bytes, BufferGranularity, FReadBuffer);
-  std::int32_t got = 0;
-  {
-    TFileSection section(*this);
-    if (SeekFile(TSeekOrigin::Begin, BlockOffset(first)) != BlockOffset(first)) Raise(TARN_READERR);
-    got = ReadBuffer(std::span<std::uint8_t>(FReadBuffer.data(), static_cast<std::size_t>(bytes)),
-                     true);
-  }
-  ++FStats.DiskReads;
-  const std::int32_t whole = std::min<std::int32_t>(got / FBlockSize, count);
-  if (whole < 1) Raise(TARN_MEMOCORRUPT);
-  FStats.BlocksRead += static_cast<std::uint64_t>(whole);
+  const std::int32_t whole = ReadRawBlocks(first, count);
   const std::size_t used = static_cast<std::size_t>(whole) * static_cast<std::size_t>(FBlockSize);
   if (FOwner.IsEncrypted()) {
     for (std::size_t at = 0; at < used; at += static_cast<std::size_t>(FBlockSize))

@@ -269,6 +269,10 @@ class TBlobFile : public TFileHandler {
   // Reads count blocks from first on into the cache (refreshing only clean,
   // unpinned ones).
   void ReadBlocks(std::int32_t first, std::int32_t count);
+  // Reads up to count raw block images from first on into the read buffer;
+  // answers the number of whole blocks read (8963 when block first is not in
+  // the file).
+  std::int32_t ReadRawBlocks(std::int32_t first, std::int32_t count);
   void WriteRun(std::size_t from, std::size_t to, const std::vector<TBlock*>& blocks);
   std::int64_t BlockOffset(std::int32_t blockNo) const;
   // FreeChain with a known limit on the chain's length (maxBlocks > 0) and

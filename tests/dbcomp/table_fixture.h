@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <exception>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,9 +17,36 @@
 #include "dbcomp/database.h"
 #include "dbcomp/session_list.h"
 #include "dbcomp/tarn_table.h"
+#include "engine/base/engine_error.h"
 #include "support/temp_dir.h"
 
 namespace dbcomp_testing {
+
+// The message of what fn raises ("(nothing raised)" when it returns).
+template <class TFn>
+std::string MessageOf(TFn&& fn) {
+  try {
+    fn();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "(nothing raised)";
+}
+
+// The engine error code fn raises (0 when it returns); any other exception
+// fails the test.
+template <class TFn>
+int CodeOf(TFn&& fn) {
+  try {
+    fn();
+  } catch (const tarn::ETarnEngineError& e) {
+    return e.ErrorCode();
+  } catch (const std::exception& e) {
+    ADD_FAILURE() << "not an engine error: " << e.what();
+    return -1;
+  }
+  return 0;
+}
 
 struct TPerson {
   int Id;

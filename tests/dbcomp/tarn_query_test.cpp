@@ -26,31 +26,10 @@
 namespace dbcomp {
 namespace {
 
+using dbcomp_testing::CodeOf;
+using dbcomp_testing::MessageOf;
 using dbcomp_testing::TableTest;
 using Strings = std::vector<std::string>;
-
-template <class TFn>
-std::string MessageOf(TFn&& fn) {
-  try {
-    fn();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(nothing raised)";
-}
-
-template <class TFn>
-int CodeOf(TFn&& fn) {
-  try {
-    fn();
-  } catch (const tarn::ETarnEngineError& e) {
-    return e.ErrorCode();
-  } catch (const std::exception& e) {
-    ADD_FAILURE() << "not an engine error: " << e.what();
-    return -1;
-  }
-  return 0;
-}
 
 class QueryTest : public TableTest {
  protected:
