@@ -225,10 +225,18 @@ bool TIndexFile::HasUnwrittenChanges() const {
 }
 
 bool TIndexFile::IndexHeaderChanged() {
+  // The check runs before every uncached read of a shared table, so only the
+  // change counter (the first four bytes) is read; the whole header follows
+  // only when the counter moved. The scramble of the first bytes of a run does
+  // not depend on the run's length, so the four bytes descramble alone.
+  static_assert(H::ChangeCount == 0);
+  std::array<std::uint8_t, 4> counter{};
+  ReadAt(*this, 0, counter, TARN_HEADERCORRUPT);
+  if (FOwner.IsEncrypted()) ScrambleBytes(counter, DataScrambleKey);
+  if (GetLEI32(counter, H::ChangeCount) == FChangeCount) return false;
   std::array<std::uint8_t, H::Size> image{};
   ReadAt(*this, 0, image, TARN_HEADERCORRUPT);
   if (FOwner.IsEncrypted()) ScrambleBytes(image, DataScrambleKey);
-  if (GetLEI32(image, H::ChangeCount) == FChangeCount) return false;
   // Temporary indexes exist only in this process: keep them across the reload.
   std::vector<TIndexDescriptor> temps;
   for (int s = 1; s <= std::min(FIndexCount, IndexFileLimits::MaxSecondaryIndexes); ++s) {

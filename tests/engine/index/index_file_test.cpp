@@ -183,6 +183,29 @@ TEST(IndexFileHeader, DamagedDescriptorFieldsAreIndexCorruptWhenRead) {
   }
 }
 
+// The check compares the counter alone, on plain and scrambled files: an
+// unchanged counter leaves everything as it is, a moved one reloads the
+// whole header, whatever other bytes differ.
+TEST(IndexFileHeader, ChangeCheckFollowsTheCounterOnPlainAndScrambledFiles) {
+  for (bool encrypted : {false, true}) {
+    TIndexFixture fix(encrypted);
+    fix.Reopen();
+    TIndexFile other(fix.Owner);
+    other.SetFileName(fix.FileName());
+    other.OpenFile();
+    EXPECT_FALSE(other.IndexHeaderChanged()) << encrypted;
+    fix.File->AddIndexDescriptor(MakeIndexDef("ByName", 26, false, TKeyCompression::None));
+    fix.File->IncRecordCount();
+    fix.File->WriteIndexHeader(false);
+    EXPECT_TRUE(other.IndexHeaderChanged()) << encrypted;
+    EXPECT_EQ(other.ChangeCount(), fix.File->ChangeCount()) << encrypted;
+    EXPECT_EQ(other.IndexCount(), 1) << encrypted;
+    EXPECT_EQ(other.RecordCount(), 1) << encrypted;
+    EXPECT_FALSE(other.IndexHeaderChanged()) << encrypted;
+    other.CloseFile();
+  }
+}
+
 // Another program's header write that arrives damaged is refused and the
 // header in memory stays as it was.
 TEST(IndexFileHeader, ADamagedHeaderSeenAsAChangeKeepsTheMemoryCopy) {
