@@ -492,8 +492,9 @@ void TDataFile::PutBack(TRecord* r) {
 }
 
 void TDataFile::PutBack(std::vector<TRecord*>& records) {
-  std::sort(records.begin(), records.end(),
-            [](const TRecord* a, const TRecord* b) { return a->FLastUse < b->FLastUse; });
+  auto byUse = [](const TRecord* a, const TRecord* b) { return a->FLastUse < b->FLastUse; };
+  // Records appended in order and written together come sorted already.
+  if (!std::is_sorted(records.begin(), records.end(), byUse)) std::sort(records.begin(), records.end(), byUse);
   // One walk from the old end: each record goes just older than the first
   // record of the chain used after it.
   TRecord* newer = FLeastRecent;
@@ -508,15 +509,17 @@ void TDataFile::PutBack(std::vector<TRecord*>& records) {
 void TDataFile::ListModified(TRecord& r) {
   if (r.FListedModified) return;
   r.FListedModified = true;
-  r.FPrevModified = nullptr;
-  r.FNextModified = FFirstModified;
-  if (FFirstModified != nullptr) FFirstModified->FPrevModified = &r;
-  FFirstModified = &r;
+  r.FNextModified = nullptr;
+  r.FPrevModified = FLastModified;
+  if (FLastModified != nullptr) FLastModified->FNextModified = &r;
+  else FFirstModified = &r;
+  FLastModified = &r;
 }
 
 void TDataFile::UnlistModified(TRecord& r) {
   if (!r.FListedModified) return;
   if (r.FNextModified != nullptr) r.FNextModified->FPrevModified = r.FPrevModified;
+  else FLastModified = r.FPrevModified;
   if (r.FPrevModified != nullptr) r.FPrevModified->FNextModified = r.FNextModified;
   else FFirstModified = r.FNextModified;
   r.FNextModified = nullptr;
@@ -790,8 +793,10 @@ bool TDataFile::FlushRecords() {
     r = next;
   }
   if (FFlushList.empty()) return false;
-  std::sort(FFlushList.begin(), FFlushList.end(),
-            [](const TRecord* a, const TRecord* b) { return a->FRecordNo < b->FRecordNo; });
+  // The list holds records in the order they were changed: appends come sorted.
+  auto byNumber = [](const TRecord* a, const TRecord* b) { return a->FRecordNo < b->FRecordNo; };
+  if (!std::is_sorted(FFlushList.begin(), FFlushList.end(), byNumber))
+    std::sort(FFlushList.begin(), FFlushList.end(), byNumber);
   // Written records leave the modified list at once; those parked go back
   // into the chain on every exit (the push_backs below cannot allocate).
   FPutBackList.clear();
@@ -868,6 +873,7 @@ void TDataFile::DiscardRecords() noexcept {
   FLeastRecent = nullptr;
   FParkedHead = nullptr;
   FFirstModified = nullptr;
+  FLastModified = nullptr;
 }
 
 void TDataFile::TrimRecordCache() {
@@ -915,6 +921,7 @@ bool TDataFile::CheckInvariants() const {
     if (++listed > held) return false;
     previous = r;
   }
+  if (previous != FLastModified) return false;
   return static_cast<std::int64_t>(FCache.Size()) <= FCacheCapacity;
 }
 

@@ -21,9 +21,10 @@
 //                 when used. Only records put back can be older than a record
 //                 still parked, so putting back walks little of the chain
 //   modified list the records that may be modified (FListedModified, linked
-//                 through FNextModified/FPrevModified from FFirstModified): a
-//                 cached record joins it whenever it becomes modified; it
-//                 leaves when written, evicted or found clean by a flush
+//                 through FNextModified/FPrevModified from FFirstModified to
+//                 FLastModified): a cached record joins its end whenever it
+//                 becomes modified; it leaves when written, evicted or found
+//                 clean by a flush
 //   FCache        hash index from record number to the cached record
 //                 (lookups, inserts and evictions cost the same at any cache
 //                 size); FlushRecords sorts what it writes by record number
@@ -310,7 +311,8 @@ class TDataFile : public TFileHandler {
   TRecord* FMostRecent = nullptr;
   TRecord* FLeastRecent = nullptr;
   TRecord* FParkedHead = nullptr;  // owning list through FNewer/FOlder
-  TRecord* FFirstModified = nullptr;
+  TRecord* FFirstModified = nullptr;  // in the order the records were changed
+  TRecord* FLastModified = nullptr;
   std::uint64_t FUseClock = 0;
   TRecordStack FRecordPool;
   TRecord* FDetached = nullptr;  // owning list through FNewer
