@@ -186,7 +186,7 @@ void TDataFile::CompleteHeaderWrite() {
 
 bool TDataFile::HasUnwrittenChanges() const {
   if (FHeader.HeaderDirty() || FFieldDefsDirty) return true;
-  for (const TRecord* r = FMostRecent; r != nullptr; r = r->FOlder)
+  for (const TRecord* r = FFirstModified; r != nullptr; r = r->FNextModified)
     if (r->FModified) return true;
   return false;
 }
@@ -431,37 +431,114 @@ void TDataFile::VerifyDataFile() {
 
 bool TDataFile::IsCached(std::int32_t recordNo) const { return FindCached(recordNo) != nullptr; }
 
+void TDataFile::LinkOlderThan(TRecord* r, TRecord* newer) {
+  r->FNewer = newer;
+  if (newer == nullptr) {
+    r->FOlder = FMostRecent;
+    if (FMostRecent != nullptr) FMostRecent->FNewer = r;
+    FMostRecent = r;
+  } else {
+    r->FOlder = newer->FOlder;
+    newer->FOlder = r;
+  }
+  if (r->FOlder != nullptr) r->FOlder->FNewer = r;
+  else FLeastRecent = r;
+}
+
 void TDataFile::LinkFront(TRecord* r) {
-  r->FOlder = FMostRecent;
-  r->FNewer = nullptr;
-  if (FMostRecent != nullptr) FMostRecent->FNewer = r;
-  FMostRecent = r;
-  if (FLeastRecent == nullptr) FLeastRecent = r;
+  r->FLastUse = ++FUseClock;
+  LinkOlderThan(r, nullptr);
 }
 
 void TDataFile::Unlink(TRecord* r) {
-  if (r->FNewer != nullptr) r->FNewer->FOlder = r->FOlder;
-  else FMostRecent = r->FOlder;
-  if (r->FOlder != nullptr) r->FOlder->FNewer = r->FNewer;
-  else FLeastRecent = r->FNewer;
+  if (r->FParked) {
+    if (r->FNewer != nullptr) r->FNewer->FOlder = r->FOlder;
+    if (r->FOlder != nullptr) r->FOlder->FNewer = r->FNewer;
+    else FParkedHead = r->FNewer;
+    r->FParked = false;
+  } else {
+    if (r->FNewer != nullptr) r->FNewer->FOlder = r->FOlder;
+    else FMostRecent = r->FOlder;
+    if (r->FOlder != nullptr) r->FOlder->FNewer = r->FNewer;
+    else FLeastRecent = r->FNewer;
+  }
   r->FOlder = nullptr;
   r->FNewer = nullptr;
 }
 
 void TDataFile::MoveToFront(TRecord* r) {
-  if (FMostRecent == r) return;
+  if (FMostRecent == r) {
+    r->FLastUse = ++FUseClock;
+    return;
+  }
   Unlink(r);
   LinkFront(r);
 }
 
-TRecord* TDataFile::FindEvictable() const {
-  for (TRecord* r = FLeastRecent; r != nullptr; r = r->FNewer)
+void TDataFile::Park(TRecord* r) {
+  Unlink(r);
+  r->FParked = true;
+  r->FOlder = nullptr;
+  r->FNewer = FParkedHead;
+  if (FParkedHead != nullptr) FParkedHead->FOlder = r;
+  FParkedHead = r;
+}
+
+void TDataFile::PutBack(TRecord* r) {
+  Unlink(r);
+  TRecord* newer = FLeastRecent;
+  while (newer != nullptr && newer->FLastUse < r->FLastUse) newer = newer->FNewer;
+  LinkOlderThan(r, newer);
+}
+
+void TDataFile::PutBack(std::vector<TRecord*>& records) {
+  auto byUse = [](const TRecord* a, const TRecord* b) { return a->FLastUse < b->FLastUse; };
+  // Records appended in order and written together come sorted already.
+  if (!std::is_sorted(records.begin(), records.end(), byUse)) std::sort(records.begin(), records.end(), byUse);
+  // One walk from the old end: each record goes just older than the first
+  // record of the chain used after it.
+  TRecord* newer = FLeastRecent;
+  for (TRecord* r : records) {
+    Unlink(r);
+    while (newer != nullptr && newer->FLastUse < r->FLastUse) newer = newer->FNewer;
+    LinkOlderThan(r, newer);
+  }
+  records.clear();
+}
+
+void TDataFile::ListModified(TRecord& r) {
+  if (r.FListedModified) return;
+  r.FListedModified = true;
+  r.FNextModified = nullptr;
+  r.FPrevModified = FLastModified;
+  if (FLastModified != nullptr) FLastModified->FNextModified = &r;
+  else FFirstModified = &r;
+  FLastModified = &r;
+}
+
+void TDataFile::UnlistModified(TRecord& r) {
+  if (!r.FListedModified) return;
+  if (r.FNextModified != nullptr) r.FNextModified->FPrevModified = r.FPrevModified;
+  else FLastModified = r.FPrevModified;
+  if (r.FPrevModified != nullptr) r.FPrevModified->FNextModified = r.FNextModified;
+  else FFirstModified = r.FNextModified;
+  r.FNextModified = nullptr;
+  r.FPrevModified = nullptr;
+  r.FListedModified = false;
+}
+
+TRecord* TDataFile::FindEvictable() {
+  while (TRecord* r = FLeastRecent) {
     if (!r->FModified && r->FPinCount == 0) return r;
+    Park(r);
+  }
   return nullptr;
 }
 
 TRecord* TDataFile::InsertCached(std::unique_ptr<TRecord> r) {
   FCache.Insert(r->FRecordNo, r.get());  // r still owns it should the insert throw
+  r->FCached = true;
+  if (r->FModified) ListModified(*r);
   return r.release();
 }
 
@@ -469,6 +546,8 @@ void TDataFile::RemoveCached(TRecord* r) {
   if (FindCached(r->FRecordNo) != r) Raise(TARN_FILECORRUPT);
   FCache.Erase(r->FRecordNo);
   Unlink(r);
+  UnlistModified(*r);
+  r->FCached = false;
   std::unique_ptr<TRecord> owned(r);
   FRecordPool.Put(owned);
 }
@@ -489,14 +568,16 @@ TRecord* TDataFile::ObtainBuffer(std::int32_t recordNo, bool clear) {
       // the insert cannot grow it and cannot throw.
       FCache.Erase(victim->FRecordNo);
       FCache.Insert(recordNo, victim);
+      UnlistModified(*victim);  // clean: at most left listed by a lazy clear
       MoveToFront(victim);
       victim->FRecordNo = recordNo;
       if (clear) victim->Clear(false);
       return victim;
     }
     // Inside a transaction every older buffer is usually modified: growing by
-    // half the capacity keeps the scans above to O(log n) for n records
-    // buffered (a capacity is a limit only; buffers are made as needed).
+    // half the capacity keeps the number of full-cache searches to O(log n)
+    // for n records buffered (a capacity is a limit only; buffers are made as
+    // needed).
     const std::int32_t step = FOwner.HoldsTransactionLock()
                                   ? std::max(RecordCacheLimits::GrowthStep, FCacheCapacity / 2)
                                   : RecordCacheLimits::GrowthStep;
@@ -625,7 +706,12 @@ TRecordPin TDataFile::GetRecord(TRecordCacheClient* cursor, std::int32_t recordN
 
 void TDataFile::ReleaseRecord(TRecord& record) noexcept {
   record.Unpin();
-  if (!record.FDetached || record.Pinned()) return;
+  if (record.Pinned()) return;
+  if (record.FParked) {
+    if (!record.FModified) PutBack(&record);  // evictable again
+    return;
+  }
+  if (!record.FDetached) return;
   for (TRecord** link = &FDetached; *link != nullptr; link = &(*link)->FNewer) {
     if (*link == &record) {
       *link = record.FNewer;
@@ -696,10 +782,29 @@ bool TDataFile::FlushRecords() {
   const std::int64_t recordSize = FHeader.RecordSize();
   // The modified, unpinned records outside the read-ahead, in record order.
   FFlushList.clear();
-  for (TRecord* r = FMostRecent; r != nullptr; r = r->FOlder)
-    if (r->FModified && r->FPinCount == 0 && !InReadAhead(r->FRecordNo)) FFlushList.push_back(r);
-  std::sort(FFlushList.begin(), FFlushList.end(),
-            [](const TRecord* a, const TRecord* b) { return a->FRecordNo < b->FRecordNo; });
+  for (TRecord* r = FFirstModified; r != nullptr;) {
+    TRecord* next = r->FNextModified;
+    if (!r->FModified) {
+      UnlistModified(*r);  // cleared by other means since it was listed
+      if (r->FParked && r->FPinCount == 0) PutBack(r);
+    } else if (r->FPinCount == 0 && !InReadAhead(r->FRecordNo)) {
+      FFlushList.push_back(r);
+    }
+    r = next;
+  }
+  if (FFlushList.empty()) return false;
+  // The list holds records in the order they were changed: appends come sorted.
+  auto byNumber = [](const TRecord* a, const TRecord* b) { return a->FRecordNo < b->FRecordNo; };
+  if (!std::is_sorted(FFlushList.begin(), FFlushList.end(), byNumber))
+    std::sort(FFlushList.begin(), FFlushList.end(), byNumber);
+  // Written records leave the modified list at once; those parked go back
+  // into the chain on every exit (the push_backs below cannot allocate).
+  FPutBackList.clear();
+  FPutBackList.reserve(FFlushList.size());
+  struct TPutBack {
+    TDataFile& File;
+    ~TPutBack() { File.PutBack(File.FPutBackList); }
+  } putBack{*this};
   bool wrote = false;
   std::size_t i = 0;
   while (i < FFlushList.size()) {
@@ -721,6 +826,11 @@ bool TDataFile::FlushRecords() {
       for (std::size_t k = 0; k < runLength; ++k) FFlushList[i + k]->FModified = true;
       throw;
     }
+    for (std::size_t k = i; k < end; ++k) {
+      TRecord* r = FFlushList[k];
+      UnlistModified(*r);
+      if (r->FParked) FPutBackList.push_back(r);
+    }
     FOwner.SetDataWritten();
     ++FStats.WriteRuns;
     wrote = true;
@@ -730,11 +840,14 @@ bool TDataFile::FlushRecords() {
 }
 
 void TDataFile::DiscardRecords() noexcept {
-  TRecord* r = FMostRecent;
-  while (r != nullptr) {
-    TRecord* older = r->FOlder;
+  auto drop = [this](TRecord* r) {
     r->FOlder = nullptr;
     r->FNewer = nullptr;
+    r->FNextModified = nullptr;
+    r->FPrevModified = nullptr;
+    r->FCached = false;
+    r->FParked = false;
+    r->FListedModified = false;
     if (r->FPinCount > 0) {
       r->FDetached = true;
       r->FModified = false;
@@ -744,11 +857,23 @@ void TDataFile::DiscardRecords() noexcept {
       std::unique_ptr<TRecord> owned(r);
       FRecordPool.Put(owned);
     }
+  };
+  for (TRecord* r = FMostRecent; r != nullptr;) {
+    TRecord* older = r->FOlder;
+    drop(r);
     r = older;
+  }
+  for (TRecord* r = FParkedHead; r != nullptr;) {
+    TRecord* next = r->FNewer;
+    drop(r);
+    r = next;
   }
   FCache.Clear();
   FMostRecent = nullptr;
   FLeastRecent = nullptr;
+  FParkedHead = nullptr;
+  FFirstModified = nullptr;
+  FLastModified = nullptr;
 }
 
 void TDataFile::TrimRecordCache() {
@@ -770,15 +895,33 @@ void TDataFile::TrimRecordCache() {
 
 bool TDataFile::CheckInvariants() const {
   if (!FCache.CheckInvariants()) return false;
-  std::size_t chained = 0;
+  std::size_t held = 0;
+  auto cachedOnce = [&](const TRecord* r) {
+    if (r->FDetached || !r->FCached || FindCached(r->FRecordNo) != r) return false;
+    if (r->FModified && !r->FListedModified) return false;
+    return ++held <= FCache.Size();
+  };
   const TRecord* newer = nullptr;
   for (const TRecord* r = FMostRecent; r != nullptr; r = r->FOlder) {
-    if (r->FNewer != newer || r->FDetached) return false;
-    if (FindCached(r->FRecordNo) != r) return false;
-    if (++chained > FCache.Size()) return false;
+    if (r->FNewer != newer || r->FParked || !cachedOnce(r)) return false;
+    if (newer != nullptr && newer->FLastUse <= r->FLastUse) return false;
     newer = r;
   }
-  if (newer != FLeastRecent || chained != FCache.Size()) return false;
+  if (newer != FLeastRecent) return false;
+  const TRecord* previous = nullptr;
+  for (const TRecord* r = FParkedHead; r != nullptr; r = r->FNewer) {
+    if (r->FOlder != previous || !r->FParked || !cachedOnce(r)) return false;
+    previous = r;
+  }
+  if (held != FCache.Size()) return false;
+  std::size_t listed = 0;
+  previous = nullptr;
+  for (const TRecord* r = FFirstModified; r != nullptr; r = r->FNextModified) {
+    if (r->FPrevModified != previous || !r->FListedModified || !r->FCached) return false;
+    if (++listed > held) return false;
+    previous = r;
+  }
+  if (previous != FLastModified) return false;
   return static_cast<std::int64_t>(FCache.Size()) <= FCacheCapacity;
 }
 

@@ -10,18 +10,37 @@
 // definitions (field_desc.h), the record layout (record_layout.h) and the
 // record cache:
 //   chain         most-recently-used order through TRecord::FOlder/FNewer,
-//                 from FMostRecent to FLeastRecent; it owns the cached records
-//   FCache        hash index from record number to the record in the chain
+//                 from FMostRecent to FLeastRecent, ordered by each record's
+//                 use stamp (FLastUse, from FUseClock)
+//   parked        records set aside from the chain (FParked, linked through
+//                 FOlder/FNewer from FParkedHead): the search for a buffer to
+//                 evict moves every modified or pinned record it meets there,
+//                 so no search meets it again. A parked record goes back to
+//                 its place in the chain (by its stamp) when it becomes clean
+//                 and unpinned (FlushRecords, ReleaseRecord), or to the front
+//                 when used. Only records put back can be older than a record
+//                 still parked, so putting back walks little of the chain
+//   modified list the records that may be modified (FListedModified, linked
+//                 through FNextModified/FPrevModified from FFirstModified to
+//                 FLastModified): a cached record joins its end whenever it
+//                 becomes modified; it leaves when written, evicted or found
+//                 clean by a flush
+//   FCache        hash index from record number to the cached record
 //                 (lookups, inserts and evictions cost the same at any cache
 //                 size); FlushRecords sorts what it writes by record number
 //   FRecordPool   up to 64 spare buffers
 //   FDetached     records dropped by DiscardRecords while pinned, linked
 //                 through FNewer and owned here; each goes to the pool at its
 //                 last unpin
+// The cached records are owned by the chain and the parked list together.
 // Cache invariants (CheckInvariants): (1) FCache maps each cached record's
-// number to that record and holds nothing else; (2) the chain holds every
-// cached record once and nothing else; (3) FCache.Size() <= FCacheCapacity;
-// (4) no cached record is detached.
+// number to that record and holds nothing else; (2) the chain and the parked
+// list together hold every cached record once and nothing else, the chain in
+// falling use stamps from FMostRecent; (3) FCache.Size() <= FCacheCapacity;
+// (4) no cached record is detached; (5) every modified cached record is on
+// the modified list, which holds cached records only. The least recently
+// used record that is neither modified nor pinned is therefore the first
+// such record from FLeastRecent, and the search for it costs O(1) amortised.
 //
 // Encrypted tables: definitions (one run) and each record are scrambled with
 // the data key on disk; the characters of Description and Password with the
@@ -252,11 +271,24 @@ class TDataFile : public TFileHandler {
   void StoreTexts(std::string_view password, std::string_view description);
 
   // Cache internals.
+  friend class TRecord;  // ListModified
   TRecord* FindCached(std::int32_t recordNo) const { return FCache.Find(recordNo); }
+  // Links r into the chain just older than newer (at the front when null).
+  void LinkOlderThan(TRecord* r, TRecord* newer);
+  // Links r at the front of the chain with a new use stamp.
   void LinkFront(TRecord* r);
+  // Takes r out of the chain or the parked list, whichever holds it.
   void Unlink(TRecord* r);
   void MoveToFront(TRecord* r);
-  TRecord* FindEvictable() const;
+  void Park(TRecord* r);
+  // Moves parked records back into the chain at their stamps' places.
+  void PutBack(TRecord* r);
+  void PutBack(std::vector<TRecord*>& records);
+  void ListModified(TRecord& r);
+  void UnlistModified(TRecord& r);
+  // The least recently used record neither modified nor pinned, parking the
+  // records it passes; nullptr when there is none.
+  TRecord* FindEvictable();
   // A buffer for record R in the cache, at the front of the chain; cleared,
   // or with clear false holding old bytes for a LoadFrom to replace.
   TRecord* ObtainBuffer(std::int32_t recordNo, bool clear = true);
@@ -273,10 +305,15 @@ class TDataFile : public TFileHandler {
   std::vector<TFieldDesc> FFieldDefs;
   std::int32_t FRecordsPerRead = 0;
 
-  TNumberHash<TRecord> FCache;  // index of the chain
+  TNumberHash<TRecord> FCache;  // index of the chain and the parked list
   std::vector<TRecord*> FFlushList;  // FlushRecords' work list
+  std::vector<TRecord*> FPutBackList;  // parked records FlushRecords cleaned
   TRecord* FMostRecent = nullptr;
   TRecord* FLeastRecent = nullptr;
+  TRecord* FParkedHead = nullptr;  // owning list through FNewer/FOlder
+  TRecord* FFirstModified = nullptr;  // in the order the records were changed
+  TRecord* FLastModified = nullptr;
+  std::uint64_t FUseClock = 0;
   TRecordStack FRecordPool;
   TRecord* FDetached = nullptr;  // owning list through FNewer
   std::int32_t FCacheCapacity = 0;

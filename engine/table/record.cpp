@@ -47,9 +47,14 @@ void TRecord::StoreTo(std::span<std::uint8_t> raw) {
   FModified = false;
 }
 
+void TRecord::NoteModified() {
+  FModified = true;
+  if (FCached && FDataFile != nullptr) FDataFile->ListModified(*this);
+}
+
 void TRecord::SetDeleted(bool deleted) {
   FBuffer[RecordLayout::RecDeleted] = deleted ? 1 : 0;
-  FModified = true;
+  MarkModified();
 }
 
 std::int32_t TRecord::GetFreeLink() const {
@@ -58,14 +63,14 @@ std::int32_t TRecord::GetFreeLink() const {
 
 void TRecord::SetLink(std::int32_t n) {
   PutLEI32(FBuffer, RecordLayout::RecLink, n);
-  FModified = true;
+  MarkModified();
 }
 
 std::int32_t TRecord::GetAutoInc() const { return GetLEI32(FBuffer, RecordLayout::RecAutoInc); }
 
 void TRecord::SetAutoInc(std::int32_t n) {
   PutLEI32(FBuffer, RecordLayout::RecAutoInc, n);
-  FModified = true;
+  MarkModified();
 }
 
 void TRecord::SetRecordNo(std::int32_t n) {
@@ -75,8 +80,11 @@ void TRecord::SetRecordNo(std::int32_t n) {
 }
 
 void TRecord::CopyFrom(const TRecord& other) {
+  // A cached buffer keeps its number and file: the cache finds it by them.
+  assert(!FCached);
   FDataFile = other.FDataFile;
-  FModified = other.FModified;
+  FModified = false;
+  if (other.FModified) MarkModified();
   FRecordNo = other.FRecordNo;
   const std::size_t n = std::min(FSize, other.FSize);
   std::copy_n(other.FBuffer.begin(), n, FBuffer.begin());
@@ -85,7 +93,7 @@ void TRecord::CopyFrom(const TRecord& other) {
 void TRecord::CopyFields(std::span<const std::uint8_t> rawRecord) {
   const std::size_t end = std::min<std::size_t>(FSize, rawRecord.size());
   for (std::size_t i = RecordLayout::ControlSize; i < end; ++i) FBuffer[i] = rawRecord[i];
-  FModified = true;
+  MarkModified();
 }
 
 bool TRecord::SameAs(std::span<const std::uint8_t> raw) const {
@@ -96,7 +104,7 @@ void TRecord::SetField(const TFieldDesc& desc, std::optional<std::span<const std
                        bool blobOpenHasValue) {
   const TTextCaseMapper& mapper = FDataFile != nullptr ? FDataFile->CaseMapper() : AsciiCaseMapper;
   SetFieldValue(MutableData(), desc, value, mapper, blobOpenHasValue);
-  FModified = true;
+  MarkModified();
 }
 
 TFieldRead TRecord::GetField(const TFieldDesc& desc) const { return GetFieldValue(Data(), desc); }
@@ -122,6 +130,12 @@ void TRecordStack::Put(std::unique_ptr<TRecord>& record) noexcept {
   if (FPool.size() < MaxPooled && record->Size() == FRecordSize) {
     record->FOlder = nullptr;
     record->FNewer = nullptr;
+    record->FNextModified = nullptr;
+    record->FPrevModified = nullptr;
+    record->FLastUse = 0;
+    record->FCached = false;
+    record->FParked = false;
+    record->FListedModified = false;
     record->FDetached = false;
     record->FModified = false;
     FPool.push_back(std::move(record));

@@ -10,6 +10,10 @@
 // The buffer's bytes are always plain: LoadFrom descrambles the raw disk
 // image and StoreTo scrambles the copy it writes, for encrypted tables.
 //
+// Every setter that marks a buffer modified goes through MarkModified: a
+// buffer held in a data file's cache then joins that cache's list of
+// modified buffers (TDataFile keeps it), so flushes visit only those.
+//
 // Threads: a record belongs to its data file's cache and is used under the
 // table's locks, one thread at a time.
 
@@ -79,7 +83,9 @@ class TRecord {
   std::span<const std::uint8_t> Data() const { return {FBuffer.data(), FSize}; }
   // Direct access to the bytes; the caller marks the change with MarkModified.
   std::span<std::uint8_t> MutableData() { return {FBuffer.data(), FSize}; }
-  void MarkModified() { FModified = true; }
+  void MarkModified() {
+    if (!FModified) NoteModified();
+  }
   void ClearModified() { FModified = false; }
 
   // Sort key built by table maintenance and the SQL engine.
@@ -95,8 +101,11 @@ class TRecord {
   std::uint16_t Size() const { return FSize; }
 
  private:
-  friend class TDataFile;     // keeps FOlder, FNewer and FDetached
-  friend class TRecordStack;  // resets them when pooling
+  friend class TDataFile;     // keeps the cache bookkeeping below
+  friend class TRecordStack;  // resets it when pooling
+
+  // Sets FModified; a cached buffer is listed as modified with its data file.
+  void NoteModified();
 
   TDataFile* FDataFile;
   bool FModified = false;
@@ -108,6 +117,13 @@ class TRecord {
   TRecord* FNewer = nullptr;
   std::vector<std::uint8_t> FSortKey;
   std::uint16_t FSortKeySize = 0;
+  // Cache bookkeeping, kept by the data file (data_file.h):
+  std::uint64_t FLastUse = 0;       // use stamp; the chain is ordered by it
+  TRecord* FNextModified = nullptr;  // the list of modified buffers
+  TRecord* FPrevModified = nullptr;
+  bool FCached = false;        // held in the data file's cache
+  bool FParked = false;        // set aside from the chain (through FOlder/FNewer)
+  bool FListedModified = false;  // on the list of modified buffers
   // Dropped from the cache while pinned; goes to the pool at its last unpin.
   bool FDetached = false;
 };

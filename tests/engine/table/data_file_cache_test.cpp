@@ -1,6 +1,8 @@
 // The record cache of TDataFile: appends and their limits, hits, misses with
 // read-ahead, the change-check hook, free slots, flushing and eviction.
 
+#include <algorithm>
+#include <deque>
 #include <map>
 #include <random>
 #include <string>
@@ -453,6 +455,141 @@ TEST_F(TRecordCacheTest, RandomUseAgainstAModel) {
   for (int r = 1; r <= Records; ++r) {
     TRecordPin rec = file->GetRecord(nullptr, r, true, false, true);
     EXPECT_EQ(rec->GetAutoInc(), model[r]) << r;
+  }
+}
+
+// The buffers a cache keeps, step by step, against a model of the policy:
+// a full cache reuses the least recently used buffer that is neither
+// modified nor pinned, flushes once when there is none (not under the
+// transaction lock) and grows when still none; a trim drops such buffers
+// down to the nominal size. Reads with read-ahead load their run in record
+// order, and a flush in their middle leaves the run alone.
+TEST_F(TRecordCacheTest, KeepsTheBuffersAModelOfThePolicyKeeps) {
+  constexpr int Nominal = 4;
+  constexpr int Records = 40;
+  owner.BufferSize = 36 * Nominal;
+  auto file = OpenPeople(Records);
+  ASSERT_GT(file->RecordsPerRead(), Records);
+
+  struct TEntry {
+    std::int32_t No;
+    bool Modified;
+    int Pins;
+  };
+  std::deque<TEntry> order;  // most recently used first
+  std::int32_t capacity = Nominal;
+  std::int32_t aheadFirst = 0, aheadLast = -1;
+  auto find = [&](std::int32_t n) {
+    return std::find_if(order.begin(), order.end(), [n](const TEntry& e) { return e.No == n; });
+  };
+  auto flush = [&] {
+    for (TEntry& e : order)
+      if (e.Pins == 0 && (e.No < aheadFirst || e.No > aheadLast)) e.Modified = false;
+  };
+  auto victim = [&] {
+    auto it = std::find_if(order.rbegin(), order.rend(), [](const TEntry& e) { return !e.Modified && e.Pins == 0; });
+    return it == order.rend() ? order.end() : std::prev(it.base());
+  };
+  auto obtain = [&](std::int32_t n) {
+    if (static_cast<std::int32_t>(order.size()) >= capacity) {
+      auto v = victim();
+      if (v == order.end() && !owner.TransactionLock) {
+        flush();
+        v = victim();
+      }
+      if (v != order.end()) order.erase(v);
+      else capacity += owner.TransactionLock ? std::max(64, capacity / 2) : 64;
+    }
+    order.push_front({n, false, 0});
+  };
+  auto touch = [&](std::int32_t n) {
+    auto it = find(n);
+    const TEntry e = *it;
+    order.erase(it);
+    order.push_front(e);
+  };
+
+  std::map<std::int32_t, std::int32_t> values;  // record -> RecAutoInc
+  for (int r = 1; r <= Records; ++r) values[r] = r;
+  std::vector<TRecordPin> held;
+  std::mt19937 random(7051);
+  for (int step = 0; step < 4000; ++step) {
+    const int op = static_cast<int>(random() % 20);
+    const auto r = static_cast<std::int32_t>(random() % Records) + 1;
+    if (op < 13) {
+      const bool readAhead = op < 3;
+      const bool forward = random() % 2 == 0;
+      if (find(r) != order.end()) {
+        touch(r);
+      } else if (!readAhead) {
+        obtain(r);
+      } else {
+        std::int32_t count = std::min(file->RecordsPerRead(), Records + 1 - r);
+        count = std::min(count, forward ? Records + 1 - r : r);
+        aheadFirst = forward ? r : r - count + 1;
+        aheadLast = aheadFirst + count - 1;
+        for (std::int32_t n = aheadFirst; n <= aheadLast; ++n) {
+          if (find(n) == order.end()) obtain(n);
+          if (n == r) ++find(r)->Pins;
+        }
+        --find(r)->Pins;
+        touch(r);
+        aheadFirst = 0;
+        aheadLast = -1;
+      }
+      TRecordPin rec = file->GetRecord(nullptr, r, forward, false, readAhead);
+      ASSERT_EQ(rec->GetAutoInc(), values[r]) << "step " << step;
+      if (op < 6) {
+        values[r] = 1000 + step;
+        rec->SetAutoInc(values[r]);
+        find(r)->Modified = true;
+      }
+      if (op >= 10 && held.size() < 3) {
+        ++find(r)->Pins;
+        held.push_back(std::move(rec));
+      }
+    } else if (op < 15) {
+      if (!held.empty()) {
+        const std::size_t k = random() % held.size();
+        --find(held[k]->RecordNo())->Pins;
+        held.erase(held.begin() + static_cast<std::ptrdiff_t>(k));
+      }
+    } else if (op == 15) {
+      file->FlushRecords();
+      flush();
+    } else if (op == 16) {
+      if (random() % 4 == 0) owner.TransactionLock = !owner.TransactionLock;
+    } else {
+      file->TrimRecordCache();
+      bool flushed = false;
+      while (order.size() > static_cast<std::size_t>(Nominal)) {
+        auto v = victim();
+        if (v == order.end()) {
+          if (flushed) break;
+          flushed = true;
+          flush();
+          continue;
+        }
+        order.erase(v);
+      }
+      capacity = std::max(static_cast<std::int32_t>(order.size()), Nominal);
+    }
+    ASSERT_TRUE(file->CheckInvariants()) << "step " << step;
+    ASSERT_EQ(file->CachedRecordCount(), order.size()) << "step " << step;
+    ASSERT_EQ(file->CacheCapacity(), capacity) << "step " << step;
+    for (const TEntry& e : order) ASSERT_TRUE(file->IsCached(e.No)) << "record " << e.No << ", step " << step;
+    bool anyModified = false;
+    for (const TEntry& e : order) anyModified = anyModified || e.Modified;
+    ASSERT_EQ(file->HasUnwrittenChanges(), anyModified) << "step " << step;
+  }
+  held.clear();
+  owner.TransactionLock = false;
+  file->FlushRecords();
+  file->CloseFile();
+  file->OpenFile();
+  for (int r = 1; r <= Records; ++r) {
+    TRecordPin rec = file->GetRecord(nullptr, r, true, false, true);
+    EXPECT_EQ(rec->GetAutoInc(), values[r]) << r;
   }
 }
 
