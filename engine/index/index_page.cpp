@@ -300,7 +300,8 @@ bool TPage::WriteImage(std::span<std::uint8_t> image) const {
   std::size_t at = L::HeaderSize;
   if (!FPackFields) {
     // The entries are held as the body stores them.
-    std::memcpy(image.data() + at, FEntries.data(), static_cast<std::size_t>(FEntryCount) * FStride);
+    const std::size_t bytes = static_cast<std::size_t>(FEntryCount) * FStride;
+    if (bytes != 0) std::memcpy(image.data() + at, FEntries.data(), bytes);
     return true;
   }
   PutLE16(image, L::PackedSize, static_cast<std::uint16_t>(FPackedSize));
@@ -373,7 +374,7 @@ bool TPage::ReadImage(std::span<const std::uint8_t> image, bool isNew) {
     const std::size_t bytes = static_cast<std::size_t>(count) * FStride;
     if (bytes > L::BodySize) return false;
     Reserve(count);
-    std::memcpy(FEntries.data(), image.data() + at, bytes);
+    if (bytes != 0) std::memcpy(FEntries.data(), image.data() + at, bytes);
     FEntryCount = count;
     FDirty = false;
     return CheckInvariants();
