@@ -36,7 +36,6 @@
 // The cursor workloads run with the engine's default caches and with 2 MB
 // (CursorEqualCaches); each row shows the most the Tarn caches held.
 
-#include <sqlite3.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -58,6 +57,7 @@
 #include "engine/blob/blob_file.h"
 #include "engine/blob/blob_owner.h"
 #include "bench/bench_owners.h"
+#include "bench/bench_sqlite.h"
 #include "engine/cursor/data_cursor.h"
 #include "engine/index/btree.h"
 #include "engine/index/index_file.h"
@@ -70,6 +70,8 @@
 namespace {
 
 using namespace tarn;
+using bench::CpuSeconds;
+using bench::TSqlite;
 
 constexpr std::int32_t EqualCacheBytes = 2 << 20;
 // The index cache setting whose pages take SQLite's 2 MB: a cached page holds
@@ -80,12 +82,6 @@ std::string Megabytes(double bytes) {
   char text[32];
   std::snprintf(text, sizeof text, "%.1f MB", bytes / (1024.0 * 1024.0));
   return text;
-}
-
-double CpuSeconds() {
-  timespec ts{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
 // CPU seconds of the write and the read phase of one run.
@@ -99,36 +95,6 @@ void Check(bool ok, const char* what) {
 }
 
 // ---------------------------------------------------------------- SQLite side
-
-class TSqlite {
- public:
-  explicit TSqlite(const std::string& path) {
-    if (sqlite3_open(path.c_str(), &FDb) != SQLITE_OK) throw std::runtime_error("sqlite3_open");
-    Exec("PRAGMA synchronous=OFF");
-    Exec("PRAGMA journal_mode=OFF");
-  }
-  ~TSqlite() { sqlite3_close(FDb); }
-  TSqlite(const TSqlite&) = delete;
-  TSqlite& operator=(const TSqlite&) = delete;
-
-  void Exec(const char* sql) {
-    char* message = nullptr;
-    if (sqlite3_exec(FDb, sql, nullptr, nullptr, &message) != SQLITE_OK) {
-      std::string text = message != nullptr ? message : "?";
-      sqlite3_free(message);
-      throw std::runtime_error(std::string(sql) + ": " + text);
-    }
-  }
-  sqlite3_stmt* Prepare(const char* sql) {
-    sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v2(FDb, sql, -1, &stmt, nullptr) != SQLITE_OK)
-      throw std::runtime_error(std::string(sql) + ": " + sqlite3_errmsg(FDb));
-    return stmt;
-  }
-
- private:
-  sqlite3* FDb = nullptr;
-};
 
 void Encode(std::uint64_t v, std::uint8_t* key) {
   for (int i = 0; i < 8; ++i) key[i] = static_cast<std::uint8_t>(v >> (8 * (7 - i)));

@@ -29,6 +29,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "expr/exp_value.h"
@@ -166,6 +167,18 @@ struct TExpToken {
   bool IsColumn() const { return Kind == TExpTokenKind::Column; }
   bool IsNullConstant() const { return Kind == TExpTokenKind::Constant && DataType == 0; }
 };
+
+// Calls fn on node and then on every node below it, operands before list
+// items. TToken is TExpToken or const TExpToken.
+template <class TToken, class TFn>
+void ForEachNode(TToken& node, TFn&& fn) {
+  static_assert(std::is_same_v<std::remove_const_t<TToken>, TExpToken>);
+  fn(node);
+  if (node.Left) ForEachNode<TToken>(*node.Left, fn);
+  if (node.Right) ForEachNode<TToken>(*node.Right, fn);
+  for (const TExpTokenPtr& item : node.List)
+    if (item) ForEachNode<TToken>(*item, fn);
+}
 
 // Names used in messages and in printed trees.
 const char* ExpOpName(TExpOp op);

@@ -27,15 +27,6 @@ namespace {
   RaiseEngineError(TARN_SQLPARSE, {.Message = message});
 }
 
-template <class TFn>
-void ForEachNode(TExpToken& node, TFn&& fn) {
-  fn(node);
-  if (node.Left) ForEachNode(*node.Left, fn);
-  if (node.Right) ForEachNode(*node.Right, fn);
-  for (TExpTokenPtr& item : node.List)
-    if (item) ForEachNode(*item, fn);
-}
-
 bool HasAggregate(TExpToken& root) {
   bool found = false;
   ForEachNode(root, [&](TExpToken& n) { found = found || n.Kind == TExpTokenKind::Aggregate; });

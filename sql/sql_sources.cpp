@@ -20,24 +20,6 @@ namespace {
 // number in the common numbering; no table field name starts with it.
 constexpr char ColumnMarker = '\x01';
 
-template <class TFn>
-void ForEachNode(TExpToken& node, TFn&& fn) {
-  fn(node);
-  if (node.Left) ForEachNode(*node.Left, fn);
-  if (node.Right) ForEachNode(*node.Right, fn);
-  for (TExpTokenPtr& item : node.List)
-    if (item) ForEachNode(*item, fn);
-}
-
-template <class TFn>
-void ForEachNode(const TExpToken& node, TFn&& fn) {
-  fn(node);
-  if (node.Left) ForEachNode(static_cast<const TExpToken&>(*node.Left), fn);
-  if (node.Right) ForEachNode(static_cast<const TExpToken&>(*node.Right), fn);
-  for (const TExpTokenPtr& item : node.List)
-    if (item) ForEachNode(static_cast<const TExpToken&>(*item), fn);
-}
-
 int FindField(const TDataCursor& cursor, std::string_view name) {
   for (int f = 1; f <= cursor.FieldCount(); ++f)
     if (SameName(cursor.Field(f).FieldName(), name)) return f;
