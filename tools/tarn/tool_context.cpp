@@ -52,6 +52,9 @@ TToolContext::TToolContext(const std::string& dir, const std::optional<std::stri
   // for many small tables) keep a whole-table pass from rereading pages.
   // 4 MB of index setting holds 2 MB of 4 KB pages; the SQL statements' own
   // commit interval grows with the record cache (2 x its size / record size).
+  // The record count stays at the engine's 8,192: it also caps that interval,
+  // and a transaction's record locks, all held to its commit, make each
+  // further lock dearer (the kernel checks every lock held on the file).
   FSession.SetMaxDataBufferSize(2 << 20);
   FSession.SetMaxIndexBufferSize(4 << 20);
   FSession.SetMaxBlobBufferSize(2 << 20);
