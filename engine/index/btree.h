@@ -22,8 +22,10 @@
 // is suspended (the caller holds the table's write lock), so an operation never
 // restarts half-way.
 
+#include <cassert>
 #include <cstdint>
 #include <functional>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -83,7 +85,32 @@ class TBTree {
                    const std::function<void(const std::uint8_t* key, std::int32_t ref)>& visit = {});
 
  private:
-  using TPinPath = std::array<TPagePin, TDescentPath::MaxLevels + 2>;
+  // The pins of one operation, by level (0 .. MaxLevels + 1). A slot is
+  // constructed when first indexed, so an operation pays for the levels it
+  // reaches, not for the deepest tree possible; pins are given back deepest
+  // first.
+  class TPinPath {
+   public:
+    TPinPath() = default;
+    TPinPath(const TPinPath&) = delete;
+    TPinPath& operator=(const TPinPath&) = delete;
+    ~TPinPath() {
+      for (int l = FCount - 1; l >= 0; --l) Slot(l)->~TPagePin();
+    }
+    TPagePin& operator[](int level) {
+      assert(level >= 0 && level < Capacity);
+      while (FCount <= level) new (Slot(FCount++)) TPagePin();
+      return *Slot(level);
+    }
+
+   private:
+    static constexpr int Capacity = TDescentPath::MaxLevels + 2;
+    TPagePin* Slot(int level) {
+      return std::launder(reinterpret_cast<TPagePin*>(FStorage + static_cast<std::size_t>(level) * sizeof(TPagePin)));
+    }
+    int FCount = 0;  // slots 0 .. FCount - 1 are constructed
+    alignas(TPagePin) unsigned char FStorage[Capacity * sizeof(TPagePin)];
+  };
 
   TPagePin MustGet(TTreeContext& ctx, std::int32_t pageNo);
   TPagePin MustAlloc(TTreeContext& ctx);
