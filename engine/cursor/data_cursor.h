@@ -666,6 +666,9 @@ class TDataCursor final : public TTableCursor,
   void CheckDuplicate(int slot, const std::uint8_t* key);
   void AddKeyTo(int slot, const std::uint8_t* key, std::int32_t recordNo);
   void RemoveKeyFrom(int slot, const std::uint8_t* key);
+  // AddKeyTo (add) or RemoveKeyFrom on this cursor, as one callable: how the
+  // undo of a failed change puts its keys back.
+  std::function<void(bool add, int slot, const std::uint8_t* key, std::int32_t recordNo)> KeyChanger();
   void DeletedKey(std::span<const std::uint8_t> record, bool deleted, std::uint8_t* key) const;
   // "Sys Text": whether the table has one, and the keys of a record's words
   // (old: the original content of open memo blobs, for removal).

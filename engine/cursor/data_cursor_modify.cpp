@@ -110,9 +110,24 @@ class TRecordLockGuard {
 namespace {
 
 // Undoes the changes of a failed modification (see the file comment).
+//
+// Most steps put an index key back or take one out again; those are kept as
+// (kind, slot, record number, key bytes) with the keys in one byte arena, so
+// recording them copies only the key's own size and allocates nothing once
+// the arena has grown. Other steps are closures. Steps are undone in reverse
+// order of recording, whatever their kind.
 class TModifyUndo {
  public:
-  TModifyUndo(TDataTable& table, bool discard) : FTable(table), FDiscard(discard) {
+  // The cursor's key changes: add (true) key to slot for recordNo, or remove
+  // it from slot.
+  using TKeyChange = std::function<void(bool add, int slot, const std::uint8_t* key, std::int32_t recordNo)>;
+
+  TModifyUndo(TDataTable& table, bool discard, TKeyChange keyChange)
+      : FTable(table), FDiscard(discard), FKeyChange(std::move(keyChange)) {
+    if (!FDiscard) {
+      FSteps.reserve(16);
+      FKeys.reserve(1024);
+    }
     // Blob chains change block by block; their blocks are put back from the
     // blob file's journal.
     if (!FDiscard && FTable.HasBlobFields() && FTable.BlobFile().Opened() && !FTable.BlobFile().JournalOpen()) {
@@ -131,7 +146,10 @@ class TModifyUndo {
     }
     for (auto it = FSteps.rbegin(); it != FSteps.rend(); ++it) {
       try {
-        it->Undo();
+        if (it->Kind == TKind::Call)
+          FCalls[it->Index]();
+        else
+          FKeyChange(it->Kind == TKind::AddKey, it->Slot, FKeys.data() + it->Index, it->RecordNo);
       } catch (...) {
         // Keep undoing the rest; the table's own check finds what is left.
       }
@@ -144,22 +162,54 @@ class TModifyUndo {
   // Records a step and its reverse.
   template <class TFn>
   void Step(TFn&& undo) {
-    if (!FDiscard) FSteps.push_back(TUndoStep{std::function<void()>(std::forward<TFn>(undo))});
+    if (FDiscard) return;
+    FCalls.emplace_back(std::forward<TFn>(undo));
+    FSteps.push_back(TStep{TKind::Call, 0, 0, FCalls.size() - 1});
   }
+  // Records that key was taken out of slot: undone by adding it back for
+  // recordNo.
+  void KeyRemoved(int slot, std::span<const std::uint8_t> key, std::int32_t recordNo) {
+    KeyStep(TKind::AddKey, slot, key, recordNo);
+  }
+  // Records that key was added to slot: undone by taking it out again.
+  void KeyAdded(int slot, std::span<const std::uint8_t> key) { KeyStep(TKind::RemoveKey, slot, key, 0); }
   void Commit() { FDone = true; }
 
  private:
-  struct TUndoStep {
-    std::function<void()> Undo;
+  enum class TKind : std::uint8_t { Call, AddKey, RemoveKey };
+  struct TStep {
+    TKind Kind;
+    int Slot;
+    std::int32_t RecordNo;
+    std::size_t Index;  // into FCalls (Call) or FKeys (the key's first byte)
   };
+  void KeyStep(TKind kind, int slot, std::span<const std::uint8_t> key, std::int32_t recordNo) {
+    if (FDiscard) return;
+    const std::size_t at = FKeys.size();
+    FKeys.insert(FKeys.end(), key.begin(), key.end());
+    FSteps.push_back(TStep{kind, slot, recordNo, at});
+  }
+
   TDataTable& FTable;
   bool FDiscard;
+  TKeyChange FKeyChange;
   bool FJournal = false;
   bool FDone = false;
-  std::vector<TUndoStep> FSteps;
+  std::vector<TStep> FSteps;
+  std::vector<std::function<void()>> FCalls;
+  std::vector<std::uint8_t> FKeys;
 };
 
 }  // namespace
+
+std::function<void(bool, int, const std::uint8_t*, std::int32_t)> TDataCursor::KeyChanger() {
+  return [this](bool add, int slot, const std::uint8_t* key, std::int32_t recordNo) {
+    if (add)
+      AddKeyTo(slot, key, recordNo);
+    else
+      RemoveKeyFrom(slot, key);
+  };
+}
 
 // ---------------------------------------------------------- record locks ----
 
@@ -331,7 +381,7 @@ void TDataCursor::InsertRecord(std::span<std::uint8_t> buffer, bool reposition) 
   const TSavedPosition saved = SavePosition();
   const std::int32_t n = data.AllocateRecordNo();
   TRecordLockGuard lock(*this, n);
-  TModifyUndo undo(*FTable, !FExclusive && !FTable->InTransaction());
+  TModifyUndo undo(*FTable, !FExclusive && !FTable->InTransaction(), KeyChanger());
 
   if (!FKeepAutoInc) {
     std::int32_t next = data.GetLastAutoInc();
@@ -365,7 +415,7 @@ void TDataCursor::InsertRecord(std::span<std::uint8_t> buffer, bool reposition) 
     const TKeyDef& def = index.KeyDef(slot);
     BuildKey(def, image, KeySpan(key, def));
     AddKeyTo(slot, key.data(), n);
-    undo.Step([this, slot, k = key] { RemoveKeyFrom(slot, k.data()); });
+    undo.KeyAdded(slot, KeySpan(key, def));
   }
 
   TRecordPin pin = data.AllocateRecord(this);
@@ -394,10 +444,10 @@ void TDataCursor::InsertRecord(std::span<std::uint8_t> buffer, bool reposition) 
     std::array<std::uint8_t, KeyLimits::DeletedKeySize> oldDeleted{};
     DeletedKey(pin->Data(), true, oldDeleted.data());
     RemoveKeyFrom(SysDeletedSlot, oldDeleted.data());
-    undo.Step([this, oldDeleted, n] { AddKeyTo(SysDeletedSlot, oldDeleted.data(), n); });
+    undo.KeyRemoved(SysDeletedSlot, oldDeleted, n);
   }
   AddKeyTo(SysDeletedSlot, newDeleted.data(), n);
-  undo.Step([this, newDeleted] { RemoveKeyFrom(SysDeletedSlot, newDeleted.data()); });
+  undo.KeyAdded(SysDeletedSlot, newDeleted);
 
   // The record image in its slot.
   pin->Clear(false);
@@ -425,7 +475,7 @@ void TDataCursor::InsertRecord(std::span<std::uint8_t> buffer, bool reposition) 
     TextKeys(image, autoInc, false, words);
     for (const auto& w : words) {
       AddKeyTo(SysTextSlot, w.data(), n);
-      undo.Step([this, w] { RemoveKeyFrom(SysTextSlot, w.data()); });
+      undo.KeyAdded(SysTextSlot, w);
     }
   }
 
@@ -469,7 +519,7 @@ void TDataCursor::ModifyRecord(std::span<std::uint8_t> buffer, bool unlockAfter,
   if (FCurRecord->Data()[RecordLayout::RecDeleted] != 0) Raise(TARN_KEYORRECDELETED);
   TDataFile& data = FTable->DataFile();
   TIndexFile& index = FTable->IndexFile();
-  TModifyUndo undo(*FTable, !FExclusive && !FTable->InTransaction());
+  TModifyUndo undo(*FTable, !FExclusive && !FTable->InTransaction(), KeyChanger());
 
   const std::vector<std::uint8_t> old(FCurRecord->Data().begin(), FCurRecord->Data().end());
   const std::int32_t oldAutoInc = static_cast<std::int32_t>(GetLE32(old, RecordLayout::RecAutoInc));
@@ -490,13 +540,15 @@ void TDataCursor::ModifyRecord(std::span<std::uint8_t> buffer, bool unlockAfter,
   const bool checks = !(FInternal && !FNatural);
   struct TChange {
     int Slot;
+    std::uint16_t KeySize;
     TKeyBytes Old;
     TKeyBytes New;
   };
   std::vector<TChange> changes;
+  changes.reserve(static_cast<std::size_t>(count) + 2);
   for (int slot = FirstKeySlot(); slot <= count; ++slot) {
     const TKeyDef& def = index.KeyDef(slot);
-    TChange c{slot, {}, {}};
+    TChange c{slot, def.KeySize, {}, {}};
     BuildKey(def, old, KeySpan(c.Old, def));
     BuildKey(def, image, KeySpan(c.New, def));
     if (std::memcmp(c.Old.data(), c.New.data(), def.KeySize) == 0) continue;
@@ -504,7 +556,7 @@ void TDataCursor::ModifyRecord(std::span<std::uint8_t> buffer, bool unlockAfter,
     changes.push_back(c);
   }
   if (FKeepAutoInc && autoInc != oldAutoInc) {
-    TChange c{SysDeletedSlot, {}, {}};
+    TChange c{SysDeletedSlot, KeyLimits::DeletedKeySize, {}, {}};
     DeletedKey(old, false, c.Old.data());
     DeletedKey(image, false, c.New.data());
     if (checks) CheckDuplicate(SysDeletedSlot, c.New.data());
@@ -535,19 +587,20 @@ void TDataCursor::ModifyRecord(std::span<std::uint8_t> buffer, bool unlockAfter,
   if (!pin) Raise(TARN_FILECORRUPT);
 
   for (const TChange& c : changes) {
+    const auto size = static_cast<std::size_t>(c.KeySize);
     RemoveKeyFrom(c.Slot, c.Old.data());
-    undo.Step([this, c, n] { AddKeyTo(c.Slot, c.Old.data(), n); });
+    undo.KeyRemoved(c.Slot, std::span<const std::uint8_t>(c.Old).first(size), n);
     AddKeyTo(c.Slot, c.New.data(), n);
-    undo.Step([this, c] { RemoveKeyFrom(c.Slot, c.New.data()); });
+    undo.KeyAdded(c.Slot, std::span<const std::uint8_t>(c.New).first(size));
   }
 
   for (const auto& w : oldWords) {
     RemoveKeyFrom(SysTextSlot, w.data());
-    undo.Step([this, w, n] { AddKeyTo(SysTextSlot, w.data(), n); });
+    undo.KeyRemoved(SysTextSlot, w, n);
   }
   for (const auto& w : newWords) {
     AddKeyTo(SysTextSlot, w.data(), n);
-    undo.Step([this, w] { RemoveKeyFrom(SysTextSlot, w.data()); });
+    undo.KeyAdded(SysTextSlot, w);
   }
 
   std::span<std::uint8_t> slot = pin->MutableData();
@@ -598,7 +651,7 @@ void TDataCursor::DeleteRecord(std::span<const std::uint8_t> buffer, bool reposi
   if (FCurRecord->Data()[RecordLayout::RecDeleted] != 0) Raise(TARN_KEYORRECDELETED);
   TDataFile& data = FTable->DataFile();
   TIndexFile& index = FTable->IndexFile();
-  TModifyUndo undo(*FTable, !FExclusive && !FTable->InTransaction());
+  TModifyUndo undo(*FTable, !FExclusive && !FTable->InTransaction(), KeyChanger());
   const std::vector<std::uint8_t> old(FCurRecord->Data().begin(), FCurRecord->Data().end());
   const std::int32_t autoInc = static_cast<std::int32_t>(GetLE32(old, RecordLayout::RecAutoInc));
   // Reads before the first change (see ModifyRecord).
@@ -613,22 +666,22 @@ void TDataCursor::DeleteRecord(std::span<const std::uint8_t> buffer, bool reposi
     const TKeyDef& def = index.KeyDef(slot);
     BuildKey(def, old, KeySpan(key, def));
     RemoveKeyFrom(slot, key.data());
-    undo.Step([this, slot, k = key, n] { AddKeyTo(slot, k.data(), n); });
+    undo.KeyRemoved(slot, KeySpan(key, def), n);
   }
   std::array<std::uint8_t, KeyLimits::DeletedKeySize> live{};
   std::array<std::uint8_t, KeyLimits::DeletedKeySize> dead{};
   DeletedKey(old, false, live.data());
   DeletedKey(old, true, dead.data());
   RemoveKeyFrom(SysDeletedSlot, live.data());
-  undo.Step([this, live, n] { AddKeyTo(SysDeletedSlot, live.data(), n); });
+  undo.KeyRemoved(SysDeletedSlot, live, n);
   AddKeyTo(SysDeletedSlot, dead.data(), n);
-  undo.Step([this, dead] { RemoveKeyFrom(SysDeletedSlot, dead.data()); });
+  undo.KeyAdded(SysDeletedSlot, dead);
   index.DecRecordCount();
   undo.Step([&index] { index.IncRecordCount(); });
 
   for (const auto& w : words) {
     RemoveKeyFrom(SysTextSlot, w.data());
-    undo.Step([this, w, n] { AddKeyTo(SysTextSlot, w.data(), n); });
+    undo.KeyRemoved(SysTextSlot, w, n);
   }
 
   const bool blobs = DeleteBlobs(old, n);
