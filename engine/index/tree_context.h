@@ -13,8 +13,10 @@
 //   PageNo[level]      the page at that level
 //   Level              the level of the last page reached (the leaf)
 // Invariants: (1) ParentPage[l + 1] == PageNo[l] for 1 <= l < Level;
-// (2) Level <= MaxLevels.
+// (2) Level <= MaxLevels. Only levels 1..Level mean anything; a descent cut
+// short may leave values past Level, which nobody reads.
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -27,7 +29,16 @@ struct TDescentPath {
   std::array<std::int32_t, MaxLevels + 2> PageNo{};
   int Level = 1;
 
-  void Reset() { *this = TDescentPath{}; }
+  // Level 1, and levels 0..Level + 1 of the last path zero (a complete
+  // path, root splits included, writes no level past its Level): clearing
+  // the levels in use costs a few words, not every possible level.
+  void Reset() {
+    const auto n = static_cast<std::size_t>(std::min(Level + 2, MaxLevels + 2));
+    std::fill_n(ParentPage.begin(), n, 0);
+    std::fill_n(Position.begin(), n, 0);
+    std::fill_n(PageNo.begin(), n, 0);
+    Level = 1;
+  }
 };
 
 class TTreeContext {
