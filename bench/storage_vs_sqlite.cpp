@@ -97,6 +97,11 @@ void Check(bool ok, const char* what) {
   if (!ok) throw std::runtime_error(what);
 }
 
+// Every run of the index, record and blob workloads starts here, with
+// nothing left for the kernel to write back: a run after one that wrote a
+// gigabyte would otherwise pay for that writeback.
+void Settle() { ::sync(); }
+
 // ---------------------------------------------------------------- SQLite side
 
 void Encode(std::uint64_t v, std::uint8_t* key) {
@@ -104,6 +109,7 @@ void Encode(std::uint64_t v, std::uint8_t* key) {
 }
 
 TTimes SqliteIndex(const std::string& dir, const std::vector<std::uint64_t>& keys) {
+  Settle();
   const std::string path = dir + "/index.db";
   std::filesystem::remove(path);
   TTimes t;
@@ -146,6 +152,7 @@ TTimes SqliteIndex(const std::string& dir, const std::vector<std::uint64_t>& key
 }
 
 TTimes SqliteRecords(const std::string& dir, std::int32_t count, std::size_t size) {
+  Settle();
   const std::string path = dir + "/records.db";
   std::filesystem::remove(path);
   std::vector<std::uint8_t> value(size, 0x41);
@@ -186,6 +193,7 @@ TTimes SqliteRecords(const std::string& dir, std::int32_t count, std::size_t siz
 }
 
 TTimes SqliteBlobs(const std::string& dir, std::int32_t count, std::size_t size) {
+  Settle();
   const std::string path = dir + "/blobs.db";
   std::filesystem::remove(path);
   std::vector<std::uint8_t> value(size);
@@ -335,6 +343,7 @@ TCursorTimes SqliteCursor(const std::string& dir, const TCursorWork& work, bool 
 // heldBytes: the most memory the page cache held (at the end of each phase).
 TTimes TarnIndex(const std::string& dir, const std::vector<std::uint64_t>& keys, std::int32_t cacheBytes,
                  bool transaction, double& heldBytes) {
+  Settle();
   const std::string path = dir + "/BENCH.IDX";
   bench::TBenchIndexOwner owner;
   owner.BufferSize = cacheBytes;
@@ -417,6 +426,7 @@ class TQuietCursor : public TRecordCacheClient {
 // Records of 100 bytes: a 9-byte control area, a string of 84 and a 32-bit
 // integer, each with its null byte.
 TTimes TarnRecords(const std::string& dir, std::int32_t count, std::int32_t cacheBytes, std::int32_t cacheCount) {
+  Settle();
   const std::string path = dir + "/BENCH.DAT";
   TDataBenchOwner owner;
   owner.BufferSize = cacheBytes;
@@ -467,6 +477,7 @@ TTimes TarnRecords(const std::string& dir, std::int32_t count, std::int32_t cach
 }
 
 TTimes TarnBlobs(const std::string& dir, std::int32_t count, std::size_t size, std::int32_t cacheBytes) {
+  Settle();
   const std::string path = dir + "/BENCH.BLB";
   constexpr std::int32_t BlockSize = 512;
   bench::TBenchBlobOwner owner;
@@ -537,12 +548,15 @@ struct TCursorCaches {
 // fit. (Outside transactions; inside one, modified records and pages stay
 // until the commit on both sides.)
 constexpr TCursorCaches CursorEqualCaches{64 * 8192, 840000, 32768};
-constexpr TCursorCaches CursorEqualCachesExclusive{64 * 8192, 840000, 32768, true};
+constexpr TCursorCaches Exclusively(TCursorCaches caches) {
+  caches.Exclusive = true;
+  return caches;
+}
 
 // The cursor workloads through TDataCursor on a shared table (unless
 // caches.Exclusive): every operation runs its change check and takes its
-// locks as in any program. Returns the times and, in peakBytes, the most memory the
-// record and page caches held at the ends of the phases.
+// locks as in any program. Returns the times and, in peakBytes, the most
+// memory the record and page caches held at the ends of the phases.
 TCursorTimes TarnCursor(const std::string& dir, const TCursorWork& work, bool transaction, TCursorCaches caches,
                         double& peakBytes) {
   const std::string path = dir + "/tarn_cursor";
@@ -722,24 +736,18 @@ int main(int argc, char** argv) {
                 std::string(17, '-').c_str(), std::string(17, '-').c_str(), std::string(7, '-').c_str(),
                 std::string(7, '-').c_str());
 
-    // Each run starts with nothing left to write back: a run after one that
-    // wrote a gigabyte would otherwise pay for the kernel's writeback of it.
-    auto settled = [](auto&& run) {
-      ::sync();
-      return run();
-    };
     if (runs("index")) {
       const std::int32_t n = Scaled(1'000'000, scale);
       std::mt19937_64 random(42);
       std::vector<std::uint64_t> keys(static_cast<std::size_t>(n));
       for (auto& k : keys) k = random();
       const std::string name = std::to_string(n) + " random 8-byte keys";
-      const TTimes sqlite = Best(repeat, [&] { return settled([&] { return SqliteIndex(d, keys); }); });
+      const TTimes sqlite = Best(repeat, [&] { return SqliteIndex(d, keys); });
       // Each row names the session setting and the most memory the cached
       // pages held; "equal memory" gives the pages SQLite's 2 MB.
       auto row = [&](const char* setting, std::int32_t bytes, bool transaction) {
         double held = 0;
-        const TTimes tarn = Best(repeat, [&] { return settled([&] { return TarnIndex(d, keys, bytes, transaction, held); }); });
+        const TTimes tarn = Best(repeat, [&] { return TarnIndex(d, keys, bytes, transaction, held); });
         const std::string label = std::string(setting) + " (" + Megabytes(held) + ")";
         PrintRow(name.c_str(), label.c_str(), tarn, sqlite);
       };
@@ -751,25 +759,25 @@ int main(int argc, char** argv) {
     if (runs("records")) {
       const std::int32_t n = Scaled(200'000, scale);
       const std::string name = std::to_string(n) + " records of 100 bytes";
-      const TTimes sqlite = settled([&] { return SqliteRecords(d, n, 100); });
-      PrintRow(name.c_str(), "default (163 records)", settled([&] { return TarnRecords(d, n, 16384, 8192); }), sqlite);
-      PrintRow(name.c_str(), "8,192 records", settled([&] { return TarnRecords(d, n, 8192 * 100, 8192); }), sqlite);
+      const TTimes sqlite = SqliteRecords(d, n, 100);
+      PrintRow(name.c_str(), "default (163 records)", TarnRecords(d, n, 16384, 8192), sqlite);
+      PrintRow(name.c_str(), "8,192 records", TarnRecords(d, n, 8192 * 100, 8192), sqlite);
       PrintRow(name.c_str(), "2 MB (20,971 records)",
-               settled([&] { return TarnRecords(d, n, EqualCacheBytes, EqualCacheBytes / 100); }), sqlite);
+               TarnRecords(d, n, EqualCacheBytes, EqualCacheBytes / 100), sqlite);
     }
     if (runs("blobs1k")) {
       const std::int32_t n = Scaled(100'000, scale);
       const std::string name = std::to_string(n) + " blobs of 1 KB";
-      const TTimes sqlite = settled([&] { return SqliteBlobs(d, n, 1024); });
-      PrintRow(name.c_str(), "default (64 blocks)", settled([&] { return TarnBlobs(d, n, 1024, 32768); }), sqlite);
-      PrintRow(name.c_str(), "2 MB", settled([&] { return TarnBlobs(d, n, 1024, EqualCacheBytes); }), sqlite);
+      const TTimes sqlite = SqliteBlobs(d, n, 1024);
+      PrintRow(name.c_str(), "default (64 blocks)", TarnBlobs(d, n, 1024, 32768), sqlite);
+      PrintRow(name.c_str(), "2 MB", TarnBlobs(d, n, 1024, EqualCacheBytes), sqlite);
     }
     if (runs("blobs1m")) {
       const std::int32_t n = Scaled(1'000, scale);
       const std::string name = std::to_string(n) + " blobs of 1 MB";
-      const TTimes sqlite = settled([&] { return SqliteBlobs(d, n, 1 << 20); });
-      PrintRow(name.c_str(), "default (64 blocks)", settled([&] { return TarnBlobs(d, n, 1 << 20, 32768); }), sqlite);
-      PrintRow(name.c_str(), "2 MB", settled([&] { return TarnBlobs(d, n, 1 << 20, EqualCacheBytes); }), sqlite);
+      const TTimes sqlite = SqliteBlobs(d, n, 1 << 20);
+      PrintRow(name.c_str(), "default (64 blocks)", TarnBlobs(d, n, 1 << 20, 32768), sqlite);
+      PrintRow(name.c_str(), "2 MB", TarnBlobs(d, n, 1 << 20, EqualCacheBytes), sqlite);
     }
     if (runs("cursor")) {
       const std::int32_t n = Scaled(20'000, scale);
@@ -800,7 +808,7 @@ int main(int argc, char** argv) {
         // The same without the sharing protocol: the engine's own cost.
         bytes = 0;
         const TCursorTimes exclusive =
-            Best(repeat, [&] { return TarnCursor(d, work, transaction, CursorEqualCachesExclusive, bytes); });
+            Best(repeat, [&] { return TarnCursor(d, work, transaction, Exclusively(CursorEqualCaches), bytes); });
         PrintCursorRows(mode, "2 MB, exclusive", exclusive, sqlite, bytes);
       }
     }
