@@ -676,10 +676,15 @@ class TDataCursor final : public TTableCursor,
   void TextKeys(std::span<const std::uint8_t> record, std::int32_t autoInc, bool old,
                 std::vector<std::array<std::uint8_t, KeyLimits::TextKeySize>>& keys);
   // The position before a modification, to go back to without reposition.
+  // TreeEdits is FTreeEdits at the time: while it is unchanged the current
+  // index holds the same keys, and the cursor's leaf copy is still true.
   struct TSavedPosition {
     bool AtBOF = false;
     bool AtEOF = false;
-    std::vector<std::uint8_t> Bookmark;
+    std::uint64_t TreeEdits = 0;
+    std::array<std::uint8_t, KeyLimits::MaxKeySize> BookmarkBytes{};
+    std::size_t BookmarkLength = 0;
+    std::span<const std::uint8_t> Bookmark() const { return std::span(BookmarkBytes).first(BookmarkLength); }
   };
   TSavedPosition SavePosition() const;
   // After a change of record n: range bounds and bitmaps, then the position.
@@ -813,6 +818,9 @@ class TDataCursor final : public TTableCursor,
 
   // Record modification.
   std::int32_t FLockedRecNo = 0;  // the record this cursor's lock is on, 0 when none
+  // Keys this cursor added to or removed from its current index (AddKeyTo,
+  // RemoveKeyFrom); see TSavedPosition.
+  std::uint64_t FTreeEdits = 0;
   bool FRecordChanged = false;    // an optimistic post failed; cleared by UnlockCurrentRecord
   bool FKeepAutoInc = false;
   // A restructure's work cursor: inserts keep no view (the cursor is never

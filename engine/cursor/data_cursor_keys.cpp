@@ -33,11 +33,13 @@ void TDataCursor::CheckDuplicate(int slot, const std::uint8_t* key) {
 }
 
 void TDataCursor::AddKeyTo(int slot, const std::uint8_t* key, std::int32_t recordNo) {
+  if (slot == FActiveSlot) ++FTreeEdits;
   TIndexSwitch to(*this, slot);
   TBTree(FTable->IndexFile()).AddKey(*this, key, recordNo);
 }
 
 void TDataCursor::RemoveKeyFrom(int slot, const std::uint8_t* key) {
+  if (slot == FActiveSlot) ++FTreeEdits;
   TIndexSwitch to(*this, slot);
   TBTree(FTable->IndexFile()).RemoveKey(*this, key);
 }

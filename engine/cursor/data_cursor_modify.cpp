@@ -111,50 +111,44 @@ namespace {
 
 // Undoes the changes of a failed modification (see the file comment).
 //
-// Most steps put an index key back or take one out again; those are kept as
-// (kind, slot, record number, key bytes) with the keys in one byte arena, so
-// recording them copies only the key's own size and allocates nothing once
-// the arena has grown. Other steps are closures. Steps are undone in reverse
+// Most steps put an index key back or take one out again, or put a record's
+// cache slot back as it was; those are kept as (kind, slot, record number,
+// bytes) with the bytes in one arena, so recording them copies only the
+// bytes themselves. Other steps are closures. Steps are undone in reverse
 // order of recording, whatever their kind.
+//
+// The step lists of a finished undo are kept for the next one on the same
+// thread, so that once they have grown a modification allocates nothing to
+// record its steps.
 class TModifyUndo {
  public:
   // The cursor's key changes: add (true) key to slot for recordNo, or remove
   // it from slot.
   using TKeyChange = std::function<void(bool add, int slot, const std::uint8_t* key, std::int32_t recordNo)>;
 
-  TModifyUndo(TDataTable& table, bool discard, TKeyChange keyChange)
-      : FTable(table), FDiscard(discard), FKeyChange(std::move(keyChange)) {
+  // client: whose record cache slots the record steps put back.
+  TModifyUndo(TDataTable& table, bool discard, TKeyChange keyChange, TRecordCacheClient* client)
+      : FTable(table), FDiscard(discard), FKeyChange(std::move(keyChange)), FClient(client) {
     if (!FDiscard) {
-      FSteps.reserve(16);
-      FKeys.reserve(1024);
-    }
-    // Blob chains change block by block; their blocks are put back from the
-    // blob file's journal.
-    if (!FDiscard && FTable.HasBlobFields() && FTable.BlobFile().Opened() && !FTable.BlobFile().JournalOpen()) {
-      FTable.BlobFile().BeginJournal();
-      FJournal = true;
+      FLists = TakeLists();
+      // Blob chains change block by block; their blocks are put back from
+      // the blob file's journal.
+      if (FTable.HasBlobFields() && FTable.BlobFile().Opened() && !FTable.BlobFile().JournalOpen()) {
+        FTable.BlobFile().BeginJournal();
+        FJournal = true;
+      }
     }
   }
   ~TModifyUndo() {
     if (FDone) {
       if (FJournal) FTable.BlobFile().EndJournal();
-      return;
-    }
-    if (FDiscard) {
+    } else if (FDiscard) {
       FTable.DiscardBuffers(false, true);
-      return;
+    } else {
+      UndoSteps();
+      if (FJournal) FTable.BlobFile().RollBackJournal();
     }
-    for (auto it = FSteps.rbegin(); it != FSteps.rend(); ++it) {
-      try {
-        if (it->Kind == TKind::Call)
-          FCalls[it->Index]();
-        else
-          FKeyChange(it->Kind == TKind::AddKey, it->Slot, FKeys.data() + it->Index, it->RecordNo);
-      } catch (...) {
-        // Keep undoing the rest; the table's own check finds what is left.
-      }
-    }
-    if (FJournal) FTable.BlobFile().RollBackJournal();
+    if (!FDiscard) GiveLists(std::move(FLists));
   }
   TModifyUndo(const TModifyUndo&) = delete;
   TModifyUndo& operator=(const TModifyUndo&) = delete;
@@ -163,41 +157,104 @@ class TModifyUndo {
   template <class TFn>
   void Step(TFn&& undo) {
     if (FDiscard) return;
-    FCalls.emplace_back(std::forward<TFn>(undo));
-    FSteps.push_back(TStep{TKind::Call, 0, 0, FCalls.size() - 1});
+    FLists.Calls.emplace_back(std::forward<TFn>(undo));
+    FLists.Steps.push_back(TStep{TKind::Call, 0, 0, FLists.Calls.size() - 1, 0});
   }
   // Records that key was taken out of slot: undone by adding it back for
   // recordNo.
   void KeyRemoved(int slot, std::span<const std::uint8_t> key, std::int32_t recordNo) {
-    KeyStep(TKind::AddKey, slot, key, recordNo);
+    BytesStep(TKind::AddKey, slot, key, recordNo);
   }
   // Records that key was added to slot: undone by taking it out again.
-  void KeyAdded(int slot, std::span<const std::uint8_t> key) { KeyStep(TKind::RemoveKey, slot, key, 0); }
+  void KeyAdded(int slot, std::span<const std::uint8_t> key) { BytesStep(TKind::RemoveKey, slot, key, 0); }
+  // Records the cache slot of record recordNo as it is before a change:
+  // undone by copying image back into it and marking it modified.
+  void RecordChanging(std::int32_t recordNo, std::span<const std::uint8_t> image) {
+    BytesStep(TKind::RecordImage, 0, image, recordNo);
+  }
   void Commit() { FDone = true; }
 
  private:
-  enum class TKind : std::uint8_t { Call, AddKey, RemoveKey };
+  enum class TKind : std::uint8_t { Call, AddKey, RemoveKey, RecordImage };
   struct TStep {
     TKind Kind;
     int Slot;
     std::int32_t RecordNo;
-    std::size_t Index;  // into FCalls (Call) or FKeys (the key's first byte)
+    std::size_t Index;  // into Calls (Call) or Bytes (the first byte)
+    std::size_t Size;   // bytes in Bytes (RecordImage)
   };
-  void KeyStep(TKind kind, int slot, std::span<const std::uint8_t> key, std::int32_t recordNo) {
+  struct TLists {
+    std::vector<TStep> Steps;
+    std::vector<std::function<void()>> Calls;
+    std::vector<std::uint8_t> Bytes;
+  };
+  // Lists bigger than this are not kept for the next undo.
+  static constexpr std::size_t KeptBytes = 64 * 1024;
+  static constexpr std::size_t KeptSteps = 1024;
+
+  static std::vector<TLists>& Spare() {
+    thread_local std::vector<TLists> spare;
+    return spare;
+  }
+  static TLists TakeLists() {
+    std::vector<TLists>& spare = Spare();
+    if (spare.empty()) return {};
+    TLists lists = std::move(spare.back());
+    spare.pop_back();
+    return lists;
+  }
+  static void GiveLists(TLists&& lists) noexcept {
+    if (lists.Bytes.capacity() > KeptBytes || lists.Steps.capacity() > KeptSteps ||
+        lists.Calls.capacity() > KeptSteps)
+      return;
+    lists.Steps.clear();
+    lists.Calls.clear();
+    lists.Bytes.clear();
+    try {
+      Spare().push_back(std::move(lists));
+    } catch (...) {
+      // Not kept; the next undo allocates its own.
+    }
+  }
+
+  void BytesStep(TKind kind, int slot, std::span<const std::uint8_t> bytes, std::int32_t recordNo) {
     if (FDiscard) return;
-    const std::size_t at = FKeys.size();
-    FKeys.insert(FKeys.end(), key.begin(), key.end());
-    FSteps.push_back(TStep{kind, slot, recordNo, at});
+    const std::size_t at = FLists.Bytes.size();
+    FLists.Bytes.insert(FLists.Bytes.end(), bytes.begin(), bytes.end());
+    FLists.Steps.push_back(TStep{kind, slot, recordNo, at, bytes.size()});
+  }
+  void UndoSteps() noexcept {
+    for (auto it = FLists.Steps.rbegin(); it != FLists.Steps.rend(); ++it) {
+      try {
+        const std::uint8_t* bytes = FLists.Bytes.data() + it->Index;
+        switch (it->Kind) {
+          case TKind::Call:
+            FLists.Calls[it->Index]();
+            break;
+          case TKind::AddKey:
+          case TKind::RemoveKey:
+            FKeyChange(it->Kind == TKind::AddKey, it->Slot, bytes, it->RecordNo);
+            break;
+          case TKind::RecordImage:
+            if (TRecordPin p = FTable.DataFile().GetRecord(FClient, it->RecordNo)) {
+              std::memcpy(p->MutableData().data(), bytes, std::min(it->Size, p->MutableData().size()));
+              p->MarkModified();
+            }
+            break;
+        }
+      } catch (...) {
+        // Keep undoing the rest; the table's own check finds what is left.
+      }
+    }
   }
 
   TDataTable& FTable;
   bool FDiscard;
   TKeyChange FKeyChange;
+  TRecordCacheClient* FClient;
   bool FJournal = false;
   bool FDone = false;
-  std::vector<TStep> FSteps;
-  std::vector<std::function<void()>> FCalls;
-  std::vector<std::uint8_t> FKeys;
+  TLists FLists;
 };
 
 }  // namespace
@@ -216,8 +273,6 @@ std::function<void(bool, int, const std::uint8_t*, std::int32_t)> TDataCursor::K
 void TDataCursor::AcquireRecordLock(std::int32_t recordNo) {
   if (FExclusive) return;
   if (recordNo == 0) recordNo = FCurRecNo;
-  std::vector<std::uint8_t> bookmark(BookmarkSize());
-  GetBookmark(bookmark);
   const bool wasReading = FTable->Reading();
   const bool changed = FTable->LockCursorRecord(recordNo);
   FLockedRecNo = recordNo;
@@ -338,6 +393,16 @@ void TDataCursor::RepositionAfter(std::int32_t recordNo, bool inserted, bool del
         FVisibleCount = FVisible->CountSet();
     }
   }
+  // A changed record that kept its place in the current index: with no key
+  // of that index added or removed, the leaf copy, slot and sequence number
+  // the cursor holds are still true, and both ways below would find the same
+  // record again.
+  if (!inserted && !deleted && !FNatural && !FBitmapMode && !saved.AtBOF && !saved.AtEOF &&
+      FTreeEdits == saved.TreeEdits && !FAtBOF && !FAtEOF && FCurRecNo == recordNo) {
+    FBeforeCurrent = false;
+    LoadCurrentRecord(true);
+    return;
+  }
   if (reposition && !deleted) {
     FAtBOF = FAtEOF = false;
     Resync();
@@ -346,17 +411,22 @@ void TDataCursor::RepositionAfter(std::int32_t recordNo, bool inserted, bool del
   if (!reposition && saved.AtBOF) return SetToBeginInner();
   if (!reposition && saved.AtEOF) return SetToEndInner();
   FAtBOF = FAtEOF = false;
-  SetToBookmarkInner(saved.Bookmark, true);
+  SetToBookmarkInner(saved.Bookmark(), true);
   if (!FAtBOF && !FAtEOF) {
-    std::vector<std::uint8_t> now(BookmarkSize());
+    std::array<std::uint8_t, KeyLimits::MaxKeySize> now{};
     GetBookmark(now);
-    FBeforeCurrent = CompareBookmarks(now, saved.Bookmark) > 0;
+    FBeforeCurrent = CompareBookmarks(now, saved.Bookmark()) > 0;
   }
 }
 
 TDataCursor::TSavedPosition TDataCursor::SavePosition() const {
-  TSavedPosition saved{FAtBOF, FAtEOF, std::vector<std::uint8_t>(BookmarkSize())};
-  GetBookmark(saved.Bookmark);
+  static_assert(CursorLimits::NaturalBookmarkSize <= KeyLimits::MaxKeySize);
+  TSavedPosition saved;
+  saved.AtBOF = FAtBOF;
+  saved.AtEOF = FAtEOF;
+  saved.TreeEdits = FTreeEdits;
+  saved.BookmarkLength = BookmarkSize();
+  GetBookmark(saved.BookmarkBytes);
   return saved;
 }
 
@@ -381,7 +451,7 @@ void TDataCursor::InsertRecord(std::span<std::uint8_t> buffer, bool reposition) 
   const TSavedPosition saved = SavePosition();
   const std::int32_t n = data.AllocateRecordNo();
   TRecordLockGuard lock(*this, n);
-  TModifyUndo undo(*FTable, !FExclusive && !FTable->InTransaction(), KeyChanger());
+  TModifyUndo undo(*FTable, !FExclusive && !FTable->InTransaction(), KeyChanger(), this);
 
   if (!FKeepAutoInc) {
     std::int32_t next = data.GetLastAutoInc();
@@ -422,13 +492,12 @@ void TDataCursor::InsertRecord(std::span<std::uint8_t> buffer, bool reposition) 
   if (!pin) Raise(TARN_FILECORRUPT);
   assert(pin->RecordNo() == n);
   // A reused slot goes back to the head of the free list with its old image;
-  // an appended one stays as a free slot of the file.
-  const std::vector<std::uint8_t> slotBefore(pin->Data().begin(), pin->Data().end());
+  // an appended one stays as a free slot of the file. (Undone in reverse:
+  // the image first, then the free list.)
   const bool reusedSlot = pin->IsDeleted();
-  undo.Step([this, &data, n, slotBefore, reusedSlot, autoInc] {
+  undo.Step([this, &data, n, reusedSlot, autoInc] {
     TRecordPin p = data.GetRecord(this, n);
     if (!p) return;
-    std::memcpy(p->MutableData().data(), slotBefore.data(), slotBefore.size());
     if (!reusedSlot) {
       PutLE32(p->MutableData(), RecordLayout::RecAutoInc, static_cast<std::uint32_t>(autoInc));
       std::array<std::uint8_t, KeyLimits::DeletedKeySize> freeKey{};
@@ -438,6 +507,7 @@ void TDataCursor::InsertRecord(std::span<std::uint8_t> buffer, bool reposition) 
     data.FreeRecord(*p);
     p->MarkModified();
   });
+  undo.RecordChanging(n, pin->Data());
   std::array<std::uint8_t, KeyLimits::DeletedKeySize> newDeleted{};
   DeletedKey(image, false, newDeleted.data());
   if (pin->IsDeleted()) {
@@ -502,7 +572,9 @@ void TDataCursor::ModifyRecord(std::span<std::uint8_t> buffer, bool unlockAfter,
   const std::span<std::uint8_t> image = buffer.first(FRecordSize);
   CheckConstraints(image);
   const bool optimistic = FTable->Session().LockProtocol() == TLockProtocol::Optimistic;
-  const std::vector<std::uint8_t> before(FCurRecord->Data().begin(), FCurRecord->Data().end());
+  // The optimistic protocol posts only over the record as the edit read it.
+  std::vector<std::uint8_t> before;
+  if (optimistic && !FExclusive) before.assign(FCurRecord->Data().begin(), FCurRecord->Data().end());
   TWriteBracket bracket(*this);
   if (FAtBOF || FAtEOF || FCurRecNo == 0) Raise(TARN_NOCURRREC);
   LoadCurrentRecord(true);
@@ -519,7 +591,7 @@ void TDataCursor::ModifyRecord(std::span<std::uint8_t> buffer, bool unlockAfter,
   if (FCurRecord->Data()[RecordLayout::RecDeleted] != 0) Raise(TARN_KEYORRECDELETED);
   TDataFile& data = FTable->DataFile();
   TIndexFile& index = FTable->IndexFile();
-  TModifyUndo undo(*FTable, !FExclusive && !FTable->InTransaction(), KeyChanger());
+  TModifyUndo undo(*FTable, !FExclusive && !FTable->InTransaction(), KeyChanger(), this);
 
   const std::vector<std::uint8_t> old(FCurRecord->Data().begin(), FCurRecord->Data().end());
   const std::int32_t oldAutoInc = static_cast<std::int32_t>(GetLE32(old, RecordLayout::RecAutoInc));
@@ -603,20 +675,14 @@ void TDataCursor::ModifyRecord(std::span<std::uint8_t> buffer, bool unlockAfter,
     undo.KeyAdded(SysTextSlot, w);
   }
 
+  // The new image: the old one's control bytes, the given fields, the
+  // auto-increment value decided above.
   std::span<std::uint8_t> slot = pin->MutableData();
-  std::vector<std::uint8_t> next(old);
-  std::memcpy(next.data() + RecordLayout::ControlSize, image.data() + RecordLayout::ControlSize,
+  undo.RecordChanging(n, slot);
+  std::memcpy(slot.data(), old.data(), RecordLayout::ControlSize);
+  std::memcpy(slot.data() + RecordLayout::ControlSize, image.data() + RecordLayout::ControlSize,
               FRecordSize - RecordLayout::ControlSize);
-  PutLE32(next, RecordLayout::RecAutoInc, static_cast<std::uint32_t>(autoInc));
-  const std::vector<std::uint8_t> slotBefore(slot.begin(), slot.end());
-  undo.Step([this, &data, n, slotBefore] {
-    TRecordPin p = data.GetRecord(this, n);
-    if (p) {
-      std::memcpy(p->MutableData().data(), slotBefore.data(), slotBefore.size());
-      p->MarkModified();
-    }
-  });
-  std::memcpy(slot.data(), next.data(), FRecordSize);
+  PutLE32(slot, RecordLayout::RecAutoInc, static_cast<std::uint32_t>(autoInc));
   const bool blobs = PostBlobs(image, slot, old);
   pin->MarkModified();
   std::memcpy(FCurRecord->MutableData().data(), slot.data(), FRecordSize);
@@ -651,7 +717,7 @@ void TDataCursor::DeleteRecord(std::span<const std::uint8_t> buffer, bool reposi
   if (FCurRecord->Data()[RecordLayout::RecDeleted] != 0) Raise(TARN_KEYORRECDELETED);
   TDataFile& data = FTable->DataFile();
   TIndexFile& index = FTable->IndexFile();
-  TModifyUndo undo(*FTable, !FExclusive && !FTable->InTransaction(), KeyChanger());
+  TModifyUndo undo(*FTable, !FExclusive && !FTable->InTransaction(), KeyChanger(), this);
   const std::vector<std::uint8_t> old(FCurRecord->Data().begin(), FCurRecord->Data().end());
   const std::int32_t autoInc = static_cast<std::int32_t>(GetLE32(old, RecordLayout::RecAutoInc));
   // Reads before the first change (see ModifyRecord).

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -199,6 +201,108 @@ TEST_F(TModifyTest, ModifyReplacesOnlyChangedKeysAndWords) {
   c->ModifyRecord(b, true, true);
   FModel[c->CurrentRecordNo()].Note.Id = 0;
   EXPECT_EQ(c->GetSeqNo(), 1);
+  CheckTable(*c, FModel);
+}
+
+// Where a modify leaves the cursor, in each index, with and without
+// reposition, outside and inside a transaction: on the record when its key in
+// the current index stayed (the cursor keeps the place it had) or with
+// reposition; on the crack where the record was when that key changed
+// without reposition. The table spans many leaves, and the other indexes'
+// trees change under the cursor's.
+TEST_F(TModifyTest, AModifyLeavesTheCursorOnTheRecordOrWhereItWas) {
+  CreateNotes();
+  constexpr int Count = 600;
+  {
+    auto c = Open();
+    for (int i = 1; i <= Count; ++i) {
+      char title[8];
+      std::snprintf(title, sizeof title, "t%03d", i);
+      Insert(*c, {i, std::string(title), i % 7, ""});
+    }
+  }
+  struct TCase {
+    const char* Index;  // nullptr: primary
+    bool TitleChanges;  // else Count changes
+    bool Reposition;
+    bool Transaction;
+  };
+  std::vector<TCase> cases;
+  for (const char* index : {static_cast<const char*>(nullptr), "ByTitle", "ByCount"})
+    for (bool title : {false, true})
+      for (bool reposition : {false, true})
+        for (bool transaction : {false, true}) cases.push_back({index, title, reposition, transaction});
+  std::int32_t target = 100;
+  for (const TCase& k : cases) {
+    SCOPED_TRACE(std::string(k.Index ? k.Index : "primary") + (k.TitleChanges ? " title" : " count") +
+                 (k.Reposition ? " reposition" : "") + (k.Transaction ? " transaction" : ""));
+    target += 7;
+    auto c = Open();
+    if (k.Index) c->SwitchToIndex(k.Index);
+    if (k.Transaction) FDir.StartTransaction();
+    // Find the target by walking the current index.
+    std::vector<std::uint8_t> b(c->RecordSize());
+    auto id = [&] { return static_cast<std::int32_t>(GetLE32(c->GetField(1, b).Bytes, 0)); };
+    c->SetToBegin();
+    while (c->GetNextRecord(b) == TARN_NONE && id() != target) {
+    }
+    ASSERT_EQ(id(), target);
+    // The index order before and after the change, as (key, id) pairs.
+    auto order = [&](const TModel& model) {
+      std::vector<std::pair<std::string, std::int32_t>> keys;
+      for (const auto& [r, m] : model) {
+        char key[32];
+        if (!k.Index)
+          std::snprintf(key, sizeof key, "%08d", m.Note.Id);
+        else if (std::string(k.Index) == "ByTitle")
+          std::snprintf(key, sizeof key, "%s", m.Note.Title->c_str());
+        else
+          std::snprintf(key, sizeof key, "%08d %08d", *m.Note.Count, m.AutoInc);
+        keys.emplace_back(key, m.Note.Id);
+      }
+      std::sort(keys.begin(), keys.end());
+      return keys;
+    };
+    const auto before = order(FModel);
+    const auto recordNo = c->CurrentRecordNo();
+    TNote changed = FModel[recordNo].Note;
+    // Both changes move the record to the middle of its index elsewhere.
+    if (k.TitleChanges) {
+      char title[8];
+      std::snprintf(title, sizeof title, "t%03dx", (target + 250) % Count);
+      changed.Title = title;
+    } else {
+      changed.Count = (*changed.Count + 3) % 7;
+    }
+    PutNote(*c, b, changed);
+    c->ModifyRecord(b, true, k.Reposition);
+    FModel[recordNo].Note = changed;
+    const auto after = order(FModel);
+    const bool keyStayed =
+        !k.Index || (std::string(k.Index) == "ByTitle") != k.TitleChanges;
+    const auto at = [&](const auto& keys, std::int32_t whose) {
+      return std::find_if(keys.begin(), keys.end(), [&](const auto& e) { return e.second == whose; }) - keys.begin();
+    };
+    if (keyStayed || k.Reposition) {
+      const auto rank = at(after, target);
+      ASSERT_EQ(c->GetCurrentRecord(b), TARN_NONE);
+      EXPECT_EQ(id(), target);
+      EXPECT_EQ(c->GetSeqNo(), rank + 1);
+      ASSERT_EQ(c->GetNextRecord(b), TARN_NONE);
+      EXPECT_EQ(id(), after[static_cast<std::size_t>(rank + 1)].second);
+      ASSERT_EQ(c->GetPriorRecord(b), TARN_NONE);
+      ASSERT_EQ(c->GetPriorRecord(b), TARN_NONE);
+      EXPECT_EQ(id(), after[static_cast<std::size_t>(rank - 1)].second);
+    } else {
+      // The crack where the old key was: the next record is the one that
+      // followed it.
+      const auto rank = at(before, target);
+      ASSERT_EQ(c->GetNextRecord(b), TARN_NONE);
+      EXPECT_EQ(id(), before[static_cast<std::size_t>(rank + 1)].second);
+    }
+    if (k.Transaction) FDir.Commit(false, false);
+  }
+  auto c = Open();
   CheckTable(*c, FModel);
 }
 
