@@ -70,10 +70,10 @@ int TDataCursor::CompareKey(const std::uint8_t* a, const std::uint8_t* b) const 
 }
 
 bool TDataCursor::DescendToKey(const std::uint8_t* key, bool after, TSpot& spot, TPagePin& leaf, bool* found) {
+  const TKeyComparer compare(FKeyDef);
   return Descend(spot, leaf, [&](const TPage& page) {
     bool hit = false;
-    const int pos = page.SearchPositioned(
-        key, [&](const std::uint8_t* a, const std::uint8_t* b) { return CompareKey(a, b); }, after, hit);
+    const int pos = page.SearchPositioned(key, compare, after, hit);
     if (found != nullptr && page.IsLeaf()) *found = hit;
     return pos;
   });

@@ -60,15 +60,23 @@ void SetFieldValue(std::span<std::uint8_t> record, const TFieldDesc& desc,
 
   switch (type) {
     case FieldType::String: {
+      // The characters up to the first zero, at most maxChars of them,
+      // without trailing spaces, in the field's case.
       const std::size_t maxChars = phys == 0 ? 0 : phys - 1;
-      std::string text;
-      for (std::size_t i = 0; i < value->size() && i < maxChars && (*value)[i] != 0; ++i)
-        text.push_back(static_cast<char>((*value)[i]));
-      while (!text.empty() && text.back() == ' ') text.pop_back();
-      caseMapper.Convert(text, desc.FieldCharCase());
-      if (text.size() > maxChars) text.resize(maxChars);
-      std::copy(text.begin(), text.end(), slot.begin());
-      indicator = text.empty() ? 0 : 1;
+      const std::size_t limit = std::min(value->size(), maxChars);
+      std::size_t length = 0;
+      while (length < limit && (*value)[length] != 0) ++length;
+      while (length > 0 && (*value)[length - 1] == ' ') --length;
+      if (desc.FieldCharCase() == TCharCase::AsGiven) {
+        std::copy_n(value->begin(), length, slot.begin());
+      } else {
+        std::string text(value->begin(), value->begin() + static_cast<std::ptrdiff_t>(length));
+        caseMapper.Convert(text, desc.FieldCharCase());
+        if (text.size() > maxChars) text.resize(maxChars);
+        std::copy(text.begin(), text.end(), slot.begin());
+        length = text.size();
+      }
+      indicator = length == 0 ? 0 : 1;
       return;
     }
     case FieldType::Boolean: {
