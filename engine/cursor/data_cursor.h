@@ -613,6 +613,12 @@ class TDataCursor final : public TTableCursor,
   void MoveSteps(std::int64_t n);
   bool MoveByCounts(std::int64_t n);
   bool SeekKey(const std::uint8_t* key, bool keepCracks);
+  // After this cursor removed the key it stands on, and nothing else from
+  // its index: stands on the key that followed it, when that key is in the
+  // same leaf, as SeekKey of the removed key would. False (the position
+  // unchanged) when the leaf does not show it or a range or filter is in
+  // the way.
+  bool LandAfterRemovedKey();
   bool SetToSeqNoInner(std::int64_t n);
   void Resync();
   void SetToBookmarkNatural(std::int32_t recordNo);

@@ -403,6 +403,14 @@ void TDataCursor::RepositionAfter(std::int32_t recordNo, bool inserted, bool del
     LoadCurrentRecord(true);
     return;
   }
+  // A deleted record's successor in the same leaf: where the seek below
+  // lands, found without a descent.
+  if (deleted && !saved.AtBOF && !saved.AtEOF && FTreeEdits == saved.TreeEdits + 1 && FCurRecNo == recordNo &&
+      LandAfterRemovedKey()) {
+    FBeforeCurrent = true;
+    LoadCurrentRecord(true);
+    return;
+  }
   if (reposition && !deleted) {
     FAtBOF = FAtEOF = false;
     Resync();

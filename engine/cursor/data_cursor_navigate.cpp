@@ -370,6 +370,23 @@ bool TDataCursor::SeekKey(const std::uint8_t* key, bool keepCracks) {
   return found;
 }
 
+// The removed key K stood at FCurSlot of the leaf copy, and the copy was true
+// until the removal. Keys are unique in a tree, so when a live leaf of this
+// index holds the copy's next entry (key and record number) at FCurSlot, that
+// entry is K's successor, standing where SeekKey(K) lands; its sequence
+// number is K's, one key fewer lying before it.
+bool TDataCursor::LandAfterRemovedKey() {
+  const int slot = FCurSlot;
+  if (FNatural || FBitmapMode || FAtBOF || FAtEOF || slot < 1 || slot >= FCurPage.EntryCount()) return false;
+  TPagePin leaf = Page(FCurPage.PageNo());
+  const std::size_t entryBytes = static_cast<std::size_t>(FKeyDef.KeySize) + 4;  // key and Ref
+  if (!UsableLeaf(*leaf) || leaf->Slot() != FActiveSlot || slot > leaf->EntryCount() ||
+      std::memcmp(leaf->Key(slot), FCurPage.Key(slot + 1), entryBytes) != 0 || AboveHigh(leaf->Key(slot)))
+    return false;
+  Commit(*leaf, TSpot{leaf->PageNo(), slot, FSeqNo});
+  return true;
+}
+
 bool TDataCursor::SetToSeqNoInner(std::int64_t n) {
   if (FNatural) {
     if (n < 1 || FVisibleCount == 0) {

@@ -306,6 +306,102 @@ TEST_F(TModifyTest, AModifyLeavesTheCursorOnTheRecordOrWhereItWas) {
   CheckTable(*c, FModel);
 }
 
+// A delete leaves the cursor on the crack before the record that followed the
+// deleted one in the current index, whether that record is in the same leaf
+// or the next, or there is none, or it lies past the cursor's range: a walk
+// that deletes every other record checks the crack at each step.
+TEST_F(TModifyTest, ADeleteLeavesTheCursorBeforeTheNextRecord) {
+  CreateNotes();
+  constexpr int Count = 600;
+  for (const char* index : {static_cast<const char*>(nullptr), "ByTitle", "ByCount"}) {
+    for (const bool ranged : {false, true}) {
+      SCOPED_TRACE(std::string(index ? index : "primary") + (ranged ? " range" : ""));
+      auto c = Open();
+      FModel.clear();
+      c->SetToBegin();
+      std::vector<std::uint8_t> b(c->RecordSize());
+      while (c->GetNextRecord(b) == TARN_NONE) c->DeleteRecord(b, true);
+      for (int i = 1; i <= Count; ++i) {
+        char title[8];
+        std::snprintf(title, sizeof title, "t%03d", (i * 7) % Count);
+        Insert(*c, {i, std::string(title), i % 5, ""});
+      }
+      if (index) c->SwitchToIndex(index);
+      // The index order, as ids.
+      std::vector<std::pair<std::string, std::int32_t>> keys;
+      for (const auto& [r, m] : FModel) {
+        char key[32];
+        if (!index)
+          std::snprintf(key, sizeof key, "%08d", m.Note.Id);
+        else if (std::string(index) == "ByTitle")
+          std::snprintf(key, sizeof key, "%s", m.Note.Title->c_str());
+        else
+          std::snprintf(key, sizeof key, "%08d %08d", *m.Note.Count, m.AutoInc);
+        keys.emplace_back(key, m.Note.Id);
+      }
+      std::sort(keys.begin(), keys.end());
+      std::vector<std::int32_t> order;
+      for (const auto& k : keys) order.push_back(k.second);
+      auto id = [&] { return static_cast<std::int32_t>(GetLE32(c->GetField(1, b).Bytes, 0)); };
+      if (ranged) {
+        // Bounds on the first key field: from the lowest value to the one of
+        // the record at three quarters.
+        const std::int32_t last = order[Count * 3 / 4];
+        std::vector<std::uint8_t> low(c->RecordSize());
+        std::vector<std::uint8_t> high(c->RecordSize());
+        c->InitRecord(low);
+        c->InitRecord(high);
+        const TModelRecord* lastRecord = nullptr;
+        for (const auto& [r, m] : FModel)
+          if (m.Note.Id == last) lastRecord = &m;
+        PutNote(*c, high, lastRecord->Note);
+        PutNote(*c, low, {0, std::string(""), 0, ""});
+        c->SetRange(low, 1, high, 1, false);
+        std::vector<std::int32_t> inRange;
+        c->SetToBegin();
+        while (c->GetNextRecord(b) == TARN_NONE) inRange.push_back(id());
+        ASSERT_FALSE(inRange.empty());
+        ASSERT_LT(inRange.size(), order.size());
+        order = inRange;
+      }
+      // Delete every other record of the walk; the next record is then the
+      // one after the deleted one.
+      c->SetToBegin();
+      std::size_t at = 0;
+      bool reposition = false;
+      while (at < order.size()) {
+        ASSERT_EQ(c->GetNextRecord(b), TARN_NONE);
+        ASSERT_EQ(id(), order[at]);
+        c->DeleteRecord(b, reposition);
+        reposition = !reposition;
+        if (at + 1 == order.size()) {
+          EXPECT_EQ(c->GetNextRecord(b), TARN_EOF);
+          break;
+        }
+        ASSERT_EQ(c->GetNextRecord(b), TARN_NONE);
+        ASSERT_EQ(id(), order[at + 1]);
+        EXPECT_EQ(c->GetSeqNo(), static_cast<std::int64_t>(at / 2 + 1));
+        at += 2;
+      }
+      // The last record of the view: nothing follows it.
+      c->SetToEnd();
+      ASSERT_EQ(c->GetPriorRecord(b), TARN_NONE);
+      const std::int32_t lastId = id();
+      c->DeleteRecord(b, false);
+      EXPECT_EQ(c->GetNextRecord(b), TARN_EOF);
+      for (auto it = FModel.begin(); it != FModel.end();) {
+        const auto pos = std::find(order.begin(), order.end(), it->second.Note.Id);
+        if (it->second.Note.Id == lastId || (pos != order.end() && (pos - order.begin()) % 2 == 0))
+          it = FModel.erase(it);
+        else
+          ++it;
+      }
+      c->ResetRange();
+      CheckTable(*c, FModel);
+    }
+  }
+}
+
 TEST_F(TModifyTest, DeletingRecordsWithStopWordsKeepsTheTextIndex) {
   CreateNotes();
   auto c = Open();
