@@ -226,18 +226,18 @@ class TModifyUndo {
   void UndoSteps() noexcept {
     for (auto it = FLists.Steps.rbegin(); it != FLists.Steps.rend(); ++it) {
       try {
-        const std::uint8_t* bytes = FLists.Bytes.data() + it->Index;
         switch (it->Kind) {
           case TKind::Call:
             FLists.Calls[it->Index]();
             break;
           case TKind::AddKey:
           case TKind::RemoveKey:
-            FKeyChange(it->Kind == TKind::AddKey, it->Slot, bytes, it->RecordNo);
+            FKeyChange(it->Kind == TKind::AddKey, it->Slot, FLists.Bytes.data() + it->Index, it->RecordNo);
             break;
           case TKind::RecordImage:
             if (TRecordPin p = FTable.DataFile().GetRecord(FClient, it->RecordNo)) {
-              std::memcpy(p->MutableData().data(), bytes, std::min(it->Size, p->MutableData().size()));
+              std::memcpy(p->MutableData().data(), FLists.Bytes.data() + it->Index,
+                          std::min(it->Size, p->MutableData().size()));
               p->MarkModified();
             }
             break;
