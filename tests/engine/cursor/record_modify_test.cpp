@@ -61,6 +61,25 @@ class TModifyTest : public ::testing::Test {
     c.PutField(1, b, std::span<const std::uint8_t>(v));
     ASSERT_TRUE(c.SetToKey(false, b, 1));
   }
+  // The ids of FModel's notes in the order of an index of "Notes" (nullptr:
+  // the primary index; "ByCount" orders equal counts by RecAutoInc).
+  std::vector<std::int32_t> IndexOrder(const char* index) const {
+    std::vector<std::pair<std::string, std::int32_t>> keys;
+    for (const auto& [r, m] : FModel) {
+      char key[32];
+      if (!index)
+        std::snprintf(key, sizeof key, "%08d", m.Note.Id);
+      else if (std::string(index) == "ByTitle")
+        std::snprintf(key, sizeof key, "%s", m.Note.Title->c_str());
+      else
+        std::snprintf(key, sizeof key, "%08d %08d", *m.Note.Count, m.AutoInc);
+      keys.emplace_back(key, m.Note.Id);
+    }
+    std::sort(keys.begin(), keys.end());
+    std::vector<std::int32_t> ids;
+    for (const auto& k : keys) ids.push_back(k.second);
+    return ids;
+  }
   TErrorCode CodeOf(const std::function<void()>& fn) {
     try {
       fn();
@@ -247,23 +266,7 @@ TEST_F(TModifyTest, AModifyLeavesTheCursorOnTheRecordOrWhereItWas) {
     while (c->GetNextRecord(b) == TARN_NONE && id() != target) {
     }
     ASSERT_EQ(id(), target);
-    // The index order before and after the change, as (key, id) pairs.
-    auto order = [&](const TModel& model) {
-      std::vector<std::pair<std::string, std::int32_t>> keys;
-      for (const auto& [r, m] : model) {
-        char key[32];
-        if (!k.Index)
-          std::snprintf(key, sizeof key, "%08d", m.Note.Id);
-        else if (std::string(k.Index) == "ByTitle")
-          std::snprintf(key, sizeof key, "%s", m.Note.Title->c_str());
-        else
-          std::snprintf(key, sizeof key, "%08d %08d", *m.Note.Count, m.AutoInc);
-        keys.emplace_back(key, m.Note.Id);
-      }
-      std::sort(keys.begin(), keys.end());
-      return keys;
-    };
-    const auto before = order(FModel);
+    const std::vector<std::int32_t> before = IndexOrder(k.Index);
     const auto recordNo = c->CurrentRecordNo();
     TNote changed = FModel[recordNo].Note;
     // Both changes move the record to the middle of its index elsewhere.
@@ -277,11 +280,10 @@ TEST_F(TModifyTest, AModifyLeavesTheCursorOnTheRecordOrWhereItWas) {
     PutNote(*c, b, changed);
     c->ModifyRecord(b, true, k.Reposition);
     FModel[recordNo].Note = changed;
-    const auto after = order(FModel);
-    const bool keyStayed =
-        !k.Index || (std::string(k.Index) == "ByTitle") != k.TitleChanges;
-    const auto at = [&](const auto& keys, std::int32_t whose) {
-      return std::find_if(keys.begin(), keys.end(), [&](const auto& e) { return e.second == whose; }) - keys.begin();
+    const std::vector<std::int32_t> after = IndexOrder(k.Index);
+    const bool keyStayed = !k.Index || (std::string(k.Index) == "ByTitle") != k.TitleChanges;
+    const auto at = [&](const std::vector<std::int32_t>& ids, std::int32_t whose) {
+      return std::find(ids.begin(), ids.end(), whose) - ids.begin();
     };
     if (keyStayed || k.Reposition) {
       const auto rank = at(after, target);
@@ -289,16 +291,16 @@ TEST_F(TModifyTest, AModifyLeavesTheCursorOnTheRecordOrWhereItWas) {
       EXPECT_EQ(id(), target);
       EXPECT_EQ(c->GetSeqNo(), rank + 1);
       ASSERT_EQ(c->GetNextRecord(b), TARN_NONE);
-      EXPECT_EQ(id(), after[static_cast<std::size_t>(rank + 1)].second);
+      EXPECT_EQ(id(), after[static_cast<std::size_t>(rank + 1)]);
       ASSERT_EQ(c->GetPriorRecord(b), TARN_NONE);
       ASSERT_EQ(c->GetPriorRecord(b), TARN_NONE);
-      EXPECT_EQ(id(), after[static_cast<std::size_t>(rank - 1)].second);
+      EXPECT_EQ(id(), after[static_cast<std::size_t>(rank - 1)]);
     } else {
       // The crack where the old key was: the next record is the one that
       // followed it.
       const auto rank = at(before, target);
       ASSERT_EQ(c->GetNextRecord(b), TARN_NONE);
-      EXPECT_EQ(id(), before[static_cast<std::size_t>(rank + 1)].second);
+      EXPECT_EQ(id(), before[static_cast<std::size_t>(rank + 1)]);
     }
     if (k.Transaction) FDir.Commit(false, false);
   }
@@ -327,21 +329,7 @@ TEST_F(TModifyTest, ADeleteLeavesTheCursorBeforeTheNextRecord) {
         Insert(*c, {i, std::string(title), i % 5, ""});
       }
       if (index) c->SwitchToIndex(index);
-      // The index order, as ids.
-      std::vector<std::pair<std::string, std::int32_t>> keys;
-      for (const auto& [r, m] : FModel) {
-        char key[32];
-        if (!index)
-          std::snprintf(key, sizeof key, "%08d", m.Note.Id);
-        else if (std::string(index) == "ByTitle")
-          std::snprintf(key, sizeof key, "%s", m.Note.Title->c_str());
-        else
-          std::snprintf(key, sizeof key, "%08d %08d", *m.Note.Count, m.AutoInc);
-        keys.emplace_back(key, m.Note.Id);
-      }
-      std::sort(keys.begin(), keys.end());
-      std::vector<std::int32_t> order;
-      for (const auto& k : keys) order.push_back(k.second);
+      std::vector<std::int32_t> order = IndexOrder(index);
       auto id = [&] { return static_cast<std::int32_t>(GetLE32(c->GetField(1, b).Bytes, 0)); };
       if (ranged) {
         // Bounds on the first key field: from the lowest value to the one of
