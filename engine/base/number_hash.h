@@ -60,6 +60,12 @@ class TNumberHash {
     }
   }
 
+  // Starts loading the slot where a lookup of number begins, so that a
+  // lookup soon after finds it in the processor's cache. A hint only.
+  void Prefetch(std::int32_t number) const noexcept {
+    if (!FSlots.empty()) __builtin_prefetch(&FSlots[Home(number)]);
+  }
+
   // Stores value under number. Requires: number > 0, not stored yet, value
   // not null. Throws std::bad_alloc when the table must grow and cannot; the
   // hash is then unchanged.

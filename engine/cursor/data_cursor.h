@@ -625,6 +625,9 @@ class TDataCursor final : public TTableCursor,
   bool SetToBookmarkInner(std::span<const std::uint8_t> bookmark, bool nearest);
   void LoadCurrentRecord(bool forward);
   void CopyOut(std::span<std::uint8_t> buffer) const;
+  // Starts loading the cached records the next steps of a walk in that
+  // direction reach (a hint; changes nothing).
+  void PrefetchUpcoming(bool forward) const;
   TErrorCode NextInner(std::span<std::uint8_t> buffer);
   TErrorCode PriorInner(std::span<std::uint8_t> buffer);
   void SetToBeginInner();

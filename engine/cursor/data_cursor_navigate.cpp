@@ -620,6 +620,20 @@ void TDataCursor::SetToEnd() {
   Run(false, [&] { SetToEndInner(); });
 }
 
+// A walk through cached records spends most of its time waiting for memory:
+// each record's buffer lies wherever it was made, in no relation to the
+// index's order. The records 1, 2 and 4 steps ahead (in the leaf copy, or by
+// number in natural order) get their loads started.
+void TDataCursor::PrefetchUpcoming(bool forward) const {
+  const int step = forward ? 1 : -1;
+  auto ahead = [&](int k) -> std::int32_t {
+    if (FNatural) return FCurRecNo + step * k;  // past the end: not cached
+    const int slot = FCurSlot + step * k;
+    return slot >= 1 && slot <= FCurPage.EntryCount() ? FCurPage.Ref(slot) : 0;
+  };
+  FTable->DataFile().PrefetchAhead(ahead(1), ahead(2), ahead(4));
+}
+
 TErrorCode TDataCursor::NextInner(std::span<std::uint8_t> buffer) {
   if (FBeforeCurrent && !FAtBOF && !FAtEOF) {
     FBeforeCurrent = false;
@@ -632,6 +646,7 @@ TErrorCode TDataCursor::NextInner(std::span<std::uint8_t> buffer) {
     ZeroFill(buffer);
     return TARN_EOF;
   }
+  PrefetchUpcoming(true);
   LoadCurrentRecord(true);
   CopyOut(buffer);
   return TARN_NONE;
@@ -648,6 +663,7 @@ TErrorCode TDataCursor::PriorInner(std::span<std::uint8_t> buffer) {
     ZeroFill(buffer);
     return TARN_BOF;
   }
+  PrefetchUpcoming(false);
   LoadCurrentRecord(false);
   CopyOut(buffer);
   return TARN_NONE;

@@ -704,6 +704,24 @@ TRecordPin TDataFile::GetRecord(TRecordCacheClient* cursor, std::int32_t recordN
   return result;
 }
 
+void TDataFile::PrefetchAhead(std::int32_t next, std::int32_t second, std::int32_t fourth) const noexcept {
+  if (fourth > 0) FCache.Prefetch(fourth);
+  if (const TRecord* r = second > 0 ? FindCached(second) : nullptr) {
+    // Every line of the object, whatever its alignment.
+    const char* object = reinterpret_cast<const char*>(r);
+    for (std::size_t at = 0; at < sizeof(TRecord); at += 64) __builtin_prefetch(object + at);
+    __builtin_prefetch(object + sizeof(TRecord) - 1);
+  }
+  if (const TRecord* r = next > 0 ? FindCached(next) : nullptr) {
+    if (r->FSize > 0) {
+      __builtin_prefetch(r->FBuffer.data());
+      __builtin_prefetch(r->FBuffer.data() + r->FSize - 1);
+    }
+    if (r->FNewer != nullptr) __builtin_prefetch(&r->FNewer->FOlder, 1);
+    if (r->FOlder != nullptr) __builtin_prefetch(&r->FOlder->FNewer, 1);
+  }
+}
+
 void TDataFile::ReleaseRecord(TRecord& record) noexcept {
   record.Unpin();
   if (record.Pinned()) return;

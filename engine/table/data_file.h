@@ -221,6 +221,15 @@ class TDataFile : public TFileHandler {
   // acceptable.
   TRecordPin GetRecord(TRecordCacheClient* cursor, std::int32_t recordNo, bool forward = true,
                        bool cursorDecides = false, bool useReadAhead = false);
+  // A hint for walks that know the records they reach next. A lookup of a
+  // cached record makes three dependent loads: the hash slot, the record
+  // buffer, then its bytes (and the chain neighbours a hit relinks). Called
+  // once per step with the records 1, 2 and 4 steps ahead, this starts the
+  // slot load of the fourth, the buffer load of the second and the byte loads
+  // of the next, so that each record's loads run over three steps while the
+  // walk works on the records before it. 0 stands for no record. Changes
+  // nothing, reads no file, cannot fail; records not cached are ignored.
+  void PrefetchAhead(std::int32_t next, std::int32_t second, std::int32_t fourth) const noexcept;
   // Gives back one pin (TRecordPin calls this). Never throws.
   void ReleaseRecord(TRecord& record) noexcept;
   // NextRecordNumber when there is no free slot or the table reuses none

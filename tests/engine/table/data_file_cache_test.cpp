@@ -2,10 +2,12 @@
 // read-ahead, the change-check hook, free slots, flushing and eviction.
 
 #include <algorithm>
+#include <array>
 #include <deque>
 #include <map>
 #include <random>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -313,6 +315,24 @@ TEST_F(TRecordCacheTest, FailedFlushKeepsTheRecordsToBeWritten) {
   rec.Release();
   EXPECT_TRUE(file->FlushRecords());
   EXPECT_EQ(GetLEI32(ReadRaw(), 127 + 3 * 768 + 36 + 5), 222);
+}
+
+// A walk's prefetch hint names any numbers: cached or not, past either end,
+// 0 for none. It must read nothing and change nothing.
+TEST_F(TRecordCacheTest, PrefetchHintChangesNothing) {
+  auto file = OpenPeople(6);
+  file->PrefetchAhead(1, 2, 4);  // empty cache
+  { TRecordPin rec = file->GetRecord(nullptr, 2); }
+  { TRecordPin rec = file->GetRecord(nullptr, 3); }
+  file->ResetCacheStats();
+  for (const auto& [next, second, fourth] : std::vector<std::array<std::int32_t, 3>>{
+           {2, 3, 5}, {3, 2, 0}, {0, 0, 0}, {7, 8, 10}, {-1, -2, -4}, {1, 2147483647, -2147483647}})
+    file->PrefetchAhead(next, second, fourth);
+  EXPECT_EQ(file->CachedRecordCount(), 2u);
+  EXPECT_FALSE(file->IsCached(1));
+  EXPECT_EQ(file->CacheStats().Hits, 0u);
+  EXPECT_EQ(file->CacheStats().DiskReads, 0u);
+  EXPECT_TRUE(file->CheckInvariants());
 }
 
 TEST_F(TRecordCacheTest, FullCacheEvictsTheLeastRecentlyUsedCleanBuffer) {
