@@ -356,7 +356,7 @@ TEST_F(KeyRecordTest, CompareKeysWithoutLanguageIsByteOrder) {
 
 // The inline comparer agrees with CompareKeys for every slot kind, both
 // orders and every length, on keys that differ anywhere (within and across
-// its eight-byte steps) or nowhere.
+// its eight- and four-byte steps) or nowhere.
 TEST_F(KeyRecordTest, KeyComparerAgreesWithCompareKeys) {
   std::vector<TKeyDef> defs;
   defs.push_back(Def({FInt, FString}, false));
