@@ -113,36 +113,35 @@ class TKeyComparer {
   static int CompareByteOrder(const std::uint8_t* a, const std::uint8_t* b, std::size_t n) {
     std::size_t i = 0;
     for (; i + 8 <= n; i += 8) {
-      std::uint64_t x, y;
-      std::memcpy(&x, a + i, 8);
-      std::memcpy(&y, b + i, 8);
-      if (x != y) {
-        if constexpr (std::endian::native == std::endian::little) {
-          x = __builtin_bswap64(x);
-          y = __builtin_bswap64(y);
-        }
-        return x < y ? -1 : 1;
-      }
+      if (const int r = CompareWord<std::uint64_t>(a + i, b + i); r != 0) return r;
     }
     // A tail of 4 to 7 bytes (keys of one integer field are 5): two 4-byte
-    // loads, the second overlapping bytes already found equal.
+    // words, the second overlapping bytes already found equal.
     if (n - i >= 4) {
-      if (const int r = CompareWord32(a + i, b + i); r != 0) return r;
-      return CompareWord32(a + n - 4, b + n - 4);
+      if (const int r = CompareWord<std::uint32_t>(a + i, b + i); r != 0) return r;
+      return CompareWord<std::uint32_t>(a + n - 4, b + n - 4);
     }
     for (; i < n; ++i) {
       if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
     }
     return 0;
   }
-  static int CompareWord32(const std::uint8_t* a, const std::uint8_t* b) {
-    std::uint32_t x, y;
-    std::memcpy(&x, a, 4);
-    std::memcpy(&y, b, 4);
+  // The sizeof(T) bytes at a and b compared as big-endian numbers.
+  template <class T>
+  static int CompareWord(const std::uint8_t* a, const std::uint8_t* b) {
+    static_assert(sizeof(T) == 4 || sizeof(T) == 8);
+    T x, y;
+    std::memcpy(&x, a, sizeof x);
+    std::memcpy(&y, b, sizeof y);
     if (x == y) return 0;
     if constexpr (std::endian::native == std::endian::little) {
-      x = __builtin_bswap32(x);
-      y = __builtin_bswap32(y);
+      if constexpr (sizeof(T) == 8) {
+        x = __builtin_bswap64(x);
+        y = __builtin_bswap64(y);
+      } else {
+        x = __builtin_bswap32(x);
+        y = __builtin_bswap32(y);
+      }
     }
     return x < y ? -1 : 1;
   }
