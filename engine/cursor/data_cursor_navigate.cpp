@@ -33,6 +33,12 @@ bool UsableLeaf(const TPage& page) {
   return !page.Free() && page.IsLeaf() && page.EntryCount() > 0;
 }
 
+// Entry i of leaf a and entry j of leaf b (of one index, keys of keySize
+// bytes) hold the same key and record number.
+bool SameEntry(const TPage& a, int i, const TPage& b, int j, int keySize) {
+  return std::memcmp(a.Key(i), b.Key(j), static_cast<std::size_t>(keySize) + 4) == 0;
+}
+
 }  // namespace
 
 bool TDataCursor::Descend(TSpot& spot, TPagePin& leaf, TChooser choose) {
@@ -146,10 +152,8 @@ bool TDataCursor::WalkToVisible(TSpot& spot, TPagePin& leaf, bool forward, bool 
 // Copies the landing leaf unless the copy already holds it unchanged at the
 // landing slot (the common case of a scan inside one leaf).
 void TDataCursor::Commit(const TPage& leaf, const TSpot& spot) {
-  const std::size_t entryBytes = static_cast<std::size_t>(FKeyDef.KeySize) + 4;  // key and Ref
-  const bool same = FCurPage.PageNo() == leaf.PageNo() &&
-                    FCurPage.EntryCount() == leaf.EntryCount() &&
-                    std::memcmp(FCurPage.Key(spot.Slot), leaf.Key(spot.Slot), entryBytes) == 0;
+  const bool same = FCurPage.PageNo() == leaf.PageNo() && FCurPage.EntryCount() == leaf.EntryCount() &&
+                    SameEntry(FCurPage, spot.Slot, leaf, spot.Slot, FKeyDef.KeySize);
   if (!same) {
     FCurPage.Bind(leaf.PageNo(), FActiveSlot, FIndexDesc);
     FCurPage.CopyFrom(leaf);
@@ -379,9 +383,8 @@ bool TDataCursor::LandAfterRemovedKey() {
   const int slot = FCurSlot;
   if (FNatural || FBitmapMode || FAtBOF || FAtEOF || slot < 1 || slot >= FCurPage.EntryCount()) return false;
   TPagePin leaf = Page(FCurPage.PageNo());
-  const std::size_t entryBytes = static_cast<std::size_t>(FKeyDef.KeySize) + 4;  // key and Ref
   if (!UsableLeaf(*leaf) || leaf->Slot() != FActiveSlot || slot > leaf->EntryCount() ||
-      std::memcmp(leaf->Key(slot), FCurPage.Key(slot + 1), entryBytes) != 0 || AboveHigh(leaf->Key(slot)))
+      !SameEntry(*leaf, slot, FCurPage, slot + 1, FKeyDef.KeySize) || AboveHigh(leaf->Key(slot)))
     return false;
   Commit(*leaf, TSpot{leaf->PageNo(), slot, FSeqNo});
   return true;
