@@ -65,7 +65,7 @@ bool TDataCursor::Descend(TSpot& spot, TPagePin& leaf, TChooser choose) {
       return true;
     }
     if (page.HasCounts()) {
-      for (int i = 1; i < pos; ++i) seq += page.Count(i);
+      seq += page.CountSum(1, pos - 1);
     }
     pageNo = page.Ref(pos);
   }

@@ -403,7 +403,7 @@ TKeyPosition TBTree::FindKey(TTreeContext& ctx, const std::uint8_t* key, bool af
     const bool reached = Descend(ctx, root, nullptr, [&](const TPage& page) {
       const int pos = page.SearchPositioned(key, cmp, after, found);
       if (!page.IsLeaf() && page.HasCounts()) {
-        for (int i = 1; i < pos; ++i) seq += page.Count(i);
+        seq += page.CountSum(1, pos - 1);
       }
       return pos;
     });

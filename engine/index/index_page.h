@@ -168,6 +168,10 @@ class TPage {
 
   // Sum of Count over an interior page, EntryCount for a leaf.
   std::int64_t SubtreeCount() const;
+  // Sum of Count(first..last); 0 when the range is empty or the entries keep
+  // no counts. A descent adds CountSum(1, pos - 1) per interior level to learn
+  // its leaf entry's sequence number.
+  std::int64_t CountSum(int first, int last) const;
   // Copies header and entries of another page of the same key size (not pins or cache links).
   void CopyFrom(const TPage& other);
   // In a leaf: the number of entries from `pos` on (towards the end when forward,

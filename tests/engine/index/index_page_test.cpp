@@ -380,11 +380,20 @@ TEST(IndexPageEntries, ConsecutiveRefsAndSubtreeCount) {
   interior.Bind(2, 1, Desc(1, true, TKeyCompression::None));
   interior.Clear();
   interior.SetType(TPageType::Interior);
-  interior.AppendFrom(leaf, 1, 3);
-  interior.SetCount(1, 10);
-  interior.SetCount(2, 20);
-  interior.SetCount(3, 30);
-  EXPECT_EQ(interior.SubtreeCount(), 60);
+  interior.AppendFrom(leaf, 1, 5);
+  const std::int32_t counts[] = {10, 20, 30, 1 << 30, 7};
+  for (int i = 1; i <= 5; ++i) interior.SetCount(i, counts[i - 1]);
+  EXPECT_EQ(interior.SubtreeCount(), 10 + 20 + 30 + (std::int64_t{1} << 30) + 7);
+  // Every range, odd and even lengths, empty ones (last < first) included;
+  // the sum is 64-bit.
+  for (int first = 1; first <= 6; ++first) {
+    for (int last = 0; last <= 5; ++last) {
+      std::int64_t want = 0;
+      for (int i = first; i <= last; ++i) want += counts[i - 1];
+      EXPECT_EQ(interior.CountSum(first, last), want) << first << ".." << last;
+    }
+  }
+  EXPECT_EQ(leaf.CountSum(1, 6), 0);  // a leaf keeps no counts
 }
 
 // Leaves and interior pages lay their entries out differently (a leaf has no
