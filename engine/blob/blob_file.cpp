@@ -326,13 +326,9 @@ std::int32_t TBlobFile::ReadRawBlocks(std::int32_t first, std::int32_t count) {
   const std::int64_t bytes = static_cast<std::int64_t>(count) * FBlockSize;
   if (static_cast<std::int64_t>(FReadBuffer.size()) < bytes)
     GrowBuffer(bytes, BufferGranularity, FReadBuffer);
-  std::int32_t got = 0;
-  {
-    TFileSection section(*this);
-    if (SeekFile(TSeekOrigin::Begin, BlockOffset(first)) != BlockOffset(first)) Raise(TARN_READERR);
-    got = ReadBuffer(std::span<std::uint8_t>(FReadBuffer.data(), static_cast<std::size_t>(bytes)),
-                     true);
-  }
+  const std::int32_t got =
+      ReadBufferAt(BlockOffset(first), std::span<std::uint8_t>(FReadBuffer.data(), static_cast<std::size_t>(bytes)));
+  if (got < 0) Raise(TARN_READERR);  // not open
   ++FStats.DiskReads;
   // Only whole blocks count; a block that lies (partly) beyond the end of the
   // file is not read. The requested one must be there.

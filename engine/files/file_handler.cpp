@@ -101,6 +101,15 @@ std::int32_t TFileHandler::ReadBuffer(std::span<std::uint8_t> buffer, bool allow
   return got;
 }
 
+std::int32_t TFileHandler::ReadBufferAt(std::int64_t offset, std::span<std::uint8_t> buffer) {
+  SetLastOsError(0);
+  if (FFile == nullptr) return -1;
+  const std::int32_t got = FFile->ReadAt(FHandleId, offset, buffer);
+  if (got == -2) return -1;
+  if (got < 0) RaiseFileError(TARN_READERR, FFileName);
+  return got;
+}
+
 void TFileHandler::WriteBuffer(std::span<const std::uint8_t> buffer) {
   SetLastOsError(0);
   if (FFile == nullptr) RaiseFileError(TARN_WRITEERR, FFileName);

@@ -22,6 +22,8 @@
 //   TFileSection section(*this);          // EnterFile ... LeaveFile
 //   SeekFile(TSeekOrigin::Begin, 0);
 //   ReadBuffer(header);                   // 9217 on a short read
+//
+// ReadBufferAt does such a seek and read as one step and needs no section.
 
 #include <cstdint>
 #include <span>
@@ -72,6 +74,11 @@ class TFileHandler {
   // Throws 9217 (TARN_READERR) on a short read unless allowShort, on an OS
   // failure, or when not open.
   virtual std::int32_t ReadBuffer(std::span<std::uint8_t> buffer, bool allowShort = false);
+  // SeekFile(TSeekOrigin::Begin, offset) and ReadBuffer(buffer, true) in one
+  // step, without a TFileSection: returns the bytes read, or -1 when the
+  // position cannot be set (offset negative, or the handler not open) and
+  // nothing was read. Throws 9217 on an OS failure.
+  std::int32_t ReadBufferAt(std::int64_t offset, std::span<std::uint8_t> buffer);
   // Writes buffer at the current position. An empty buffer truncates the file
   // at the position. Throws 9218 (TARN_WRITEERR) when fewer bytes are written
   // or when not open.

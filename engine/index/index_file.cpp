@@ -124,13 +124,7 @@ void TIndexFile::BuildHeader(std::span<std::uint8_t> image, bool leaveOutTempora
 
 void TIndexFile::ReadAt(TFileHandler& file, std::int64_t offset, std::span<std::uint8_t> buf,
                         TErrorCode shortCode) {
-  std::int32_t got = 0;
-  {
-    TFileSection section(file);
-    if (file.SeekFile(TSeekOrigin::Begin, offset) != offset) Raise(shortCode);
-    got = file.ReadBuffer(buf, true);
-  }
-  if (got != static_cast<std::int32_t>(buf.size())) Raise(shortCode);
+  if (file.ReadBufferAt(offset, buf) != static_cast<std::int32_t>(buf.size())) Raise(shortCode);
 }
 
 void TIndexFile::WriteAt(TFileHandler& file, std::int64_t offset, std::span<const std::uint8_t> buf) {

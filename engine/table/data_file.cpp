@@ -12,6 +12,7 @@
 #include "engine/base/error_context.h"
 #include "engine/base/names.h"
 #include "engine/files/grow_buffer.h"
+#include "engine/files/os_error.h"
 #include "engine/table/scramble.h"
 
 namespace tarn {
@@ -658,12 +659,9 @@ TRecordPin TDataFile::GetRecord(TRecordCacheClient* cursor, std::int32_t recordN
   FReadAheadFirst = first;
   FReadAheadLast = first + count - 1;
 
-  std::int32_t got = 0;
-  {
-    TFileSection section(*this);
-    SeekFile(TSeekOrigin::Begin, RecordsOffset() + std::int64_t{first - 1} * recordSize);
-    got = ReadBuffer(std::span<std::uint8_t>(FReadBuffer.data(), bytes), true);
-  }
+  const std::int32_t got = ReadBufferAt(RecordsOffset() + std::int64_t{first - 1} * recordSize,
+                                        std::span<std::uint8_t>(FReadBuffer.data(), bytes));
+  if (got < 0) RaiseFileError(TARN_READERR, FileName());  // not open
   ++FStats.DiskReads;
   if (count > 1) ++FStats.ReadAheads;
   if (static_cast<std::size_t>(got) < bytes) {

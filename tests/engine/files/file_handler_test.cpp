@@ -61,6 +61,51 @@ TEST_F(FileHandlerTest, ReadsAndWritesCheckTheirCounts) {
   EXPECT_EQ(FHandler.ReadBuffer(buffer, true), 0);
 }
 
+// ReadBufferAt(offset, b) is SeekFile(Begin, offset) then ReadBuffer(b, true)
+// on disk and in memory: the same bytes and count, and the position after
+// them; a position that cannot be set gives -1 and reads nothing.
+TEST_F(FileHandlerTest, ReadBufferAtIsASeekAndAReadInOneStep) {
+  for (const bool inMemory : {false, true}) {
+    SCOPED_TRACE(inMemory);
+    TFileHandler handler;
+    handler.SetFileName(inMemory ? FDir.File("readat.MEM") : FName);
+    handler.SetInMemory(inMemory);
+    std::vector<std::uint8_t> buffer(30, 0xEE);
+    EXPECT_EQ(handler.ReadBufferAt(0, buffer), -1) << "not open";
+    // 100 bytes numbered 0 to 99 (over the fixture's 100 on disk).
+    if (inMemory) {
+      handler.CreateFile();
+    } else {
+      handler.OpenFile();
+    }
+    std::vector<std::uint8_t> content(100);
+    for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<std::uint8_t>(i);
+    handler.WriteBuffer(content);
+    const struct {
+      std::int64_t Offset;
+      std::int32_t Got;  // bytes read, -1 when the position cannot be set
+    } cases[] = {{0, 30}, {40, 30}, {85, 15}, {100, 0}, {250, 0}, {-1, -1}};
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.Offset);
+      handler.SeekFile(TSeekOrigin::Begin, 7);
+      std::fill(buffer.begin(), buffer.end(), 0xEE);
+      ASSERT_EQ(handler.ReadBufferAt(c.Offset, buffer), c.Got);
+      for (std::int32_t i = 0; i < 30; ++i) EXPECT_EQ(buffer[i], i < c.Got ? c.Offset + i : 0xEE) << i;
+      // The position follows the bytes read, or stays where it was.
+      EXPECT_EQ(handler.SeekFile(TSeekOrigin::Current, 0), c.Got < 0 ? 7 : c.Offset + c.Got);
+    }
+    if (!inMemory) {
+      TFaultFileApi faults;
+      TOsFileApiOverride use(faults);
+      faults.Fail(TOsCall::PRead, EIO);
+      int osError = 0;
+      EXPECT_EQ(RaisedBy([&] { handler.ReadBufferAt(0, buffer); }, nullptr, &osError), TARN_READERR);
+      EXPECT_EQ(osError, EIO);
+    }
+    handler.CloseFile();
+  }
+}
+
 TEST_F(FileHandlerTest, OsFailuresAreRaisedWithTheFileNameAndErrno) {
   struct TCase {
     TOsCall Call;
