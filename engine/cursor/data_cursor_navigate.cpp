@@ -47,6 +47,7 @@ bool TDataCursor::Descend(TSpot& spot, TPagePin& leaf, TChooser choose) {
   if (root == 0) return false;
   std::int32_t pageNo = root;
   std::int64_t seq = 1;
+  std::int64_t below = -1;  // the current page's subtree count, from its parent entry
   for (int level = 1;; ++level) {
     if (level > TDescentPath::MaxLevels) Raise(TARN_INDEXCORRUPT);
     TPagePin pin = Page(pageNo);
@@ -65,7 +66,8 @@ bool TDataCursor::Descend(TSpot& spot, TPagePin& leaf, TChooser choose) {
       return true;
     }
     if (page.HasCounts()) {
-      seq += page.CountSum(1, pos - 1);
+      seq += page.CountBefore(pos, below);
+      below = page.Count(pos);
     }
     pageNo = page.Ref(pos);
   }

@@ -399,11 +399,13 @@ TKeyPosition TBTree::FindKey(TTreeContext& ctx, const std::uint8_t* key, bool af
     const std::int32_t root = FFile.Descriptor(slot).RootPage;
     if (root == 0) return TKeyPosition{};
     std::int64_t seq = 1;
+    std::int64_t below = -1;  // the current page's subtree count, from its parent entry
     bool found = false;
     const bool reached = Descend(ctx, root, nullptr, [&](const TPage& page) {
       const int pos = page.SearchPositioned(key, cmp, after, found);
       if (!page.IsLeaf() && page.HasCounts()) {
-        seq += page.CountSum(1, pos - 1);
+        seq += page.CountBefore(pos, below);
+        below = page.Count(pos);
       }
       return pos;
     });

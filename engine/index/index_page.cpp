@@ -176,6 +176,11 @@ std::int64_t TPage::CountSum(int first, int last) const {
   return even + odd;
 }
 
+std::int64_t TPage::CountBefore(int pos, std::int64_t total) const {
+  if (total >= 0 && pos - 1 > FEntryCount - pos + 1) return total - CountSum(pos, FEntryCount);
+  return CountSum(1, pos - 1);
+}
+
 void TPage::CopyFrom(const TPage& other) {
   SetEntryCount(0);
   FType = other.FType;

@@ -172,6 +172,11 @@ class TPage {
   // no counts. A descent adds CountSum(1, pos - 1) per interior level to learn
   // its leaf entry's sequence number.
   std::int64_t CountSum(int first, int last) const;
+  // CountSum(1, pos - 1). When total >= 0 it is the page's subtree count as
+  // the parent entry records it (a consistent tree keeps the two equal), and
+  // the shorter side is summed: total - CountSum(pos, EntryCount) when that
+  // takes fewer entries.
+  std::int64_t CountBefore(int pos, std::int64_t total) const;
   // Copies header and entries of another page of the same key size (not pins or cache links).
   void CopyFrom(const TPage& other);
   // In a leaf: the number of entries from `pos` on (towards the end when forward,

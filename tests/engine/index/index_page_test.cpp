@@ -394,6 +394,12 @@ TEST(IndexPageEntries, ConsecutiveRefsAndSubtreeCount) {
     }
   }
   EXPECT_EQ(leaf.CountSum(1, 6), 0);  // a leaf keeps no counts
+  // CountBefore sums from either end given the page's total, from the left
+  // without one.
+  for (int pos = 1; pos <= 5; ++pos) {
+    EXPECT_EQ(interior.CountBefore(pos, interior.SubtreeCount()), interior.CountSum(1, pos - 1)) << pos;
+    EXPECT_EQ(interior.CountBefore(pos, -1), interior.CountSum(1, pos - 1)) << pos;
+  }
 }
 
 // Leaves and interior pages lay their entries out differently (a leaf has no
