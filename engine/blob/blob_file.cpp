@@ -327,7 +327,8 @@ std::int32_t TBlobFile::ReadRawBlocks(std::int32_t first, std::int32_t count) {
   if (static_cast<std::int64_t>(FReadBuffer.size()) < bytes)
     GrowBuffer(bytes, BufferGranularity, FReadBuffer);
   const std::int32_t got =
-      ReadBufferAt(BlockOffset(first), std::span<std::uint8_t>(FReadBuffer.data(), static_cast<std::size_t>(bytes)));
+      ReadBufferAt(BlockOffset(first),
+                   std::span<std::uint8_t>(FReadBuffer.data(), static_cast<std::size_t>(bytes)));
   if (got < 0) Raise(TARN_READERR);  // not open
   ++FStats.DiskReads;
   // Only whole blocks count; a block that lies (partly) beyond the end of the

@@ -43,7 +43,8 @@ std::int64_t TAbstractFile::Seek(std::int32_t handle, TSeekOrigin origin, std::i
   return SeekRecord(index, origin, offset);
 }
 
-std::int32_t TAbstractFile::ReadAt(std::int32_t handle, std::int64_t offset, std::span<std::uint8_t> buffer) {
+std::int32_t TAbstractFile::ReadAt(std::int32_t handle, std::int64_t offset,
+                                   std::span<std::uint8_t> buffer) {
   std::lock_guard lock(FLock);
   if (offset < 0 || Seek(handle, TSeekOrigin::Begin, offset) != offset) return -2;
   return Read(handle, buffer);

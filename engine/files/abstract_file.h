@@ -101,7 +101,8 @@ class TAbstractFile {
   // Seek(handle, Begin, offset) then Read(handle, buffer) under one hold of
   // FLock, so the position ends after the bytes read. Returns Read's result,
   // or -2 when the position cannot be set there (nothing is read then).
-  virtual std::int32_t ReadAt(std::int32_t handle, std::int64_t offset, std::span<std::uint8_t> buffer);
+  virtual std::int32_t ReadAt(std::int32_t handle, std::int64_t offset,
+                              std::span<std::uint8_t> buffer);
 
   // Non-blocking exclusive lock of [offset, offset + length). Fails at once
   // when any byte is already locked in this process (through any handle) or,

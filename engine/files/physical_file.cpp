@@ -199,7 +199,8 @@ std::int32_t TPhysicalFile::Read(std::int32_t, std::span<std::uint8_t> buffer) {
   return static_cast<std::int32_t>(n);
 }
 
-std::int32_t TPhysicalFile::ReadAt(std::int32_t, std::int64_t offset, std::span<std::uint8_t> buffer) {
+std::int32_t TPhysicalFile::ReadAt(std::int32_t, std::int64_t offset,
+                                   std::span<std::uint8_t> buffer) {
   std::lock_guard lock(FLock);
   assert(buffer.size() <= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()));
   if (FHandle < 0 || offset < 0) {
@@ -207,7 +208,8 @@ std::int32_t TPhysicalFile::ReadAt(std::int32_t, std::int64_t offset, std::span<
     return -2;
   }
   FPosition = offset;
-  const ssize_t n = OsFileApi().PRead(FHandle, buffer.data(), buffer.size(), static_cast<off_t>(offset));
+  const ssize_t n =
+      OsFileApi().PRead(FHandle, buffer.data(), buffer.size(), static_cast<off_t>(offset));
   if (n < 0) {
     SetLastOsError(errno);
     return -1;

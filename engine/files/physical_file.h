@@ -53,7 +53,8 @@ class TPhysicalFile : public TAbstractFile {
   bool Flush() override;
   std::int64_t Seek(std::int32_t handle, TSeekOrigin origin, std::int64_t offset) override;
   // One pread at offset; the shared position moves as Seek and Read would.
-  std::int32_t ReadAt(std::int32_t handle, std::int64_t offset, std::span<std::uint8_t> buffer) override;
+  std::int32_t ReadAt(std::int32_t handle, std::int64_t offset,
+                      std::span<std::uint8_t> buffer) override;
   bool LockRegion(std::int64_t offset, std::int64_t length) override;
   bool UnlockRegion(std::int64_t offset, std::int64_t length) override;
   bool IsInMemory() const override { return false; }

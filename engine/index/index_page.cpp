@@ -158,7 +158,9 @@ void TPage::SetKey(int p, const std::uint8_t* key) {
 
 void TPage::AppendFrom(const TPage& other, int first, int last) { InsertRange(FEntryCount, other, first, last); }
 
-std::int64_t TPage::SubtreeCount() const { return IsLeaf() ? FEntryCount : CountSum(1, FEntryCount); }
+std::int64_t TPage::SubtreeCount() const {
+  return IsLeaf() ? FEntryCount : CountSum(1, FEntryCount);
+}
 
 std::int64_t TPage::CountSum(int first, int last) const {
   if (!FCountField || first > last) return 0;

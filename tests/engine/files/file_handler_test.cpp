@@ -90,7 +90,8 @@ TEST_F(FileHandlerTest, ReadBufferAtIsASeekAndAReadInOneStep) {
       handler.SeekFile(TSeekOrigin::Begin, 7);
       std::fill(buffer.begin(), buffer.end(), 0xEE);
       ASSERT_EQ(handler.ReadBufferAt(c.Offset, buffer), c.Got);
-      for (std::int32_t i = 0; i < 30; ++i) EXPECT_EQ(buffer[i], i < c.Got ? c.Offset + i : 0xEE) << i;
+      for (std::int32_t i = 0; i < 30; ++i)
+        EXPECT_EQ(buffer[i], i < c.Got ? c.Offset + i : 0xEE) << i;
       // The position follows the bytes read, or stays where it was.
       EXPECT_EQ(handler.SeekFile(TSeekOrigin::Current, 0), c.Got < 0 ? 7 : c.Offset + c.Got);
     }
@@ -99,7 +100,8 @@ TEST_F(FileHandlerTest, ReadBufferAtIsASeekAndAReadInOneStep) {
       TOsFileApiOverride use(faults);
       faults.Fail(TOsCall::PRead, EIO);
       int osError = 0;
-      EXPECT_EQ(RaisedBy([&] { handler.ReadBufferAt(0, buffer); }, nullptr, &osError), TARN_READERR);
+      EXPECT_EQ(RaisedBy([&] { handler.ReadBufferAt(0, buffer); }, nullptr, &osError),
+                TARN_READERR);
       EXPECT_EQ(osError, EIO);
     }
     handler.CloseFile();

@@ -397,7 +397,8 @@ TEST(IndexPageEntries, ConsecutiveRefsAndSubtreeCount) {
   // CountBefore sums from either end given the page's total, from the left
   // without one.
   for (int pos = 1; pos <= 5; ++pos) {
-    EXPECT_EQ(interior.CountBefore(pos, interior.SubtreeCount()), interior.CountSum(1, pos - 1)) << pos;
+    EXPECT_EQ(interior.CountBefore(pos, interior.SubtreeCount()), interior.CountSum(1, pos - 1))
+        << pos;
     EXPECT_EQ(interior.CountBefore(pos, -1), interior.CountSum(1, pos - 1)) << pos;
   }
 }
