@@ -183,31 +183,27 @@ std::int32_t TPhysicalFile::DeleteFile() {
 
 std::int32_t TPhysicalFile::Read(std::int32_t, std::span<std::uint8_t> buffer) {
   std::lock_guard lock(FLock);
-  assert(buffer.size() <= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()));
   if (FHandle < 0) {
     SetLastOsError(EBADF);
     return -1;
   }
-  // One OS read: on a regular file it is short only at the end of the file.
-  const ssize_t n = OsFileApi().PRead(FHandle, buffer.data(), buffer.size(),
-                                      static_cast<off_t>(FPosition));
-  if (n < 0) {
-    SetLastOsError(errno);
-    return -1;
-  }
-  FPosition += n;
-  return static_cast<std::int32_t>(n);
+  return PReadAt(FPosition, buffer);
 }
 
 std::int32_t TPhysicalFile::ReadAt(std::int32_t, std::int64_t offset,
                                    std::span<std::uint8_t> buffer) {
   std::lock_guard lock(FLock);
-  assert(buffer.size() <= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()));
   if (FHandle < 0 || offset < 0) {
     SetLastOsError(FHandle < 0 ? EBADF : EINVAL);
     return -2;
   }
+  return PReadAt(offset, buffer);
+}
+
+std::int32_t TPhysicalFile::PReadAt(std::int64_t offset, std::span<std::uint8_t> buffer) {
+  assert(buffer.size() <= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()));
   FPosition = offset;
+  // One OS read: on a regular file it is short only at the end of the file.
   const ssize_t n =
       OsFileApi().PRead(FHandle, buffer.data(), buffer.size(), static_cast<off_t>(offset));
   if (n < 0) {

@@ -72,6 +72,10 @@ class TPhysicalFile : public TAbstractFile {
   // Drops the range locks, closes the descriptor and deletes the file when it
   // was opened as temporary. Requires FLock. noexcept: failures are recorded.
   void CloseDescriptor() noexcept;
+  // One pread at offset, leaving the position after the bytes read. Returns
+  // them, or -1 with the errno kept. Requires FLock, an open descriptor and
+  // offset >= 0.
+  std::int32_t PReadAt(std::int64_t offset, std::span<std::uint8_t> buffer);
 
   int FHandle = -1;
   std::int64_t FPosition = 0;
