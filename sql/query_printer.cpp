@@ -118,13 +118,33 @@ class TPrinter {
  public:
   explicit TPrinter(const TQueryList& queries) : FQueries(queries) {}
 
-  std::string Expression(const TExpToken& node) const;
+  // A whole expression: parentheses only where the grammar needs them.
+  std::string Expression(const TExpToken& node) const { return Operand(node, LevelOr, false); }
   std::string Query(int queryNo) const;
 
  private:
+  // The grammar's levels, loosest first; a node of one level is read where
+  // that level or a looser one is expected (see Operand).
+  enum : int {
+    LevelOr = 1,
+    LevelAnd,
+    LevelNot,
+    LevelPredicate,
+    LevelSum,
+    LevelProduct,
+    LevelSigned,
+    LevelPrimary,
+  };
+  static int Level(const TExpToken& node);
+  // node where the parser reads a construct of level `least`: in parentheses
+  // when its own level is looser. With stopAtIn the parser takes a plain IN
+  // for the keyword that ends a function argument, so an IN predicate not
+  // inside parentheses gets its own.
+  std::string Operand(const TExpToken& node, int least, bool stopAtIn) const;
+  std::string Bare(const TExpToken& node, bool stopAtIn) const;
   std::string Constant(const TExpToken& node) const;
   std::string Function(const TExpToken& node) const;
-  std::string List(const std::vector<TExpTokenPtr>& items) const;
+  std::string List(const std::vector<TExpTokenPtr>& items, int least, bool stopAtIn) const;
   std::string Table(const TSourceTable& table, bool withCorrelation) const;
   std::string From(const TDataQuery& q, std::size_t first) const;
   std::string Select(int queryNo) const;
@@ -151,15 +171,23 @@ std::string TPrinter::Constant(const TExpToken& node) const {
   return node.Text;
 }
 
-std::string TPrinter::List(const std::vector<TExpTokenPtr>& items) const {
+std::string TPrinter::List(const std::vector<TExpTokenPtr>& items, int least, bool stopAtIn) const {
   std::string s;
-  for (std::size_t i = 0; i < items.size(); ++i) s += (i ? ", " : "") + Expression(*items[i]);
+  for (std::size_t i = 0; i < items.size(); ++i)
+    s += (i ? ", " : "") + Operand(*items[i], least, stopAtIn);
   return s;
 }
 
 std::string TPrinter::Function(const TExpToken& node) const {
   const std::string name = ExpOpName(node.Op);
-  const auto arg = [&](std::size_t i) { return Expression(*node.List[i]); };
+  // Arguments the parser reads up to an IN or WITH keyword stop at IN.
+  const auto arg = [&](std::size_t i) {
+    const bool stopAtIn =
+        (i == 0 && (node.Op == TExpOp::Pos || node.Op == TExpOp::Occurs ||
+                    node.Op == TExpOp::TextSearch || node.Op == TExpOp::TextOccurs)) ||
+        (i <= 1 && node.Op == TExpOp::Replace);
+    return Operand(*node.List[i], LevelOr, stopAtIn);
+  };
   switch (node.Op) {
     case TExpOp::Substring:
       return name + "(" + arg(0) + " FROM " + arg(1) +
@@ -188,37 +216,77 @@ std::string TPrinter::Function(const TExpToken& node) const {
     case TExpOp::IfNull:
       return name + "(" + arg(0) + " THEN " + arg(1) + " ELSE " + arg(2) + ")";
     default:
-      return name + "(" + List(node.List) + ")";
+      return name + "(" + List(node.List, LevelOr, false) + ")";
   }
 }
 
-std::string TPrinter::Expression(const TExpToken& node) const {
+int TPrinter::Level(const TExpToken& node) {
+  switch (node.Kind) {
+    case TExpTokenKind::Unary:
+      return node.Op == TExpOp::Not ? LevelNot : LevelSigned;
+    case TExpTokenKind::Binary:
+      switch (node.Op) {
+        case TExpOp::Or:
+          return LevelOr;
+        case TExpOp::And:
+          return LevelAnd;
+        case TExpOp::Add:
+        case TExpOp::Subtract:
+          return LevelSum;
+        case TExpOp::Multiply:
+        case TExpOp::Divide:
+          return LevelProduct;
+        default:
+          return LevelPredicate;  // comparisons, LIKE
+      }
+    case TExpTokenKind::List:
+      return LevelPredicate;  // BETWEEN, IN
+    default:
+      return LevelPrimary;
+  }
+}
+
+std::string TPrinter::Operand(const TExpToken& node, int least, bool stopAtIn) const {
+  const bool parens = Level(node) < least ||
+                      (stopAtIn && node.Kind == TExpTokenKind::List && node.Op == TExpOp::In);
+  // Inside parentheses the parser reads IN again.
+  return parens ? "(" + Bare(node, false) + ")" : Bare(node, stopAtIn);
+}
+
+// Every operation is left-associative: a chain such as a - b - c prints
+// without inner parentheses, and a right operand of the same level gets them.
+// A printed text therefore nests no deeper than the text it was parsed from.
+std::string TPrinter::Bare(const TExpToken& node, bool stopAtIn) const {
   switch (node.Kind) {
     case TExpTokenKind::Constant:
       return Constant(node);
     case TExpTokenKind::Column:
       return Qualified(node.Correlation, node.ColumnName);
     case TExpTokenKind::Unary:
-      return std::string("(") + ExpOpName(node.Op) + (node.Op == TExpOp::Not ? " " : "") +
-             Expression(*node.Left) + ")";
+      if (node.Op == TExpOp::Not) return "NOT " + Operand(*node.Left, LevelPredicate, stopAtIn);
+      return ExpOpName(node.Op) + Operand(*node.Left, LevelPrimary, stopAtIn);
     case TExpTokenKind::Binary: {
+      const int level = Level(node);
       // x = NULL and x <> NULL come from IS [NOT] NULL.
       if (node.Right->IsNullConstant() && !node.Right->Quoted &&
           (node.Op == TExpOp::Equal || node.Op == TExpOp::NotEqual))
-        return "(" + Expression(*node.Left) +
-               (node.Op == TExpOp::Equal ? " IS NULL)" : " IS NOT NULL)");
+        return Operand(*node.Left, LevelSum, stopAtIn) +
+               (node.Op == TExpOp::Equal ? " IS NULL" : " IS NOT NULL");
       const char* op = node.Text == "||" ? "||" : ExpOpName(node.Op);
-      return "(" + Expression(*node.Left) + " " + op + " " + Expression(*node.Right) + ")";
+      // A predicate compares two sums; the other levels chain to the left.
+      const bool predicate = level == LevelPredicate;
+      return Operand(*node.Left, predicate ? LevelSum : level, stopAtIn) + " " + op + " " +
+             Operand(*node.Right, predicate ? LevelSum : level + 1, stopAtIn);
     }
-    case TExpTokenKind::List:
+    case TExpTokenKind::List: {
+      const std::string left = Operand(*node.Left, LevelSum, stopAtIn) + " " + ExpOpName(node.Op);
       if (node.Op == TExpOp::Between || node.Op == TExpOp::NotBetween)
-        return "(" + Expression(*node.Left) + " " + ExpOpName(node.Op) + " " +
-               Expression(*node.List[0]) + " AND " + Expression(*node.List[1]) + ")";
+        return left + " " + Operand(*node.List[0], LevelSum, stopAtIn) + " AND " +
+               Operand(*node.List[1], LevelSum, stopAtIn);
       if (node.List.size() == 1 && node.List[0]->Kind == TExpTokenKind::SubSelect)
-        return "(" + Expression(*node.Left) + " " + ExpOpName(node.Op) + " (" +
-               Query(node.List[0]->Reference) + "))";
-      return "(" + Expression(*node.Left) + " " + ExpOpName(node.Op) + " (" + List(node.List) +
-             "))";
+        return left + " (" + Query(node.List[0]->Reference) + ")";
+      return left + " (" + List(node.List, LevelSum, stopAtIn) + ")";
+    }
     case TExpTokenKind::Function:
       return Function(node);
     case TExpTokenKind::Aggregate:

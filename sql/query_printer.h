@@ -2,13 +2,15 @@
 // The canonical text of a parsed statement.
 //
 // Every statement prints on one line in one fixed form: keywords in capitals,
-// single blanks, every binary and unary operation in parentheses, optional
-// words in their long form only where they carry meaning (LEFT OUTER JOIN,
-// ASC left out, DESC written), names in [brackets] when they are not plain
-// identifiers or could be read as a keyword, texts in single quotes with
-// doubled quotes, and the values of DEFAULT, MIN and MAX as the quoted texts
-// the parser keeps. The text parses back into the same statement, so
-// printing a parse of the printed text gives the same text again.
+// single blanks, operations in parentheses only where the grammar needs them
+// (a + b * c, (a + b) * c, a - (b - c), NOT (a AND b)), optional words in
+// their long form only where they carry meaning (LEFT OUTER JOIN, ASC left
+// out, DESC written), names in [brackets] when they are not plain identifiers
+// or could be read as a keyword, texts in single quotes with doubled quotes,
+// and the values of DEFAULT, MIN and MAX as the quoted texts the parser keeps.
+// The text parses back into the same statement, so printing a parse of the
+// printed text gives the same text again; it nests no deeper than the text
+// it was parsed from, so it stays within the parser's nesting limit.
 
 #include <memory>
 #include <string>

@@ -30,8 +30,7 @@ const TPrintCase PrintCases[] = {
     {"SELECT ALL DISTINCT c.*, Name AS N, Amount a, 'x y' AS \"Label\" FROM Customer c",
      "SELECT ALL DISTINCT c.*, Name AS N, Amount AS a, 'x y' AS Label FROM Customer AS c"},
     {"SELECT COUNT(*), SUM(Amount * 2), AVG(Amount), MIN(Name), MAX(Name), RUNSUM(Amount) FROM T",
-     "SELECT COUNT(*), SUM((Amount * 2)), AVG(Amount), MIN(Name), MAX(Name), RUNSUM(Amount) FROM "
-     "T"},
+     "SELECT COUNT(*), SUM(Amount * 2), AVG(Amount), MIN(Name), MAX(Name), RUNSUM(Amount) FROM T"},
     {"SELECT [Order], [First Name] FROM [My Table] AS [x y]",
      "SELECT [Order], [First Name] FROM [My Table] AS [x y]"},
     {"SELECT a FROM MEMORY t, data\\u AS v", "SELECT a FROM MEMORY t, data\\u AS v"},
@@ -39,27 +38,44 @@ const TPrintCase PrintCases[] = {
     {"SELECT \"a]b\".x FROM \"t]\" ORDER BY 'o]'", "SELECT 'a]b'.x FROM 't]' ORDER BY 'o]'"},
     // WHERE, expressions with parameters and sub-selects.
     {"SELECT a FROM t WHERE a = ? AND b LIKE 'x%' OR NOT c IS NULL",
-     "SELECT a FROM t WHERE (((a = ?) AND (b LIKE 'x%')) OR (NOT (c IS NULL)))"},
+     "SELECT a FROM t WHERE a = ? AND b LIKE 'x%' OR NOT c IS NULL"},
     {"SELECT a FROM t WHERE a IN (SELECT b FROM u WHERE u.c = t.c) AND d NOT IN (1, 2)",
-     "SELECT a FROM t WHERE ((a IN (SELECT b FROM u WHERE (u.c = t.c))) AND (d NOT IN (1, 2)))"},
+     "SELECT a FROM t WHERE a IN (SELECT b FROM u WHERE u.c = t.c) AND d NOT IN (1, 2)"},
     {"SELECT (SELECT MAX(b) FROM u) AS m FROM t WHERE a BETWEEN 1 AND 5",
-     "SELECT (SELECT MAX(b) FROM u) AS m FROM t WHERE (a BETWEEN 1 AND 5)"},
+     "SELECT (SELECT MAX(b) FROM u) AS m FROM t WHERE a BETWEEN 1 AND 5"},
     {"SELECT SUBSTRING(a FROM 2 FOR 3), CAST(b AS VARCHAR(10)), TRIM(BOTH ' ' FROM c), "
      "EXTRACT(YEAR FROM d) FROM t",
      "SELECT SUBSTRING(a FROM 2 FOR 3), CAST(b AS VARCHAR(10)), TRIM(BOTH ' ' FROM c), "
      "EXTRACT(YEAR FROM d) FROM t"},
+    // Parentheses only where the grammar needs them: operations chain to the
+    // left, a sign takes a primary, NOT a predicate, a predicate two sums, and
+    // an argument read up to IN keeps its IN predicates in parentheses.
+    {"SELECT a - (b - c), (a - b) - c, a * (b + c), ((a * b)) / c, a / (b * c), -(-a), -(a + b), "
+     "a - -b, a || b + c FROM t",
+     "SELECT a - (b - c), a - b - c, a * (b + c), a * b / c, a / (b * c), -(-a), -(a + b), a - -b, "
+     "a || b + c FROM t"},
+    {"SELECT a FROM t WHERE (NOT (NOT a = 1)) AND (b OR c) AND NOT (d AND e) OR ((f = 1) = (g = "
+     "2))",
+     "SELECT a FROM t WHERE NOT (NOT a = 1) AND (b OR c) AND NOT (d AND e) OR (f = 1) = (g = 2)"},
+    {"SELECT a FROM t WHERE a IN ((b = c), (d + 1)) AND (a BETWEEN (b OR c) AND (d * 2)) AND "
+     "((a = 1) IS NULL)",
+     "SELECT a FROM t WHERE a IN ((b = c), d + 1) AND a BETWEEN (b OR c) AND d * 2 AND (a = 1) IS "
+     "NULL"},
+    {"SELECT POS((a IN (1)) IN b), POS((a IN (1) OR c) IN b), REPLACE((a IN (2)) WITH (b IN (3)) "
+     "IN c), POS(a NOT IN (1) IN b), POS(x + (a IN (1)) IN b), LOWER(a IN (1)) FROM t",
+     "SELECT POS((a IN (1)) IN b), POS((a IN (1)) OR c IN b), REPLACE((a IN (2)) WITH (b IN (3)) "
+     "IN c), POS(a NOT IN (1) IN b), POS(x + (a IN (1)) IN b), LOWER(a IN (1)) FROM t"},
     // Joins.
     {"SELECT * FROM a JOIN b ON a.x = b.x INNER JOIN c ON b.y = c.y",
-     "SELECT * FROM a INNER JOIN b ON (a.x = b.x) INNER JOIN c ON (b.y = c.y)"},
+     "SELECT * FROM a INNER JOIN b ON a.x = b.x INNER JOIN c ON b.y = c.y"},
     {"SELECT * FROM a LEFT JOIN b ON a.x = b.x RIGHT OUTER JOIN MEMORY c ON b.y = c.y, d",
-     "SELECT * FROM a LEFT OUTER JOIN b ON (a.x = b.x) RIGHT OUTER JOIN MEMORY c ON (b.y = c.y), "
-     "d"},
+     "SELECT * FROM a LEFT OUTER JOIN b ON a.x = b.x RIGHT OUTER JOIN MEMORY c ON b.y = c.y, d"},
     {"SELECT * FROM ((a LEFT OUTER JOIN b ON a.x = b.x) JOIN c ON b.y = c.y)",
-     "SELECT * FROM a LEFT OUTER JOIN b ON (a.x = b.x) INNER JOIN c ON (b.y = c.y)"},
+     "SELECT * FROM a LEFT OUTER JOIN b ON a.x = b.x INNER JOIN c ON b.y = c.y"},
     // GROUP BY, HAVING, ORDER BY, options.
     {"SELECT c.Name, COUNT(*) FROM t c GROUP BY c.Name, 2 HAVING COUNT(*) > 1 ORDER BY 2 DESC, "
      "c.Name ASC NOCASE",
-     "SELECT c.Name, COUNT(*) FROM t AS c GROUP BY c.Name, 2 HAVING (COUNT(*) > 1) ORDER BY 2 "
+     "SELECT c.Name, COUNT(*) FROM t AS c GROUP BY c.Name, 2 HAVING COUNT(*) > 1 ORDER BY 2 "
      "DESC, c.Name NOCASE"},
     {"SELECT a FROM t ORDER BY a DESCENDING TOP 10 WITH LOCKS LANGUAGE 'German (Standard)' SORT "
      "'German Phone Book "
@@ -77,34 +93,33 @@ const TPrintCase PrintCases[] = {
     {"SELECT a FROM t TOP 2 UNION SELECT b FROM u TOP 3 ORDER BY 1 TOP 4", nullptr},
     {"SELECT a FROM t UNION SELECT b FROM u WITH LOCKS TOP 4", nullptr},
     {"((SELECT a FROM t)) UNION (SELECT b FROM u WHERE b > 0)",
-     "((SELECT a FROM t)) UNION (SELECT b FROM u WHERE (b > 0))"},
-    {"(SELECT a FROM t JOIN u ON t.x = u.x)", "(SELECT a FROM t INNER JOIN u ON (t.x = u.x))"},
+     "((SELECT a FROM t)) UNION (SELECT b FROM u WHERE b > 0)"},
+    {"(SELECT a FROM t JOIN u ON t.x = u.x)", "(SELECT a FROM t INNER JOIN u ON t.x = u.x)"},
     // INSERT.
     {"INSERT INTO t VALUES (1, 'two', NULL, ?)", "INSERT INTO t VALUES (1, 'two', NULL, ?)"},
     // A string that starts like a date constant stays a string.
-    {"INSERT INTO t VALUES (1 < '#', '#1#')", "INSERT INTO t VALUES ((1 < '#'), '#1#')"},
+    {"INSERT INTO t VALUES (1 < '#', '#1#')", "INSERT INTO t VALUES (1 < '#', '#1#')"},
     {"insert into MEMORY t x (a, x.b) values (1 + 2, '') NOAUTOINC COMMIT INTERVAL 100 FLUSH",
-     "INSERT INTO MEMORY t x (a, x.b) VALUES ((1 + 2), '') NOAUTOINC COMMIT INTERVAL 100 FLUSH"},
+     "INSERT INTO MEMORY t x (a, x.b) VALUES (1 + 2, '') NOAUTOINC COMMIT INTERVAL 100 FLUSH"},
     {"INSERT INTO t (*) SELECT * FROM u WHERE a > 1 COMMIT FLUSH",
-     "INSERT INTO t (*) SELECT * FROM u WHERE (a > 1) COMMIT FLUSH"},
+     "INSERT INTO t (*) SELECT * FROM u WHERE a > 1 COMMIT FLUSH"},
     {"INSERT INTO t (SELECT a, b FROM u)", "INSERT INTO t (SELECT a, b FROM u)"},
     {"INSERT INTO t (SELECT a FROM u) UNION SELECT b FROM v", nullptr},
     {"INSERT INTO d\\t (a) (SELECT a FROM u) UNION SELECT b FROM v",
      "INSERT INTO d\\t (a) (SELECT a FROM u) UNION SELECT b FROM v"},
     // UPDATE.
-    {"UPDATE t SET a = a + 1, b = 'x' WHERE c = 2",
-     "UPDATE t SET a = (a + 1), b = 'x' WHERE (c = 2)"},
+    {"UPDATE t SET a = a + 1, b = 'x' WHERE c = 2", "UPDATE t SET a = a + 1, b = 'x' WHERE c = 2"},
     {"UPDATE t AS x SET x.a = u.a FROM t LEFT JOIN u ON t.k = u.k WHERE u.a IS NOT NULL NOAUTOINC "
      "COMMIT INTERVAL 5 "
      "NOJOINOPTIMIZE",
-     "UPDATE t AS x SET x.a = u.a FROM t LEFT OUTER JOIN u ON (t.k = u.k) WHERE (u.a IS NOT NULL) "
+     "UPDATE t AS x SET x.a = u.a FROM t LEFT OUTER JOIN u ON t.k = u.k WHERE u.a IS NOT NULL "
      "NOAUTOINC COMMIT "
      "INTERVAL 5 NOJOINOPTIMIZE"},
     {"UPDATE t SET a = 1 FROM t x, u", "UPDATE t AS x SET a = 1 FROM t, u"},
     // DELETE.
     {"DELETE FROM t", "DELETE FROM t"},
     {"DELETE FROM t JOIN u ON t.a = u.a WHERE u.b = 1 COMMIT FLUSH NOJOINOPTIMIZE",
-     "DELETE FROM t INNER JOIN u ON (t.a = u.a) WHERE (u.b = 1) COMMIT FLUSH NOJOINOPTIMIZE"},
+     "DELETE FROM t INNER JOIN u ON t.a = u.a WHERE u.b = 1 COMMIT FLUSH NOJOINOPTIMIZE"},
     // CREATE TABLE.
     {"CREATE TABLE t (a INTEGER, b VARCHAR(20))", "CREATE TABLE t (a INTEGER, b VARCHAR(20))"},
     {"CREATE TABLE IF NOT EXISTS MEMORY t (ID AUTOINC, Name CHAR(30) DESCRIPTION 'the name' NOT "
@@ -191,6 +206,23 @@ INSTANTIATE_TEST_SUITE_P(Statements, SqlPrint, ::testing::ValuesIn(PrintCases),
                              if (std::isalnum(static_cast<unsigned char>(*c))) name += *c;
                            return name;
                          });
+
+// A text the parser takes prints as a text it takes again: a long chain
+// prints flat, and a text nested to the limit, every level of it crossing
+// the grammar's levels, prints no deeper.
+TEST(SqlPrint, DeepTextsPrintWithinTheNestingLimit) {
+  std::string chain = "a";
+  for (int i = 0; i < 500; ++i) chain += i % 2 ? " * b" : " OR c";
+  std::string nested = "x OR y";
+  for (int i = 0; i < 120; ++i) nested = "a OR b AND NOT c = d + e * -(" + nested + ")";
+  for (const std::string& e : {chain, nested}) {
+    TStatementFixture f;
+    const std::string text = "SELECT a FROM t WHERE " + e;
+    const std::string printed = ParseOutcome(f.Statement, text);
+    EXPECT_EQ(printed, text);
+    EXPECT_EQ(ParseOutcome(f.Statement, printed), printed);
+  }
+}
 
 struct TErrorCase {
   const char* Text;
