@@ -305,12 +305,13 @@ void TSqlParser::ParseTableName(TSourceTable& table, const std::string& message,
     }
     table.InMemory = true;
   }
-  if (!AtName(true)) FailFound(message);
+  // An empty quoted name ('', "" or []) names no table.
+  if (!AtName(true) || Token().empty()) FailFound(message);
   table.Name = Token();
   Next();
   if (Ch('\\')) {
     Next();
-    if (!AtName(true)) FailFound(pathMessage);
+    if (!AtName(true) || Token().empty()) FailFound(pathMessage);
     table.Path = std::move(table.Name);
     table.Name = Token();
     Next();
