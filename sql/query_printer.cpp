@@ -80,9 +80,17 @@ std::string Quote(const std::string& text) {
   return out + "'";
 }
 
+// A column of an expression or the select list, where a bare * stands for
+// all columns.
 std::string Qualified(const std::string& correlation, const std::string& name) {
   const std::string column = name == "*" ? name : PrintName(name);
   return correlation.empty() ? column : PrintName(correlation) + "." + column;
+}
+
+// A column of ORDER BY or GROUP BY, which take no *: a column of that name
+// is bracketed like any other name that is not an identifier.
+std::string NamedColumn(const std::string& correlation, const std::string& name) {
+  return correlation.empty() ? PrintName(name) : PrintName(correlation) + "." + PrintName(name);
 }
 
 std::string Compression(TKeyCompression compression) {
@@ -165,7 +173,9 @@ class TPrinter {
 std::string TPrinter::Constant(const TExpToken& node) const {
   if (node.DataType == FieldType::Unknown) return node.Quoted ? "''" : "NULL";
   if (node.DataType == FieldType::Boolean) return node.Value.Int != 0 ? "TRUE" : "FALSE";
-  if (SameText(node.Text.substr(0, 8), "CURRENT_")) return node.Text;
+  // CURRENT_DATE and its kin print as the keyword; a text that merely starts
+  // with those letters stays a quoted text.
+  if (!node.Quoted && SameText(node.Text.substr(0, 8), "CURRENT_")) return node.Text;
   if (!node.Quoted && !node.Text.empty() && node.Text[0] == '#') return node.Text;
   if (node.DataType == FieldType::String) return Quote(std::string(node.Value.Text));
   return node.Text;
@@ -342,7 +352,8 @@ std::string TPrinter::OrderBy(const TDataQuery& q) const {
   for (std::size_t i = 0; i < q.OrderBy.size(); ++i) {
     const TOrderByField& item = q.OrderBy[i];
     s += i ? ", " : "";
-    s += item.ColumnNo > 0 ? std::to_string(item.ColumnNo) : Qualified(item.Correlation, item.Name);
+    s += item.ColumnNo > 0 ? std::to_string(item.ColumnNo)
+                           : NamedColumn(item.Correlation, item.Name);
     if (item.Descending) s += " DESC";
   }
   return s + (q.NoCase ? " NOCASE" : "");
@@ -388,7 +399,7 @@ std::string TPrinter::SelectCore(const TDataQuery& q) const {
       const TGroupByField& item = q.GroupBy[i];
       s += i ? ", " : "";
       s += item.ColumnNo > 0 ? std::to_string(item.ColumnNo)
-                             : Qualified(item.Correlation, item.Name);
+                             : NamedColumn(item.Correlation, item.Name);
     }
   }
   if (q.Having) s += " HAVING " + Expression(*q.Having);

@@ -95,8 +95,13 @@ const TPrintCase PrintCases[] = {
     {"((SELECT a FROM t)) UNION (SELECT b FROM u WHERE b > 0)",
      "((SELECT a FROM t)) UNION (SELECT b FROM u WHERE b > 0)"},
     {"(SELECT a FROM t JOIN u ON t.x = u.x)", "(SELECT a FROM t INNER JOIN u ON t.x = u.x)"},
+    // A column called * in ORDER BY or GROUP BY, which take no bare *.
+    {"SELECT a FROM t c GROUP BY [*], c.[*] ORDER BY '*', c.[x y], 2",
+     "SELECT a FROM t AS c GROUP BY [*], c.[*] ORDER BY [*], c.[x y], 2"},
     // INSERT.
     {"INSERT INTO t VALUES (1, 'two', NULL, ?)", "INSERT INTO t VALUES (1, 'two', NULL, ?)"},
+    // A text that starts like a CURRENT_ keyword stays a text.
+    {"INSERT INTO t VALUES ('CURRENT_DATE', CURRENT_DATE, 'current_x')", nullptr},
     // A string that starts like a date constant stays a string.
     {"INSERT INTO t VALUES (1 < '#', '#1#')", "INSERT INTO t VALUES (1 < '#', '#1#')"},
     {"insert into MEMORY t x (a, x.b) values (1 + 2, '') NOAUTOINC COMMIT INTERVAL 100 FLUSH",
