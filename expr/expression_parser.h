@@ -99,6 +99,11 @@ class TExpressionParser {
   static constexpr int MaxNesting = 128;
   static constexpr int MaxHeight = 1024;
 
+  // True for a word read as a function wherever an expression starts (LOWER,
+  // CAST, ...; letter case ignored): a column or table of that name must be
+  // written in brackets there.
+  static bool IsFunctionName(std::string_view word);
+
   explicit TExpressionParser(TErrorCode errorCode = TARN_INVALIDFILTER, std::string tableName = {},
                              std::string sourceName = "filter expression");
 

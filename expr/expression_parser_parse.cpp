@@ -560,6 +560,13 @@ TExpTokenPtr TExpressionParser::ParsePrimary() {
   }
 }
 
+bool TExpressionParser::IsFunctionName(std::string_view word) {
+  const std::string upper = Upper(std::string(word));
+  for (const TFunctionName& f : FunctionNames)
+    if (upper == f.Name) return true;
+  return false;
+}
+
 TExpTokenPtr TExpressionParser::ParseIdentifier() {
   const std::string word = TokenText();
   const std::string upper = Upper(word);

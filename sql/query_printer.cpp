@@ -2,6 +2,7 @@
 
 #include "engine/base/names.h"
 #include "engine/table/field_types.h"
+#include "expr/expression_parser.h"
 
 namespace tarn {
 
@@ -68,7 +69,7 @@ bool IsPlainIdentifier(const std::string& name) {
   }
   for (const char* word : KeywordNames)
     if (SameText(name, word)) return false;
-  return true;
+  return !TExpressionParser::IsFunctionName(name);
 }
 
 std::string Quote(const std::string& text) {

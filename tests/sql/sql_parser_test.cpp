@@ -95,6 +95,10 @@ const TPrintCase PrintCases[] = {
     {"((SELECT a FROM t)) UNION (SELECT b FROM u WHERE b > 0)",
      "((SELECT a FROM t)) UNION (SELECT b FROM u WHERE b > 0)"},
     {"(SELECT a FROM t JOIN u ON t.x = u.x)", "(SELECT a FROM t INNER JOIN u ON t.x = u.x)"},
+    // Names that are function words are bracketed: unbracketed, LOWER. or
+    // Cast would start a function call.
+    {"SELECT [lower].[Cast], [Count] FROM t AS [Lower] ORDER BY [CAST]",
+     "SELECT [lower].[Cast], Count FROM t AS [Lower] ORDER BY [CAST]"},
     // A column called * in ORDER BY or GROUP BY, which take no bare *.
     {"SELECT a FROM t c GROUP BY [*], c.[*] ORDER BY '*', c.[x y], 2",
      "SELECT a FROM t AS c GROUP BY [*], c.[*] ORDER BY [*], c.[x y], 2"},
