@@ -103,6 +103,11 @@ class TExpressionParser {
   // CAST, ...; letter case ignored): a column or table of that name must be
   // written in brackets there.
   static bool IsFunctionName(std::string_view word);
+  // True when argument `index` (from 0) of function op is read up to an IN
+  // (or WITH) keyword, so that a plain IN predicate there must stand in
+  // parentheses: the first of POS, OCCURS, TEXTSEARCH and TEXTOCCURS, the
+  // first two of REPLACE.
+  static bool ArgumentStopsAtIn(TExpOp op, std::size_t index);
 
   explicit TExpressionParser(TErrorCode errorCode = TARN_INVALIDFILTER, std::string tableName = {},
                              std::string sourceName = "filter expression");

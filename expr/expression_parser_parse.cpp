@@ -567,6 +567,20 @@ bool TExpressionParser::IsFunctionName(std::string_view word) {
   return false;
 }
 
+bool TExpressionParser::ArgumentStopsAtIn(TExpOp op, std::size_t index) {
+  switch (op) {
+    case TExpOp::Pos:
+    case TExpOp::Occurs:
+    case TExpOp::TextSearch:
+    case TExpOp::TextOccurs:
+      return index == 0;
+    case TExpOp::Replace:
+      return index <= 1;
+    default:
+      return false;
+  }
+}
+
 TExpTokenPtr TExpressionParser::ParseIdentifier() {
   const std::string word = TokenText();
   const std::string upper = Upper(word);
@@ -666,6 +680,8 @@ TExpTokenPtr TExpressionParser::ParseFunction(TExpOp op) {
   const std::string closeOne = "Right parentheses expected after " + name + " function argument, instead found '";
   const std::string closeMany = "Right parentheses expected after " + name + " function arguments, instead found '";
   const auto add = [&](TExpTokenPtr arg) { node->List.push_back(std::move(arg)); };
+  // The next argument, read up to IN where the function wants that.
+  const auto argument = [&] { return ParseArgument(ArgumentStopsAtIn(op, node->List.size())); };
   const auto expectKeyword = [&](const char* keyword, const std::string& message) {
     if (!IsKeyword(keyword)) FailFound(message);
     NextToken();
@@ -682,43 +698,43 @@ TExpTokenPtr TExpressionParser::ParseFunction(TExpOp op) {
     case TExpOp::Abs:
     case TExpOp::LastAutoInc:
     case TExpOp::IdentCurrent:
-      add(ParseArgument(false));
+      add(argument());
       ExpectClose(closeOne);
       break;
     case TExpOp::TextSearch:
     case TExpOp::TextOccurs:
-      add(ParseArgument(true));
+      add(argument());
       expectKeyword("IN", "IN keyword expected after first " + name + " function argument, instead found '");
-      add(ParseArgument(false));
+      add(argument());
       ExpectClose(closeOne);
       break;
     case TExpOp::Substring:
-      add(ParseArgument(false));
+      add(argument());
       expectKeyword("FROM", "FROM keyword expected after first SUBSTRING function argument, instead found '");
-      add(ParseArgument(false));
+      add(argument());
       if (IsKeyword("FOR")) {
         NextToken();
-        add(ParseArgument(false));
+        add(argument());
       }
       ExpectClose(closeMany);
       break;
     case TExpOp::Replace:
-      add(ParseArgument(true));
+      add(argument());
       expectKeyword("WITH", "WITH keyword expected after first REPLACE function argument, instead found '");
-      add(ParseArgument(true));
+      add(argument());
       expectKeyword("IN", "IN keyword expected after second REPLACE function argument, instead found '");
-      add(ParseArgument(false));
+      add(argument());
       ExpectClose(closeMany);
       break;
     case TExpOp::Pos:
     case TExpOp::Occurs:
-      add(ParseArgument(true));
+      add(argument());
       expectKeyword("IN", "IN keyword expected after first " + name + " function argument, instead found '");
-      add(ParseArgument(false));
+      add(argument());
       ExpectClose(closeMany);
       break;
     case TExpOp::Cast:
-      add(ParseArgument(false));
+      add(argument());
       expectKeyword("AS", "AS keyword expected after first CAST function argument, instead found '");
       ParseCastType(*node);
       ExpectClose(closeMany);
@@ -733,9 +749,9 @@ TExpTokenPtr TExpressionParser::ParseFunction(TExpOp op) {
       else
         FailFound("LEADING, TRAILING, or BOTH keyword expected after TRIM keyword, instead found '");
       NextToken();
-      add(ParseArgument(false));
+      add(argument());
       expectKeyword("FROM", "FROM keyword expected after second TRIM function argument, instead found '");
-      add(ParseArgument(false));
+      add(argument());
       ExpectClose(closeMany);
       break;
     case TExpOp::Extract: {
@@ -752,34 +768,34 @@ TExpTokenPtr TExpressionParser::ParseFunction(TExpOp op) {
             "EXTRACT keyword, instead found '");
       NextToken();
       expectKeyword("FROM", "FROM keyword expected after second EXTRACT function argument, instead found '");
-      add(ParseArgument(false));
+      add(argument());
       ExpectClose(closeMany);
       break;
     }
     case TExpOp::Round:
-      add(ParseArgument(false));
+      add(argument());
       if (IsKeyword("TO")) {
         NextToken();
-        add(ParseArgument(false));
+        add(argument());
       }
       ExpectClose(closeMany);
       break;
     case TExpOp::If:
     case TExpOp::IfNull:
-      add(ParseArgument(false));
+      add(argument());
       expectKeywordOrComma("THEN",
                            "THEN keyword or comma expected after first " + name + " function argument, instead found '");
-      add(ParseArgument(false));
+      add(argument());
       expectKeywordOrComma("ELSE",
                            "ELSE keyword or comma expected after second " + name + " function argument, instead found '");
-      add(ParseArgument(false));
+      add(argument());
       ExpectClose(closeMany);
       break;
     case TExpOp::Coalesce:
       if (IsChar(')'))
         FailIn("You must provide at least one value as an argument of the COALESCE operator  in");
       for (;;) {
-        add(ParseArgument(false));
+        add(argument());
         if (!IsChar(',')) break;
         NextToken();
       }

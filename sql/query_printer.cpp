@@ -81,17 +81,17 @@ std::string Quote(const std::string& text) {
   return out + "'";
 }
 
-// A column of an expression or the select list, where a bare * stands for
-// all columns.
-std::string Qualified(const std::string& correlation, const std::string& name) {
-  const std::string column = name == "*" ? name : PrintName(name);
-  return correlation.empty() ? column : PrintName(correlation) + "." + column;
-}
-
 // A column of ORDER BY or GROUP BY, which take no *: a column of that name
 // is bracketed like any other name that is not an identifier.
 std::string NamedColumn(const std::string& correlation, const std::string& name) {
   return correlation.empty() ? PrintName(name) : PrintName(correlation) + "." + PrintName(name);
+}
+
+// A column of an expression or the select list, where a bare * stands for
+// all columns.
+std::string Qualified(const std::string& correlation, const std::string& name) {
+  if (name != "*") return NamedColumn(correlation, name);
+  return correlation.empty() ? name : PrintName(correlation) + ".*";
 }
 
 std::string Compression(TKeyCompression compression) {
@@ -191,13 +191,8 @@ std::string TPrinter::List(const std::vector<TExpTokenPtr>& items, int least, bo
 
 std::string TPrinter::Function(const TExpToken& node) const {
   const std::string name = ExpOpName(node.Op);
-  // Arguments the parser reads up to an IN or WITH keyword stop at IN.
   const auto arg = [&](std::size_t i) {
-    const bool stopAtIn =
-        (i == 0 && (node.Op == TExpOp::Pos || node.Op == TExpOp::Occurs ||
-                    node.Op == TExpOp::TextSearch || node.Op == TExpOp::TextOccurs)) ||
-        (i <= 1 && node.Op == TExpOp::Replace);
-    return Operand(*node.List[i], LevelOr, stopAtIn);
+    return Operand(*node.List[i], LevelOr, TExpressionParser::ArgumentStopsAtIn(node.Op, i));
   };
   switch (node.Op) {
     case TExpOp::Substring:
@@ -277,7 +272,6 @@ std::string TPrinter::Bare(const TExpToken& node, bool stopAtIn) const {
       if (node.Op == TExpOp::Not) return "NOT " + Operand(*node.Left, LevelPredicate, stopAtIn);
       return ExpOpName(node.Op) + Operand(*node.Left, LevelPrimary, stopAtIn);
     case TExpTokenKind::Binary: {
-      const int level = Level(node);
       // x = NULL and x <> NULL come from IS [NOT] NULL.
       if (node.Right->IsNullConstant() && !node.Right->Quoted &&
           (node.Op == TExpOp::Equal || node.Op == TExpOp::NotEqual))
@@ -285,6 +279,7 @@ std::string TPrinter::Bare(const TExpToken& node, bool stopAtIn) const {
                (node.Op == TExpOp::Equal ? " IS NULL" : " IS NOT NULL");
       const char* op = node.Text == "||" ? "||" : ExpOpName(node.Op);
       // A predicate compares two sums; the other levels chain to the left.
+      const int level = Level(node);
       const bool predicate = level == LevelPredicate;
       return Operand(*node.Left, predicate ? LevelSum : level, stopAtIn) + " " + op + " " +
              Operand(*node.Right, predicate ? LevelSum : level + 1, stopAtIn);

@@ -672,6 +672,11 @@ class TDataCursor final : public TTableCursor,
   // The slots the per-index loops visit: 0 when it has key fields, then 1..n.
   int FirstKeySlot() const;
   bool KeyExistsIn(int slot, const std::uint8_t* key);
+  // Whether a key of slot may collide with another: unique indexes and the
+  // two system indexes. CheckDuplicate raises 9729 when such a key exists.
+  static bool ChecksDuplicates(const TKeyDef& def, int slot) {
+    return def.Unique || slot >= SysDeletedSlot;
+  }
   void CheckDuplicate(int slot, const std::uint8_t* key);
   void AddKeyTo(int slot, const std::uint8_t* key, std::int32_t recordNo);
   void RemoveKeyFrom(int slot, const std::uint8_t* key);

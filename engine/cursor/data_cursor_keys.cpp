@@ -27,8 +27,7 @@ bool TDataCursor::KeyExistsIn(int slot, const std::uint8_t* key) {
 }
 
 void TDataCursor::CheckDuplicate(int slot, const std::uint8_t* key) {
-  const TKeyDef& def = FTable->IndexFile().KeyDef(slot);
-  if (!def.Unique && slot < SysDeletedSlot) return;
+  if (!ChecksDuplicates(FTable->IndexFile().KeyDef(slot), slot)) return;
   if (KeyExistsIn(slot, key)) Raise(TARN_KEYVIOL, FTable->IndexFile().Descriptor(slot).IndexName);
 }
 

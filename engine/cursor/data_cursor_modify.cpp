@@ -479,7 +479,7 @@ void TDataCursor::InsertRecord(std::span<std::uint8_t> buffer, bool reposition) 
     for (int slot = FirstKeySlot(); slot <= count; ++slot) {
       if (deferred(slot)) continue;
       const TKeyDef& def = index.KeyDef(slot);
-      if (!def.Unique) continue;  // keys of other indexes never collide
+      if (!ChecksDuplicates(def, slot)) continue;  // skip building a key no check reads
       BuildKey(def, image, KeySpan(key, def));
       CheckDuplicate(slot, key.data());
     }

@@ -169,8 +169,8 @@ class TPage {
   // Sum of Count over an interior page, EntryCount for a leaf.
   std::int64_t SubtreeCount() const;
   // Sum of Count(first..last); 0 when the range is empty or the entries keep
-  // no counts. A descent adds CountSum(1, pos - 1) per interior level to learn
-  // its leaf entry's sequence number.
+  // no counts. A descent adds the counts left of its path per interior level
+  // (CountBefore) to learn its leaf entry's sequence number.
   std::int64_t CountSum(int first, int last) const;
   // CountSum(1, pos - 1). When total >= 0 it is the page's subtree count as
   // the parent entry records it (a consistent tree keeps the two equal), and
